@@ -1,0 +1,301 @@
+#include "DbxReader.h"
+
+#include "ByteCursor.h"
+#include "Exceptions.h"
+
+#include <unordered_set>
+
+namespace postvue {
+
+namespace {
+constexpr std::uint32_t kDatabaseKindMessages = 0x6F74FDC5;
+constexpr std::size_t kMagicAt = 0x00;
+constexpr std::size_t kDatabaseKindAt = 0x04;
+constexpr std::size_t kMessageCountAt = 0xC4;
+constexpr std::size_t kIndexRootAt = 0xE4;
+constexpr std::size_t kFolderNameAt = 0x105;
+
+constexpr std::size_t kNodeSize = 0x27C;
+constexpr std::size_t kNodeEntriesAt = 0x18;
+constexpr std::size_t kEntrySize = 12;
+constexpr unsigned kMaxNodeEntries = 51;
+
+constexpr std::size_t kObjectHeaderSize = 12;
+constexpr std::size_t kBlockHeaderSize = 16;
+constexpr std::size_t kMaxBodyLength = 65535;
+// A message needs at least a 12-byte message-info object and a 12-byte index entry.
+constexpr std::uint64_t kMinBytesPerMessage = 24;
+
+const char* const kNotADatabase = "File is not an Outlook Express 5 Message Database.";
+const char* const kNoMessage = "File does not contain any message.";
+const char* const kCountTooLarge = "Message count is larger than the file can hold.";
+const char* const kTooManyToRead = "Too many values to read.";
+const char* const kWrongMarker = "Wrong object marker.";
+const char* const kWrongParent = "Wrong parent.";
+const char* const kWrongEntries = "Wrong value for entries.";
+const char* const kNodeTwice = "Index node referenced twice.";
+const char* const kTooMany = "Too many values.";
+const char* const kWrongNumber = "Wrong number of values found";
+const char* const kNoText = "No text found.";
+const char* const kCircularChain = "Circular text block chain.";
+const char* const kBlockTooLong = "Text block is longer than the message.";
+
+struct TBlockHeader {
+  std::uint32_t Marker, DataLength, NextBlock;
+};
+
+TBlockHeader ReadBlockHeader(TFileStream& stream, std::uint32_t offset) {
+  std::uint8_t bytes[kBlockHeaderSize];
+  stream.ReadAt(offset, bytes, sizeof bytes);
+  return {LE32(bytes, 0x00), LE32(bytes, 0x08), LE32(bytes, 0x0C)};
+}
+
+// Brent's cycle detection over a chain of block offsets: O(1) memory, and a
+// loop is found within about twice the chain's length, without re-reading.
+class TChainGuard {
+public:
+  explicit TChainGuard(std::uint32_t first) : Saved(first) {}
+  void Step(std::uint32_t next) {
+    if (next != 0 && next == Saved) throw EDBXReaderException(kCircularChain);
+    if (++Steps == Limit) {
+      Saved = next;
+      Limit *= 2;
+      Steps = 0;
+    }
+  }
+
+private:
+  std::uint32_t Saved;
+  std::uint64_t Steps = 0, Limit = 1;
+};
+} // namespace
+
+std::uint32_t TDBXReader::MessageCount() const { return LE32(Header, kMessageCountAt); }
+
+std::int32_t TDBXReader::GetCount() { return static_cast<std::int32_t>(MessageCount()); }
+
+std::string TDBXReader::GetFolderName() {
+  TByteCursor cursor(FolderInfo, kFolderNameAt);
+  return std::string(cursor.ZString(false)); // a name without terminator ends with the block
+}
+
+void TDBXReader::GetMessage(std::int32_t Index, TMessageRecord& Record) { CopyMessage(Index, Record); }
+
+void TDBXReader::SetFileName(const std::string& fileName) { Open(fileName); }
+
+void TDBXReader::Open(const std::string& fileName) {
+  TMailbaseReader::Open(fileName);
+  Active = false;
+  InfoOffsets.clear();
+  Messages.clear();
+  Stream->DropCache();
+
+  Stream->Read(Header.data(), Header.size());
+  if (LE32(Header, kMagicAt) != kDBXMagic || LE32(Header, kDatabaseKindAt) != kDatabaseKindMessages)
+    throw EDBXReaderException(kNotADatabase);
+  Active = true;
+  const std::uint32_t count = MessageCount();
+  if (count == 0) throw EDBXReaderException(kNoMessage);
+  Stream->Read(FolderInfo.data(), FolderInfo.size());
+
+  // A damaged count must not make us allocate gigabytes before the index fails.
+  const std::uint64_t fileSize = Stream->Size();
+  const std::uint64_t room = fileSize > kHeaderSize + kFolderInfoSize ? fileSize - kHeaderSize - kFolderInfoSize : 0;
+  if (count > room / kMinBytesPerMessage) throw EDBXReaderException(kCountTooLarge);
+
+  InfoOffsets.assign(count, 0);
+  ReadIndex();
+}
+
+void TDBXReader::ReadIndex() { ReadIndexNode(0, LE32(Header, kIndexRootAt), 0, MessageCount()); }
+
+// Walks the index tree in order, filling InfoOffsets. The tree's depth is set
+// by the file alone, so the walk keeps its own stack instead of recursing.
+void TDBXReader::ReadIndexNode(std::uint32_t Parent, std::uint32_t Node, std::uint32_t Position,
+                               std::uint32_t ValueCount) {
+  struct TFrame {
+    std::uint32_t Node;
+    std::uint64_t Position, ValueCount, Found;
+    int NextEntry; // -1: the left child is still to be walked
+    std::uint8_t Bytes[kNodeSize];
+  };
+  const std::uint64_t count = InfoOffsets.size();
+  std::vector<TFrame> stack;
+  // A node appears once in a sound tree; one reached twice would be walked
+  // again and again (a shared subtree doubles the work at every level).
+  std::unordered_set<std::uint32_t> visited;
+
+  auto enter = [&](std::uint32_t parent, std::uint32_t node, std::uint64_t position, std::uint64_t valueCount) {
+    if (position + valueCount > count) throw EDBXReaderException(kTooManyToRead);
+    TFrame& frame = stack.emplace_back();
+    frame.Node = node;
+    frame.Position = position;
+    frame.ValueCount = valueCount;
+    frame.Found = 0;
+    frame.NextEntry = -1;
+    Stream->ReadAt(node, frame.Bytes, kNodeSize);
+    if (LE32(frame.Bytes, 0x00) != node) throw EDBXReaderException(kWrongMarker);
+    if (LE32(frame.Bytes, 0x0C) != parent) throw EDBXReaderException(kWrongParent);
+    if (frame.Bytes[0x11] > kMaxNodeEntries) throw EDBXReaderException(kWrongEntries);
+    if (!visited.insert(node).second) throw EDBXReaderException(kNodeTwice);
+  };
+
+  enter(Parent, Node, Position, ValueCount);
+  while (!stack.empty()) {
+    TFrame& frame = stack.back();
+    const std::span<const std::uint8_t> bytes(frame.Bytes);
+    if (frame.NextEntry < 0) {
+      frame.NextEntry = 0;
+      const std::uint32_t leftChild = LE32(bytes, 0x08);
+      if (leftChild != 0) {
+        enter(frame.Node, leftChild, frame.Position, LE32(bytes, 0x14));
+        continue;
+      }
+    }
+    const int entryCount = bytes[0x11];
+    bool descended = false;
+    while (frame.NextEntry < entryCount && !descended) {
+      const std::size_t at = kNodeEntriesAt + kEntrySize * static_cast<std::size_t>(frame.NextEntry++);
+      const std::uint32_t value = LE32(bytes, at), child = LE32(bytes, at + 4);
+      if (value != 0) {
+        ++frame.Found;
+        if (frame.Position + frame.Found > count) throw EDBXReaderException(kTooMany);
+        InfoOffsets[frame.Position + frame.Found - 1] = value;
+      }
+      if (child != 0) {
+        enter(frame.Node, child, frame.Position + frame.Found, LE32(bytes, at + 8));
+        descended = true; // frame may have moved; resume it when the child is done
+      }
+    }
+    if (descended) continue;
+    if (frame.Found != frame.ValueCount) throw EDBXReaderException(kWrongNumber);
+    const std::uint64_t done = frame.ValueCount;
+    stack.pop_back();
+    if (!stack.empty()) stack.back().Found += done; // the child's values, as its referrer announced
+  }
+}
+
+void TDBXReader::ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record) {
+  ClearRecord(Record);
+  std::uint8_t header[kObjectHeaderSize];
+  Stream->ReadAt(Offset, header, sizeof header);
+  if (LE32(header, 0x00) != Offset) throw EDBXReaderException(kWrongMarker);
+  const std::size_t bodyLength = header[4] | (static_cast<std::size_t>(header[5]) << 8);
+  const unsigned entryCount = header[0x0A];
+  Body.resize(kMaxBodyLength);
+  Stream->ReadAt(static_cast<std::uint64_t>(Offset) + kObjectHeaderSize, Body.data(), bodyLength);
+  const std::span<const std::uint8_t> body(Body.data(), bodyLength);
+  const std::size_t dataArea = 4 * static_cast<std::size_t>(entryCount);
+
+  for (unsigned i = 0; i < entryCount; ++i) {
+    // Every read stays inside the body; an entry that would leave it is
+    // skipped, as a failing entry is, and decoding goes on with the next.
+    TByteCursor entry(body, 4 * static_cast<std::size_t>(i));
+    const std::uint8_t id = entry.U8();
+    const std::uint32_t v = entry.U24();
+    if (!entry.Ok()) continue;
+    TByteCursor data(body, dataArea + v);
+    auto setText = [&](TShortString& field) {
+      std::string_view text = data.ZString(true);
+      if (data.Ok()) field.Assign(text);
+    };
+    auto setU32 = [&](std::uint32_t& field) {
+      std::uint32_t value = data.U32();
+      if (data.Ok()) field = value;
+    };
+    switch (id) {
+    case 0x01: setU32(Record.Flags); break;
+    case 0x04: setU32(Record.TextOffset); break;
+    case 0x07: setText(Record.Text07); break;
+    case 0x08: setText(Record.Subject); break;
+    case 0x0C: setText(Record.Text0C); break;
+    case 0x0D: setText(Record.SenderName); break;
+    case 0x0E: setText(Record.SenderAddress); break;
+    case 0x10: {
+      std::uint32_t value = data.U32();
+      if (data.Ok()) Record.Priority = static_cast<std::int32_t>(value);
+      break;
+    }
+    case 0x12: {
+      std::uint64_t fileTime = data.U64();
+      if (data.Ok()) Record.Received = FileTimeToDateTimeSafe(fileTime);
+      break;
+    }
+    case 0x13: setText(Record.Text13); break;
+    case 0x14: setText(Record.Text14); break;
+    case 0x1A: setText(Record.Text1A); break;
+    case 0x80: Record.MsgIndex = v; break;
+    case 0x81: Record.Flags = v; break;
+    case 0x84: Record.TextOffset = v; break;
+    case 0x90: Record.Priority = static_cast<std::int32_t>(v); break;
+    default: break; // properties the list does not show
+    }
+  }
+
+  std::uint32_t size = 0;
+  TChainGuard guard(Record.TextOffset);
+  for (std::uint32_t b = Record.TextOffset; b != 0;) {
+    const TBlockHeader block = ReadBlockHeader(*Stream, b);
+    if (block.Marker != b) throw EDBXReaderException(kWrongMarker);
+    size += block.DataLength; // 32-bit, as the field is
+    b = block.NextBlock;
+    guard.Step(b);
+  }
+  Record.Size = size;
+}
+
+void TDBXReader::Load() {
+  if (!Active) return;
+  Stream->DropCache();
+  // After a successful Open InfoOffsets holds MessageCount offsets; after a
+  // failed one it may hold none, and nothing is read past its end.
+  Messages.assign(InfoOffsets.size(), TMessageRecord{});
+  for (auto& record : Messages) ClearRecord(record);
+  TMessageRecord work;
+  for (std::size_t i = 0; i < InfoOffsets.size(); ++i) {
+    ReadMessageInfo(InfoOffsets[i], work); // a failure leaves record i and later ones all zero
+    Messages[i] = work;
+  }
+}
+
+std::string TDBXReader::GetMessageText(std::int32_t Index) { return ReadText(Index, false); }
+
+std::string TDBXReader::GetMessageHeader(std::int32_t Index) { return ReadText(Index, true); }
+
+std::string TDBXReader::ReadText(std::int32_t Index, bool headerOnly) {
+  TMessageRecord record;
+  CopyMessage(Index, record); // an index without a record has Size 0: "No text found."
+  if (record.Size == 0) throw EDBXReaderException(kNoText);
+  Stream->DropCache();
+
+  static constexpr std::string_view kBlankLine = "\r\n\r\n";
+  std::string result;
+  std::string scratch; // grows to the largest block, never beyond Size bytes
+  TChainGuard guard(record.TextOffset);
+  for (std::uint32_t b = record.TextOffset; b != 0;) {
+    const TBlockHeader block = ReadBlockHeader(*Stream, b);
+    // The file may have changed since Load: a block larger than the whole
+    // message would overrun the buffer sized from Size.
+    if (block.DataLength > record.Size) throw EDBXReaderException(kBlockTooLong);
+    const std::uint64_t textAt = static_cast<std::uint64_t>(b) + kBlockHeaderSize;
+    const std::uint64_t fileSize = Stream->Size();
+    if (textAt > fileSize || block.DataLength > fileSize - textAt) throw EReadError();
+    if (scratch.size() < block.DataLength) scratch.resize(block.DataLength);
+    Stream->ReadAt(textAt, scratch.data(), block.DataLength);
+
+    const std::string_view data(scratch.data(), block.DataLength);
+    const std::size_t searchFrom = result.size() >= 3 ? result.size() - 3 : 0;
+    result.append(data.substr(0, data.find('\0'))); // a zero byte ends this block's share
+    if (headerOnly && result.find(kBlankLine, searchFrom) != std::string::npos) break;
+    b = block.NextBlock;
+    guard.Step(b);
+  }
+  if (headerOnly) {
+    const std::size_t at = result.find(kBlankLine);
+    // Up to and including the carriage return that begins the blank line.
+    return at == std::string::npos ? std::string() : result.substr(0, at + 1);
+  }
+  return result;
+}
+
+} // namespace postvue

@@ -1,0 +1,163 @@
+#include "FileStream.h"
+
+#include "Exceptions.h"
+
+#include <algorithm>
+#include <cstring>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace postvue {
+
+namespace {
+// Reads up to this size go through the read-ahead window: the index walk and
+// the text block walk read many small headers close to one another.
+constexpr std::size_t kSmallRead = 4096;
+constexpr std::size_t kCacheSize = 64 * 1024;
+
+#ifdef _WIN32
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  return wide;
+}
+#endif
+} // namespace
+
+#ifdef _WIN32
+
+TFileStream::TFileStream(const std::string& fileName, TShareMode share) {
+  DWORD shareFlags = FILE_SHARE_READ;
+  if (share == TShareMode::DenyNone) shareFlags |= FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE h = CreateFileW(Widen(fileName).c_str(), GENERIC_READ, shareFlags, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw EFOpenError(fileName);
+  Handle = h;
+}
+
+TFileStream::~TFileStream() {
+  if (Handle) CloseHandle(static_cast<HANDLE>(Handle));
+}
+
+std::size_t TFileStream::ReadSome(std::uint64_t offset, void* buffer, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    OVERLAPPED ov{};
+    std::uint64_t at = offset + done;
+    ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+    ov.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(static_cast<HANDLE>(Handle), static_cast<char*>(buffer) + done, chunk, &got, &ov)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      throw EReadError();
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+std::uint64_t TFileStream::Size() const {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(static_cast<HANDLE>(Handle), &size)) throw EReadError();
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+bool FileExists(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+#else
+
+TFileStream::TFileStream(const std::string& fileName, TShareMode /*share: POSIX has no share modes*/) {
+  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw EFOpenError(fileName);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    throw EFOpenError(fileName);
+  }
+  Fd = fd;
+}
+
+TFileStream::~TFileStream() {
+  if (Fd >= 0) ::close(Fd);
+}
+
+std::size_t TFileStream::ReadSome(std::uint64_t offset, void* buffer, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    if (offset + done > static_cast<std::uint64_t>(INT64_MAX)) break;
+    ssize_t got = ::pread(Fd, static_cast<char*>(buffer) + done, count - done,
+                          static_cast<off_t>(offset + done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw EReadError();
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+std::uint64_t TFileStream::Size() const {
+  struct stat st {};
+  if (::fstat(Fd, &st) != 0) throw EReadError();
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+#endif
+
+void TFileStream::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) {
+  if (count == 0) return;
+  if (count <= kSmallRead) {
+    if (CacheLength == 0 || offset < CacheStart || offset - CacheStart > CacheLength ||
+        CacheLength - (offset - CacheStart) < count) {
+      if (Cache.size() != kCacheSize) Cache.resize(kCacheSize);
+      CacheStart = offset;
+      CacheLength = ReadSome(offset, Cache.data(), kCacheSize);
+      if (CacheLength < count) {
+        // Like any short read, the bytes that were there are delivered first.
+        std::memcpy(buffer, Cache.data(), CacheLength);
+        CacheLength = 0;
+        throw EReadError();
+      }
+    }
+    std::memcpy(buffer, Cache.data() + (offset - CacheStart), count);
+    return;
+  }
+  if (ReadSome(offset, buffer, count) != count) throw EReadError();
+}
+
+std::string TFileStream::ReadStringAt(std::uint64_t offset, std::uint64_t count) {
+  std::uint64_t size = Size();
+  if (offset > size || count > size - offset) throw EReadError();
+  std::string result(static_cast<std::size_t>(count), '\0');
+  ReadAt(offset, result.data(), result.size());
+  return result;
+}
+
+void TFileStream::Read(void* buffer, std::size_t count) {
+  ReadAt(Position, buffer, count);
+  Position += count;
+}
+
+} // namespace postvue

@@ -1,0 +1,53 @@
+// The base of every store reader, the format probe, and the FILETIME conversion.
+#pragma once
+
+#include "FileStream.h"
+#include "MessageRecord.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace postvue {
+
+enum TStoreFormat : std::int32_t { sfUnknown = 0, sfMBX = 1, sfDBX = 2 };
+
+constexpr std::uint32_t kMBXMagic = 0x36464D4A; // "JMF6"
+constexpr std::uint32_t kDBXMagic = 0xFE12ADCF;
+
+// Instantiable on its own: a bare TMailbaseReader is the probe whose Open
+// recognises a store's format. Its other operations raise "Abstract Error".
+class TMailbaseReader {
+public:
+  TMailbaseReader() = default;
+  virtual ~TMailbaseReader();
+  TMailbaseReader(const TMailbaseReader&) = delete;
+  TMailbaseReader& operator=(const TMailbaseReader&) = delete;
+
+  virtual std::string GetFolderName();
+  virtual std::string GetMessageHeader(std::int32_t Index);
+  virtual std::string GetMessageText(std::int32_t Index);
+  virtual std::int32_t GetCount();
+  virtual void GetMessage(std::int32_t Index, TMessageRecord& Record);
+  virtual void Open(const std::string& FileName);
+  virtual void Load();
+  virtual void SetFileName(const std::string& FileName);
+
+  std::string FileName;
+  bool Active = false;
+  TStoreFormat Format = sfUnknown;
+
+protected:
+  // Copies record Index of Messages, or clears the caller's record when there is none.
+  void CopyMessage(std::int32_t Index, TMessageRecord& Record) const;
+
+  std::unique_ptr<TFileStream> Stream;
+  std::vector<TMessageRecord> Messages;
+};
+
+// A Windows FILETIME (100 ns ticks since 1 January 1601 UTC) as days since
+// 30 December 1899, in UTC. Never raises: an invalid date or time part is 0.
+double FileTimeToDateTimeSafe(std::uint64_t fileTime);
+
+} // namespace postvue

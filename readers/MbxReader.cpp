@@ -1,0 +1,207 @@
+#include "MbxReader.h"
+
+#include "ByteCursor.h"
+#include "Exceptions.h"
+#include "TextLines.h"
+
+#include <algorithm>
+
+namespace postvue {
+
+namespace {
+constexpr std::uint32_t kIndexMagic = 0x39464D4A; // "JMF9"
+constexpr std::size_t kMessageCountAt = 8;
+constexpr std::uint64_t kFirstMessageHeader = 84;
+constexpr std::size_t kMessageHeaderSize = 16;
+constexpr std::size_t kHeaderChunk = 1024;
+
+constexpr std::size_t kIndexHeaderSize = 80;
+constexpr std::size_t kIndexRecordSize = 212;
+constexpr int kIndexStrings = 7;
+
+const char* const kNotADatabase = "File is not an Outlook Express 4 Message Database.";
+const char* const kNoMessage = "File does not contain any message.";
+const char* const kNoText = "No text found.";
+
+constexpr std::string_view kBlankLine = "\r\n\r\n";
+
+std::string_view UpToZero(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
+
+bool StartsWithNoCase(std::string_view line, std::string_view upperPrefix) {
+  if (line.size() < upperPrefix.size()) return false;
+  for (std::size_t i = 0; i < upperPrefix.size(); ++i) {
+    char c = line[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != upperPrefix[i]) return false;
+  }
+  return true;
+}
+} // namespace
+
+std::uint32_t TMBX_FileHeader::Magic() const { return LE32(Bytes, 0); }
+std::int32_t TMBX_FileHeader::MessageCount() const { return static_cast<std::int32_t>(LE32(Bytes, kMessageCountAt)); }
+
+std::string TMBXReader::GetFolderName() { return ExtractFileTitle(FileName); }
+
+std::string TMBXReader::GetMessageHeader(std::int32_t Index) {
+  if (Index < 0 || static_cast<std::size_t>(Index) >= MessageInfos.size()) return {};
+  return MessageInfos[static_cast<std::size_t>(Index)].HeaderText;
+}
+
+std::int32_t TMBXReader::GetCount() {
+  // A walk that ended early answers with what it found, so a damaged count
+  // never turns into millions of empty rows.
+  if (WalkDone && Header.MessageCount() > 0) return static_cast<std::int32_t>(MessageInfos.size());
+  return Header.MessageCount();
+}
+
+void TMBXReader::GetMessage(std::int32_t Index, TMessageRecord& Record) { CopyMessage(Index, Record); }
+
+void TMBXReader::SetFileName(const std::string& fileName) { Open(fileName); }
+
+void TMBXReader::Open(const std::string& fileName) {
+  TMailbaseReader::Open(fileName);
+  Active = false;
+  WalkDone = false;
+  MessageInfos.clear();
+  Messages.clear();
+  Stream->DropCache();
+
+  Stream->Read(Header.Bytes.data(), Header.Bytes.size());
+  if (Header.Magic() != kMBXMagic) throw EMBXReaderException(kNotADatabase);
+  Active = true;
+  const std::int32_t count = Header.MessageCount();
+  if (count == 0) throw EMBXReaderException(kNoMessage);
+
+  std::uint64_t pos = kFirstMessageHeader + kMessageHeaderSize;
+  for (std::int32_t k = 0; k < count; ++k) {
+    std::uint8_t bytes[kMessageHeaderSize];
+    try {
+      Stream->ReadAt(pos - kMessageHeaderSize, bytes, sizeof bytes);
+    } catch (const Exception&) {
+      break; // the end of the readable messages: keep what was found
+    }
+    TMBX_MessageInfo& info = MessageInfos.emplace_back();
+    info.Tag = LE32(bytes, 0);
+    info.Number = LE32(bytes, 4);
+    info.BlockLength = LE32(bytes, 8);
+    info.DataLength = LE32(bytes, 12);
+    info.DataPos = static_cast<std::uint32_t>(pos);
+    info.HeaderText = ReadHeaderText(MessageInfos.size() - 1);
+    // A zero step would list this message again and again, and offsets are 32-bit.
+    if (info.BlockLength == 0 || pos + info.BlockLength > UINT32_MAX) break;
+    pos += info.BlockLength;
+  }
+  WalkDone = true;
+}
+
+std::string TMBXReader::ReadHeaderText(std::size_t Index) {
+  const TMBX_MessageInfo& info = MessageInfos[Index];
+  if (info.DataLength == 0) throw EMBXReaderException(kNoText);
+  if (info.DataPos == 0) return {};
+
+  // Chunks never reach past the message's own text (they would pick up the
+  // next message's header lines) nor past the end of the file.
+  const std::uint64_t fileSize = Stream->Size();
+  std::string text;
+  char chunk[kHeaderChunk];
+  for (std::uint64_t done = 0; done < info.DataLength;) {
+    const std::uint64_t at = info.DataPos + done;
+    if (at >= fileSize) break;
+    const std::size_t length = static_cast<std::size_t>(
+        std::min<std::uint64_t>({kHeaderChunk, info.DataLength - done, fileSize - at}));
+    Stream->ReadAt(at, chunk, length);
+    const std::size_t searchFrom = text.size() >= 3 ? text.size() - 3 : 0;
+    text.append(UpToZero(std::string_view(chunk, length)));
+    done += length;
+    if (text.find(kBlankLine, searchFrom) != std::string::npos) break;
+  }
+  const std::size_t at = text.find(kBlankLine);
+  return at == std::string::npos ? std::string() : text.substr(0, at + 1);
+}
+
+std::string TMBXReader::GetMessageText(std::int32_t Index) {
+  if (Index < 0 || static_cast<std::size_t>(Index) >= MessageInfos.size()) throw EMBXReaderException(kNoText);
+  const TMBX_MessageInfo& info = MessageInfos[static_cast<std::size_t>(Index)];
+  if (info.DataLength == 0) throw EMBXReaderException(kNoText);
+  if (info.DataPos == 0) return {};
+  Stream->DropCache();
+  std::string text = Stream->ReadStringAt(info.DataPos, info.DataLength);
+  text.resize(UpToZero(text).size());
+  return text;
+}
+
+void TMBXReader::Load() {
+  if (!Active) return;
+  if (Header.MessageCount() < 0) throw ERangeError(); // the table cannot take a negative size
+  Messages.assign(MessageInfos.size(), TMessageRecord{});
+  for (auto& record : Messages) ClearRecord(record);
+  const std::string indexPath = ChangeFileExt(FileName, ".idx");
+  if (FileExists(indexPath))
+    LoadFromIndex(indexPath);
+  else
+    LoadFromHeaders();
+}
+
+void TMBXReader::LoadFromIndex(const std::string& indexPath) {
+  try {
+    TFileStream index(indexPath, TShareMode::DenyWrite);
+    std::uint8_t header[kIndexHeaderSize];
+    index.Read(header, sizeof header);
+    if (LE32(header, 0) != kIndexMagic) return;
+    const std::int32_t recordCount = static_cast<std::int32_t>(LE32(header, 8));
+    // Records beyond the message table describe no message the walk found.
+    const std::size_t filled = std::min<std::size_t>(recordCount > 0 ? recordCount : 0, Messages.size());
+    for (std::size_t q = 0; q < filled; ++q) {
+      std::uint8_t bytes[kIndexRecordSize];
+      index.Read(bytes, sizeof bytes);
+      const std::span<const std::uint8_t> fixed(bytes);
+      TMessageRecord& record = Messages[q]; // filled in place: a failure keeps what was stored
+      record.Flags = LE32(fixed, 0);
+      record.TextOffset = LE32(fixed, 20);
+      TByteCursor received(fixed, 194);
+      record.Received = FileTimeToDateTimeSafe(received.U64());
+      record.Priority = bytes[210] | (bytes[211] << 8);
+      record.Text07.Assign(std::to_string(LE32(fixed, 8)));
+      record.Size = LE32(fixed, 24);
+
+      TShortString* const targets[kIndexStrings] = {&record.Subject, &record.Text14, &record.SenderAddress,
+                                                    &record.Text0C, nullptr, nullptr, &record.Text1A};
+      for (TShortString* target : targets) {
+        std::uint8_t lengthBytes[4];
+        index.Read(lengthBytes, sizeof lengthBytes);
+        const std::int32_t length = static_cast<std::int32_t>(LE32(lengthBytes, 0));
+        if (length < 0) return;
+        const std::string text = index.ReadStringAt(index.Position, static_cast<std::uint64_t>(length));
+        index.Seek(index.Position + static_cast<std::uint64_t>(length));
+        if (target) target->Assign(UpToZero(text));
+      }
+      index.Seek(static_cast<std::uint32_t>(LE32(fixed, 12) + LE32(fixed, 16)));
+    }
+  } catch (const Exception&) {
+    // The index is optional: a missing, locked or damaged one leaves the rest of the rows empty.
+  }
+}
+
+void TMBXReader::LoadFromHeaders() {
+  for (std::size_t q = 0; q < Messages.size(); ++q) {
+    const TMBX_MessageInfo& info = MessageInfos[q];
+    TMessageRecord& record = Messages[q];
+    for (std::string_view line : SplitLines(info.HeaderText)) {
+      if (StartsWithNoCase(line, "FROM:"))
+        record.SenderName.Assign(line.substr(5));
+      else if (StartsWithNoCase(line, "SUBJECT:"))
+        record.Subject.Assign(line.substr(8));
+      else if (StartsWithNoCase(line, "DATE:"))
+        record.DateText.Assign(line.substr(5));
+    }
+    record.MsgIndex = static_cast<std::uint32_t>(q);
+    record.Flags = kFlagRead;
+    record.TextOffset = info.DataPos;
+    record.Text07.Assign(std::to_string(info.Number));
+    record.Size = info.DataLength;
+    record.Received = 0.0;
+  }
+}
+
+} // namespace postvue

@@ -1,0 +1,51 @@
+// Outlook Express 4 folder file (.mbx) with its optional companion index (.idx).
+#pragma once
+
+#include "MailbaseReader.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace postvue {
+
+struct TMBX_FileHeader {
+  static constexpr std::size_t kSize = 84;
+  std::array<std::uint8_t, kSize> Bytes{};
+  std::uint32_t Magic() const;
+  std::int32_t MessageCount() const;
+};
+
+// Where one message lies in the .mbx, and its header block, read at Open.
+struct TMBX_MessageInfo {
+  std::uint32_t Tag = 0;
+  std::uint32_t Number = 0;
+  std::uint32_t BlockLength = 0;
+  std::uint32_t DataLength = 0;
+  std::uint32_t DataPos = 0;
+  std::string HeaderText;
+};
+
+class TMBXReader : public TMailbaseReader {
+public:
+  std::string GetFolderName() override;
+  std::string GetMessageHeader(std::int32_t Index) override;
+  std::string GetMessageText(std::int32_t Index) override;
+  std::int32_t GetCount() override;
+  void GetMessage(std::int32_t Index, TMessageRecord& Record) override;
+  void Open(const std::string& FileName) override;
+  void Load() override;
+  void SetFileName(const std::string& FileName) override;
+
+  TMBX_FileHeader Header;
+  std::vector<TMBX_MessageInfo> MessageInfos;
+
+private:
+  std::string ReadHeaderText(std::size_t Index);
+  void LoadFromIndex(const std::string& indexPath);
+  void LoadFromHeaders();
+
+  bool WalkDone = false; // the walk over message headers ran to its end, early or not
+};
+
+} // namespace postvue

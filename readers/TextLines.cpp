@@ -1,0 +1,53 @@
+#include "TextLines.h"
+
+namespace postvue {
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  text = text.substr(0, text.find('\0'));
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    lines.push_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+namespace {
+bool IsPathDelimiter(char c) {
+#ifdef _WIN32
+  return c == '\\' || c == '/' || c == ':';
+#else
+  return c == '/';
+#endif
+}
+
+// Start of the file-name part.
+std::size_t NameStart(const std::string& path) {
+  std::size_t i = path.size();
+  while (i > 0 && !IsPathDelimiter(path[i - 1])) --i;
+  return i;
+}
+
+// Position of the extension's dot within the file-name part, or npos.
+std::size_t ExtensionDot(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  return dot != std::string::npos && dot >= NameStart(path) ? dot : std::string::npos;
+}
+} // namespace
+
+std::string ExtractFileName(const std::string& path) { return path.substr(NameStart(path)); }
+
+std::string ExtractFileTitle(const std::string& path) {
+  const std::size_t start = NameStart(path), dot = ExtensionDot(path);
+  return path.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+}
+
+std::string ChangeFileExt(const std::string& path, const std::string& extension) {
+  return path.substr(0, ExtensionDot(path)) + extension;
+}
+
+} // namespace postvue

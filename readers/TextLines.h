@@ -1,0 +1,21 @@
+// Line splitting and file-name parts, shared by the readers, the viewer and the command line.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace postvue {
+
+// Cuts text into lines at CR LF, lone CR and lone LF. A break at the very end
+// starts no further line; LF followed by CR is two breaks; a zero byte ends the text.
+std::vector<std::string_view> SplitLines(std::string_view text);
+
+// The file-name part of path: no directory.
+std::string ExtractFileName(const std::string& path);
+// The file-name part without its extension.
+std::string ExtractFileTitle(const std::string& path);
+// path with its extension replaced by extension (appended when it has none).
+std::string ChangeFileExt(const std::string& path, const std::string& extension);
+
+} // namespace postvue
