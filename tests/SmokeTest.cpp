@@ -44,3 +44,21 @@ TEST(Smoke, MbxRoundTrip) {
   EXPECT_EQ(r.Subject.Str(), " Hi");
   EXPECT_EQ(reader.GetMessageText(1), "Subject: two\r\n\r\nb2");
 }
+
+#include "DateTime.h"
+
+TEST(Smoke, DecodeDateTime) {
+  auto f = DecodeDateTime(FileTimeToDateTimeSafe(FileTimeOf(2004, 1, 1, 12, 0, 0)));
+  EXPECT_EQ(f.Year, 2004);
+  EXPECT_EQ(f.Month, 1);
+  EXPECT_EQ(f.Day, 1);
+  EXPECT_EQ(f.Hour, 12);
+  f = DecodeDateTime(-109204.5);
+  EXPECT_EQ(f.Year, 1601);
+  EXPECT_EQ(f.Day, 1);
+  EXPECT_EQ(f.Hour, 12);
+  f = DecodeDateTime(FileTimeToDateTimeSafe(FileTimeOf(2021, 12, 12, 23, 59, 59, 999)));
+  EXPECT_EQ(f.Day, 12);
+  EXPECT_EQ(f.Second, 59);
+  EXPECT_EQ(f.Millisecond, 999);
+}
