@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the viewer on the sample store
+# (or on the store given as the first argument).
+set -euo pipefail
+# A store named on the command line is taken relative to where the user stands.
+if [ $# -gt 0 ]; then store="$(realpath -m -- "$1")"; else store=""; fi
+cd "$(dirname "$0")"
+. tools/deps.sh
+postvue_install_deps "${POSTVUE_BUILD_PACKAGES[@]}"
+
+[ -n "$store" ] || store="examples/Sample.dbx"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)"
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display here, so the viewer cannot open a window. The store's messages, listed by postvue-cli:"
+  exec build/cli/postvue-cli list "$store"
+fi
+exec build/app/postvue "$store"
