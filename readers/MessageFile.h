@@ -12,8 +12,10 @@ std::string CrLfLines(std::string_view text);
 
 // Writes bytes to path through a temporary file in the same folder that
 // replaces path only once every byte is written: a failed save leaves path as
-// it was (or absent). Raises EFCreateError with path when it cannot be
-// created, EWriteError when writing fails.
+// it was (or absent) and no temporary file behind. A replaced file keeps its
+// permissions; a link is followed to the file it names. Raises EFCreateError
+// with path when it cannot be created (a folder, a missing folder, a file that
+// may not be written), EWriteError when writing fails.
 void WriteFileReplacing(const std::string& path, std::string_view bytes);
 
 // CrLfLines(text) written to path by WriteFileReplacing.

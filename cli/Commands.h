@@ -1,0 +1,38 @@
+// The commands of postvue-cli. Each raises the library's exceptions on
+// failure; main turns them into the one error line and the exit status.
+#pragma once
+
+#include "MailbaseReader.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace postvue::cli {
+
+// The store opened as the viewer opens it: a bare probe recognises the format
+// and is gone before the concrete reader opens and loads the file.
+std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path);
+
+// One tab-separated line per message.
+std::string ListText(TMailbaseReader& reader);
+// One JSON object with the store's format, folder, count and every record.
+std::string ListJson(TMailbaseReader& reader);
+
+// "NNNN - Subject.eml": the index zero-padded to the width that the largest
+// index of count needs (at least 4), then the subject made safe as a file name.
+std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject);
+
+// Writes bytes to standard output at once; raises EWriteError when it fails.
+void WriteStdout(std::string_view bytes);
+// "postvue-cli: " and text as one line on standard error.
+void ReportError(std::string_view text);
+
+int RunList(const std::string& store, bool json);
+int RunText(const std::string& store, std::int32_t index, bool headerOnly);
+int RunSave(const std::string& store, std::int32_t index, const std::string& file);
+// 0 when every message was written, 1 when any could not be.
+int RunExport(const std::string& store, const std::string& dir);
+
+} // namespace postvue::cli

@@ -1,0 +1,47 @@
+#include "Json.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace postvue::cli {
+
+void AppendJsonString(std::string& out, std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    switch (b) {
+    case '"': out += "\\\""; break;
+    case '\\': out += "\\\\"; break;
+    case '\b': out += "\\b"; break;
+    case '\f': out += "\\f"; break;
+    case '\n': out += "\\n"; break;
+    case '\r': out += "\\r"; break;
+    case '\t': out += "\\t"; break;
+    default:
+      if (b < 0x20 || b == 0x7F) {
+        out += "\\u00";
+        out += kHex[b >> 4];
+        out += kHex[b & 0xF];
+      } else if (b >= 0x80) {
+        out += static_cast<char>(0xC0 | (b >> 6));
+        out += static_cast<char>(0x80 | (b & 0x3F));
+      } else {
+        out += c;
+      }
+    }
+  }
+  out += '"';
+}
+
+void AppendJsonNumber(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    out += "null";
+    return;
+  }
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+} // namespace postvue::cli
