@@ -1,0 +1,481 @@
+// Writes a large, realistic store for the benchmarks:
+//
+//   GenerateStore --dbx OUT [--messages N]            (default 100000: about 1 GB)
+//   GenerateStore --mbx OUT [--messages N] [--no-idx] (default 50000; OUT.idx beside it)
+//
+// Messages are 2-20 KB of text with real-looking header lines, sizes and
+// contents drawn from a fixed seed, so every run writes the same bytes. The
+// store is streamed to the file: memory stays small whatever N is. The .dbx
+// has the layout the reader expects of the real thing: text in 512-byte
+// blocks, one message-info object per message, and a full index tree of
+// fanout 51 written at the end, once every object's offset is known.
+#include "StoreWriter.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using postvue::testing::FileTimeOf;
+
+namespace {
+
+// splitmix64: the same numbers on every platform and standard library.
+class TRandom {
+public:
+  explicit TRandom(std::uint64_t seed) : State(seed) {}
+  std::uint64_t Next() {
+    std::uint64_t z = (State += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  // Uniform enough in [low, high] for test data.
+  std::uint64_t Range(std::uint64_t low, std::uint64_t high) { return low + Next() % (high - low + 1); }
+  bool Chance(unsigned percent) { return Next() % 100 < percent; }
+
+private:
+  std::uint64_t State;
+};
+
+template <std::size_t N> const char* Pick(TRandom& random, const char* const (&items)[N]) {
+  return items[random.Next() % N];
+}
+
+const char* const kFirstNames[] = {"Alice", "Bob",   "Carol", "Dan",   "Erin",  "Frank", "Grace", "Henry",
+                                   "Ivy",   "Jack",  "Karen", "Leo",   "Maria", "Nina",  "Oscar", "Priya",
+                                   "Quinn", "Rosa",  "Sam",   "Tariq", "Uma",   "Victor", "Wendy", "Yusuf"};
+const char* const kLastNames[] = {"Example", "Martin", "Okafor", "Li",    "Chen",  "Grant", "White",  "Park",
+                                  "Dubois",  "Novak",  "Silva",  "Kowal", "Berg",  "Ito",   "Moreau", "Reyes"};
+const char* const kDomains[] = {"example.com", "example.org", "example.net", "mail.example.com",
+                                "lists.example.org"};
+const char* const kSubjects[] = {"Meeting notes",     "Quarterly report",   "Lunch on Thursday?", "Budget figures",
+                                 "Project kickoff",   "Travel plans",       "Photos from the trip",
+                                 "Server maintenance", "Conference schedule", "Invoice",
+                                 "Re: your question", "Weekly status",      "Draft for review", "Holiday rota"};
+const char* const kPrefixes[] = {"", "", "", "Re: ", "Re: ", "Fwd: ", "RE: "};
+const char* const kWords[] = {
+    "the",     "report",   "meeting", "will",      "be",      "on",       "Monday",   "please",  "review",
+    "figures", "before",   "we",      "send",      "it",      "to",       "finance",  "thanks",  "for",
+    "your",    "help",     "with",    "schedule",  "server",  "update",   "project",  "team",    "budget",
+    "draft",   "attached", "and",     "a",         "of",      "in",       "that",     "this",    "next",
+    "week",    "customer", "order",   "delivery",  "question", "answer",  "office",   "travel",  "hotel",
+    "train",   "morning",  "evening", "agreement", "contract", "invoice", "payment",  "numbers", "table",
+    "section", "chapter",  "version", "changes",   "minutes", "notes",    "holiday",  "weather", "garden"};
+
+std::string Sender(TRandom& random, std::string* name, std::string* address) {
+  const std::string first = Pick(random, kFirstNames), last = Pick(random, kLastNames);
+  std::string lower = first + "." + last;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  *address = lower + "@" + Pick(random, kDomains);
+  *name = random.Chance(15) ? std::string() : first + " " + last; // some senders give only an address
+  return name->empty() ? *address : "\"" + *name + "\" <" + *address + ">";
+}
+
+std::string DateLine(std::uint64_t fileTime) {
+  static const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"}; // 1 Jan 1601: Monday
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  constexpr std::uint64_t kDay = 864000000000ULL;
+  int year = 1997;
+  while (FileTimeOf(year + 1, 1, 1) <= fileTime) ++year;
+  int month = 1;
+  while (month < 12 && FileTimeOf(year, month + 1, 1) <= fileTime) ++month;
+  const auto day = (fileTime - FileTimeOf(year, month, 1)) / kDay + 1;
+  const auto second = fileTime % kDay / 10000000;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d +0000", kDays[fileTime / kDay % 7],
+                static_cast<int>(day), kMonths[month - 1], year, static_cast<int>(second / 3600),
+                static_cast<int>(second / 60 % 60), static_cast<int>(second % 60));
+  return text;
+}
+
+// One generated message: what the list shows and the raw text.
+struct TMessage {
+  std::uint32_t Number = 0;
+  std::string SenderName, SenderAddress, Subject, MessageId;
+  std::uint32_t Flags = 0x80;
+  std::uint32_t Priority = 3;
+  std::uint64_t Received = 0;
+  std::string Text;
+};
+
+class TMessageSource {
+public:
+  explicit TMessageSource(std::uint64_t seed) : Random(seed) {
+    // Body lines drawn from a pool: cheap, and text still varies from message to message.
+    TRandom lines(seed ^ 0x5DEECE66DULL);
+    for (int i = 0; i < 4096; ++i) {
+      std::string line;
+      const std::size_t width = lines.Range(40, 76);
+      while (line.size() < width) {
+        if (!line.empty()) line += ' ';
+        line += Pick(lines, kWords);
+      }
+      if (lines.Chance(8)) line = "> " + line;
+      Pool.push_back(line + "\r\n");
+    }
+  }
+
+  TMessage Next() {
+    TMessage m;
+    m.Number = ++Count;
+    const std::string from = Sender(Random, &m.SenderName, &m.SenderAddress);
+    std::string toName, toAddress;
+    const std::string to = Sender(Random, &toName, &toAddress);
+    m.Subject = std::string(Pick(Random, kPrefixes)) + Pick(Random, kSubjects);
+    if (Random.Chance(30)) m.Subject += " (" + std::to_string(Random.Range(1, 999)) + ")";
+    m.Received = FileTimeOf(1998, 1, 1) + Random.Range(0, 11ULL * 365 * 86400) * 10000000ULL;
+    const std::uint64_t sent = m.Received - Random.Range(1, 3600) * 10000000ULL;
+    m.Flags = (Random.Chance(80) ? 0x80u : 0u) | (Random.Chance(3) ? 0x20u : 0u);
+    const bool attachment = Random.Chance(10);
+    if (attachment) m.Flags |= 0x4000;
+    m.Priority = Random.Chance(5) ? 1 : Random.Chance(5) ? 5 : 3;
+    char id[64];
+    std::snprintf(id, sizeof id, "%08X.%06u@%s", static_cast<unsigned>(Random.Next()), m.Number,
+                  m.SenderAddress.substr(m.SenderAddress.find('@') + 1).c_str());
+    m.MessageId = id;
+
+    const std::size_t size = Random.Range(2048, 20480);
+    std::string& t = m.Text;
+    t.reserve(size + 128);
+    t += "Received: from mail.example.net ([192.0.2." + std::to_string(Random.Range(1, 254)) +
+         "])\r\n\tby mx.example.com with SMTP; " + DateLine(m.Received) + "\r\n";
+    t += "From: " + from + "\r\nTo: " + to + "\r\nSubject: " + m.Subject + "\r\n";
+    t += "Date: " + DateLine(sent) + "\r\nMessage-ID: <" + m.MessageId + ">\r\nMIME-Version: 1.0\r\n";
+    const std::string boundary = "----=_NextPart_000_" + std::to_string(m.Number);
+    if (attachment)
+      t += "Content-Type: multipart/mixed;\r\n\tboundary=\"" + boundary + "\"\r\n";
+    else
+      t += "Content-Type: text/plain;\r\n\tcharset=\"iso-8859-1\"\r\nContent-Transfer-Encoding: 7bit\r\n";
+    t += "X-Priority: " + std::to_string(m.Priority) + "\r\n\r\n";
+    if (attachment)
+      t += "This is a multi-part message in MIME format.\r\n\r\n--" + boundary +
+           "\r\nContent-Type: text/plain;\r\n\tcharset=\"iso-8859-1\"\r\n\r\n";
+    while (t.size() < size) t += Pool[Random.Next() % Pool.size()];
+    t.resize(size - 2);
+    t += "\r\n";
+    return m;
+  }
+
+private:
+  TRandom Random;
+  std::vector<std::string> Pool;
+  std::uint32_t Count = 0;
+};
+
+// Appends to a file through a large buffer; can patch bytes already written.
+class TOutput {
+public:
+  explicit TOutput(const std::string& path) : Path(path), File(std::fopen(path.c_str(), "wb")) {
+    if (!File) throw std::runtime_error("cannot create " + path);
+    Buffer.reserve(kBufferSize);
+  }
+  ~TOutput() {
+    if (File) std::fclose(File);
+  }
+  TOutput(const TOutput&) = delete;
+  TOutput& operator=(const TOutput&) = delete;
+
+  std::uint64_t Offset() const { return Flushed + Buffer.size(); }
+  void Append(const void* bytes, std::size_t count) {
+    const auto* p = static_cast<const char*>(bytes);
+    Buffer.insert(Buffer.end(), p, p + count);
+    if (Buffer.size() >= kBufferSize) Flush();
+  }
+  void Append(std::string_view bytes) { Append(bytes.data(), bytes.size()); }
+  void Zeros(std::size_t count) { Buffer.resize(Buffer.size() + count, 0); }
+  void U32(std::uint32_t v) {
+    const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                                static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+    Append(b, 4);
+  }
+  // Rewrites bytes at an offset already flushed.
+  void Patch(std::uint64_t offset, const void* bytes, std::size_t count) {
+    Flush();
+    if (std::fseek(File, static_cast<long>(offset), SEEK_SET) != 0 || std::fwrite(bytes, 1, count, File) != count ||
+        std::fseek(File, 0, SEEK_END) != 0)
+      throw std::runtime_error("cannot write " + Path);
+  }
+  void Close() {
+    Flush();
+    if (std::fclose(File) != 0) throw std::runtime_error("cannot write " + Path);
+    File = nullptr;
+  }
+
+private:
+  static constexpr std::size_t kBufferSize = 8 << 20;
+  void Flush() {
+    if (!Buffer.empty() && std::fwrite(Buffer.data(), 1, Buffer.size(), File) != Buffer.size())
+      throw std::runtime_error("cannot write " + Path);
+    Flushed += Buffer.size();
+    Buffer.clear();
+  }
+  std::string Path;
+  std::FILE* File;
+  std::vector<char> Buffer;
+  std::uint64_t Flushed = 0;
+};
+
+std::uint32_t Offset32(std::uint64_t offset) {
+  if (offset > UINT32_MAX) throw std::runtime_error("the store would pass 4 GB: ask for fewer messages");
+  return static_cast<std::uint32_t>(offset);
+}
+
+// ---------------------------------------------------------------- .dbx
+
+constexpr std::size_t kDbxHeaderSize = 0x24BC, kFolderInfoSize = 0x220;
+constexpr std::size_t kBlockText = 512, kBlockHeader = 16;
+constexpr std::size_t kNodeSize = 0x27C;
+constexpr unsigned kFanout = 51;
+
+// The text as a chain of blocks, each a 16-byte header and a 512-byte slot
+// (the last one too, as the mail program leaves it). Returns the first block.
+std::uint32_t WriteTextBlocks(TOutput& out, std::string_view text) {
+  const std::uint32_t first = Offset32(out.Offset());
+  for (std::size_t pos = 0; pos < text.size(); pos += kBlockText) {
+    const std::uint32_t at = Offset32(out.Offset());
+    const std::size_t length = std::min(kBlockText, text.size() - pos);
+    const bool last = pos + kBlockText >= text.size();
+    out.U32(at);
+    out.U32(kBlockText);
+    out.U32(static_cast<std::uint32_t>(length));
+    out.U32(last ? 0 : Offset32(at + kBlockHeader + kBlockText));
+    out.Append(text.substr(pos, length));
+    out.Zeros(kBlockText - length);
+  }
+  return first;
+}
+
+// A message-info object: property entries, then the data area.
+std::uint32_t WriteMessageInfo(TOutput& out, const TMessage& m, std::uint32_t textOffset) {
+  std::string entries, data;
+  auto direct = [&](std::uint8_t id, std::uint32_t v) {
+    entries += static_cast<char>(id);
+    for (int i = 0; i < 3; ++i) entries += static_cast<char>(v >> (8 * i));
+  };
+  auto indirect = [&](std::uint8_t id, std::string_view bytes) {
+    direct(id, static_cast<std::uint32_t>(data.size()));
+    data += bytes;
+  };
+  auto number = [&](std::uint8_t id, std::uint64_t v, int width) {
+    std::string bytes;
+    for (int i = 0; i < width; ++i) bytes += static_cast<char>(v >> (8 * i));
+    indirect(id, bytes);
+  };
+  auto text = [&](std::uint8_t id, const std::string& s) { indirect(id, std::string_view(s.c_str(), s.size() + 1)); };
+
+  direct(0x80, m.Number);
+  direct(0x81, m.Flags);
+  if (textOffset <= 0xFFFFFF) direct(0x84, textOffset);
+  else number(0x04, textOffset, 4); // beyond 16 MB the offset needs the indirect form
+  text(0x07, "<" + m.MessageId + ">");
+  text(0x08, m.Subject);
+  text(0x0C, "pop3.example.com");
+  text(0x0D, m.SenderName);
+  text(0x0E, m.SenderAddress);
+  direct(0x90, m.Priority);
+  number(0x12, m.Received, 8);
+  text(0x13, "sam.reader@example.com");
+  text(0x14, "Sam Reader");
+  text(0x1A, "pop3.example.com");
+
+  const std::uint32_t at = Offset32(out.Offset());
+  const std::size_t body = entries.size() + data.size();
+  out.U32(at);
+  out.U32(static_cast<std::uint32_t>(body));
+  const std::size_t object = 12 + body;
+  const unsigned char counts[4] = {static_cast<unsigned char>(object), static_cast<unsigned char>(object >> 8),
+                                   static_cast<unsigned char>(entries.size() / 4), 0};
+  out.Append(counts, 4);
+  out.Append(entries);
+  out.Append(data);
+  return at;
+}
+
+// The balanced index tree over values, nodes of at most kFanout entries,
+// built into memory with its offsets starting at base. Returns the root.
+class TTreeBuilder {
+public:
+  TTreeBuilder(const std::vector<std::uint32_t>& values, std::uint64_t base) : Values(values), Base(base) {}
+  std::uint32_t Build() { return Subtree(0, Values.size(), 0); }
+  const std::vector<char>& Bytes() const { return Nodes; }
+
+private:
+  static std::uint64_t Capacity(unsigned height) {
+    std::uint64_t cap = kFanout;
+    for (unsigned h = 0; h < height; ++h) cap = kFanout + (kFanout + 1ULL) * cap;
+    return cap;
+  }
+  void Put(std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) Nodes[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+  }
+  std::uint32_t Subtree(std::size_t first, std::size_t count, std::uint32_t parent) {
+    const std::size_t local = Nodes.size();
+    Nodes.resize(local + kNodeSize, 0);
+    const std::uint32_t at = Offset32(Base + local);
+    Put(local + 0x00, at);
+    Put(local + 0x0C, parent);
+    auto entry = [&](unsigned i) { return local + 0x18 + 12 * static_cast<std::size_t>(i); };
+    unsigned entries = 0;
+    if (count <= kFanout) {
+      for (std::size_t i = 0; i < count; ++i) Put(entry(entries++), Values[first + i]);
+    } else {
+      // Spread the values that do not fit in this node evenly over its 52 subtrees.
+      const std::size_t rest = count - kFanout, children = kFanout + 1;
+      std::size_t pos = first;
+      for (std::size_t c = 0; c < children; ++c) {
+        const std::size_t size = rest / children + (c < rest % children ? 1 : 0);
+        const std::uint32_t child = size ? Subtree(pos, size, at) : 0;
+        pos += size;
+        if (c == 0) {
+          Put(local + 0x08, child);
+          Put(local + 0x14, static_cast<std::uint32_t>(size));
+        } else {
+          Put(entry(entries - 1) + 4, child);
+          Put(entry(entries - 1) + 8, static_cast<std::uint32_t>(size));
+        }
+        if (c < kFanout) Put(entry(entries++), Values[pos++]);
+      }
+    }
+    Nodes[local + 0x11] = static_cast<char>(entries);
+    return at;
+  }
+
+  const std::vector<std::uint32_t>& Values;
+  std::uint64_t Base;
+  std::vector<char> Nodes;
+};
+
+void WriteDbx(const std::string& path, std::uint32_t count) {
+  TOutput out(path);
+  postvue::testing::TDbxImage header; // header and folder block; count and root patched at the end
+  header.SetFolderName("Bench");
+  out.Append(header.Data.data(), header.Data.size());
+
+  TMessageSource source(20240101);
+  std::vector<std::uint32_t> infos;
+  infos.reserve(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const TMessage m = source.Next();
+    const std::uint32_t text = WriteTextBlocks(out, m.Text);
+    infos.push_back(WriteMessageInfo(out, m, text));
+  }
+  TTreeBuilder tree(infos, out.Offset());
+  const std::uint32_t root = tree.Build();
+  out.Append(tree.Bytes().data(), tree.Bytes().size());
+
+  header.SetMessageCount(count);
+  header.SetIndexRoot(root);
+  out.Patch(0, header.Data.data(), kDbxHeaderSize);
+  out.Close();
+}
+
+// ---------------------------------------------------------------- .mbx and .idx
+
+void WriteMbx(const std::string& path, std::uint32_t count, bool withIndex) {
+  TOutput mbx(path);
+  postvue::testing::TMbxImage header;
+  header.SetMessageCount(static_cast<std::int32_t>(count));
+  mbx.Append(header.Data.data(), header.Data.size());
+
+  std::string indexPath = path;
+  const std::size_t dot = indexPath.find_last_of("./\\");
+  indexPath = (dot != std::string::npos && indexPath[dot] == '.' ? indexPath.substr(0, dot) : indexPath) + ".idx";
+  std::unique_ptr<TOutput> idx;
+  if (withIndex) {
+    idx = std::make_unique<TOutput>(indexPath);
+    postvue::testing::TIdxImage idxHeader;
+    idxHeader.SetRecordCount(static_cast<std::int32_t>(count));
+    idx->Append(idxHeader.Data.data(), idxHeader.Data.size());
+  }
+
+  TMessageSource source(19980101);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const TMessage m = source.Next();
+    const std::uint32_t at = Offset32(mbx.Offset());
+    const std::uint32_t block = static_cast<std::uint32_t>((16 + m.Text.size() + 3) & ~std::size_t{3});
+    mbx.U32(0x7F007F00);
+    mbx.U32(m.Number);
+    mbx.U32(block);
+    mbx.U32(static_cast<std::uint32_t>(m.Text.size()));
+    mbx.Append(m.Text);
+    mbx.Zeros(block - 16 - m.Text.size());
+    if (!idx) continue;
+
+    // A 212-byte record, then seven length-prefixed strings.
+    std::string record(212, '\0');
+    auto put = [&](std::size_t offset, std::uint64_t v, int width) {
+      for (int b = 0; b < width; ++b) record[offset + static_cast<std::size_t>(b)] = static_cast<char>(v >> (8 * b));
+    };
+    const std::string strings[7] = {m.Subject + '\0', m.SenderName + '\0', m.SenderAddress + '\0',
+                                    "pop3.example.com" + std::string(1, '\0'), {}, {}, {}};
+    std::size_t length = 212;
+    for (const auto& s : strings) length += 4 + s.size();
+    const std::uint32_t recordAt = Offset32(idx->Offset());
+    put(0, m.Flags, 4);
+    put(8, m.Number, 4);
+    put(12, recordAt, 4);
+    put(16, length, 4);
+    put(20, at + 16, 4);
+    put(24, m.Text.size(), 4);
+    put(194, m.Received, 8);
+    put(210, m.Priority, 2);
+    idx->Append(record);
+    for (const auto& s : strings) {
+      idx->U32(static_cast<std::uint32_t>(s.size()));
+      idx->Append(s);
+    }
+  }
+  mbx.Close();
+  if (idx) idx->Close();
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: GenerateStore --dbx OUT [--messages N]   (N defaults to 100000)\n"
+                       "       GenerateStore --mbx OUT [--messages N] [--no-idx]   (N defaults to 50000)\n");
+  return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  std::string kind, out;
+  long long count = -1;
+  bool withIndex = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if ((arg == "--dbx" || arg == "--mbx") && i + 1 < argc && kind.empty()) {
+      kind = arg;
+      out = argv[++i];
+    } else if (arg == "--messages" && i + 1 < argc) {
+      count = std::atoll(argv[++i]);
+      if (count <= 0 || count > 10000000) return Usage();
+    } else if (arg == "--no-idx") {
+      withIndex = false;
+    } else {
+      return Usage();
+    }
+  }
+  if (kind.empty()) return Usage();
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    if (kind == "--dbx")
+      WriteDbx(out, static_cast<std::uint32_t>(count < 0 ? 100000 : count));
+    else
+      WriteMbx(out, static_cast<std::uint32_t>(count < 0 ? 50000 : count), withIndex);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "GenerateStore: %s\n", e.what());
+    return 1;
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("wrote %s in %.1f s\n", out.c_str(), seconds);
+  return 0;
+}

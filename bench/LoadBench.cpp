@@ -1,0 +1,201 @@
+// Loading a store as the viewer does, against a plain sequential read of the
+// same file, in one run:
+//
+//   LoadBench STORE [--rounds K]      (K defaults to 3)
+//
+// (a) the whole file read front to back in 1 MiB reads, after one untimed
+//     pass that warms the page cache;
+// (b) probe, concrete reader SetFileName and Load, GetMessage for every
+//     message, K times (best and median);
+// and the peak memory of one load above the process's baseline, against the
+// size of the Messages array; then GetMessageText over all messages.
+#include "DbxReader.h"
+#include "Exceptions.h"
+#include "MbxReader.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace postvue;
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+double Since(TClock::time_point start) { return std::chrono::duration<double>(TClock::now() - start).count(); }
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double Best(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
+
+// Resident set figures from /proc (Linux); -1 elsewhere.
+long long StatusKiB(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const std::string prefix = std::string(field) + ":";
+  while (std::getline(status, line))
+    if (line.rfind(prefix, 0) == 0) return std::atoll(line.c_str() + prefix.size());
+  return -1;
+}
+
+// Lets VmHWM start again from the current resident size (Linux 4.0 and later).
+bool ResetPeak() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+  clear.flush();
+  return static_cast<bool>(clear);
+}
+
+double SequentialRead(const std::string& path, std::uint64_t* total) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) throw EFOpenError(path);
+  std::setvbuf(file, nullptr, _IONBF, 0); // straight to read(2), as cat does
+  std::vector<char> buffer(1 << 20);
+  const auto start = TClock::now();
+  std::uint64_t bytes = 0;
+  for (std::size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;) bytes += got;
+  const double seconds = Since(start);
+  std::fclose(file);
+  *total = bytes;
+  return seconds;
+}
+
+struct TLoadTimes {
+  double Probe = 0, Open = 0, Load = 0, Copy = 0;
+  double Total() const { return Probe + Open + Load + Copy; }
+};
+
+// LoadFile's steps, without the list: probe, concrete reader, records copied out.
+std::unique_ptr<TMailbaseReader> LoadAsTheViewer(const std::string& path, TLoadTimes& times, std::uint64_t& checksum) {
+  auto start = TClock::now();
+  TStoreFormat format;
+  {
+    TMailbaseReader probe;
+    probe.SetFileName(path);
+    format = probe.Format;
+  }
+  std::unique_ptr<TMailbaseReader> reader;
+  if (format == sfDBX) reader = std::make_unique<TDBXReader>();
+  else if (format == sfMBX) reader = std::make_unique<TMBXReader>();
+  else throw EMailbaseReaderException("File is not in supported format.");
+  times.Probe = Since(start);
+
+  start = TClock::now();
+  reader->SetFileName(path);
+  times.Open = Since(start);
+
+  start = TClock::now();
+  reader->Load();
+  times.Load = Since(start);
+
+  start = TClock::now();
+  TMessageRecord record;
+  for (std::int32_t i = 0, n = reader->GetCount(); i < n; ++i) {
+    reader->GetMessage(i, record);
+    checksum += record.Size + record.Subject.Length;
+  }
+  times.Copy = Since(start);
+  return reader;
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: LoadBench STORE [--rounds K]\n");
+  return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  const std::string path = argv[1];
+  int rounds = 3;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+    else return Usage();
+  }
+
+  try {
+    const std::uint64_t fileSize = std::filesystem::file_size(path);
+    const double mb = static_cast<double>(fileSize) / 1e6;
+
+    std::uint64_t readBytes = 0;
+    SequentialRead(path, &readBytes); // warms the page cache
+    std::vector<double> reads;
+    for (int r = 0; r < rounds; ++r) reads.push_back(SequentialRead(path, &readBytes));
+
+    std::vector<double> totals, opens, loads, copies, probes;
+    long long peakIncrease = -1, baseline = -1;
+    std::int32_t count = 0;
+    std::uint64_t checksum = 0;
+    std::unique_ptr<TMailbaseReader> reader;
+    for (int r = 0; r < rounds; ++r) {
+      reader.reset(); // the viewer destroys the old reader before the next probe
+      const bool peakKnown = ResetPeak();
+      const long long before = StatusKiB("VmRSS");
+      TLoadTimes times;
+      reader = LoadAsTheViewer(path, times, checksum);
+      const long long peak = StatusKiB("VmHWM");
+      if (peakKnown && before >= 0 && peak >= 0 && peak - before > peakIncrease) {
+        peakIncrease = peak - before;
+        baseline = before;
+      }
+      count = reader->GetCount();
+      totals.push_back(times.Total());
+      probes.push_back(times.Probe);
+      opens.push_back(times.Open);
+      loads.push_back(times.Load);
+      copies.push_back(times.Copy);
+    }
+
+    const char* kind = reader->Format == sfDBX ? "dbx" : "mbx";
+    std::printf("store              %s (%s)\n", path.c_str(), kind);
+    std::printf("file size          %.1f MB (%llu bytes)\n", mb, static_cast<unsigned long long>(fileSize));
+    std::printf("messages           %d\n", count);
+    std::printf("rounds             %d (best / median)\n", rounds);
+    std::printf("sequential read    %.3f s / %.3f s   %.0f MB/s (best)\n", Best(reads), Median(reads), mb / Best(reads));
+    std::printf("open + load        %.3f s / %.3f s   %.0f MB/s (best)\n", Best(totals), Median(totals),
+                mb / Best(totals));
+    std::printf("  probe            %.3f s / %.3f s\n", Best(probes), Median(probes));
+    std::printf("  SetFileName      %.3f s / %.3f s\n", Best(opens), Median(opens));
+    std::printf("  Load             %.3f s / %.3f s\n", Best(loads), Median(loads));
+    std::printf("  GetMessage x N   %.3f s / %.3f s\n", Best(copies), Median(copies));
+    std::printf("ratio load/read    %.2f (best)  %.2f (median)   target <= 1\n", Best(totals) / Best(reads),
+                Median(totals) / Median(reads));
+
+    const double arrayMiB = static_cast<double>(count) * sizeof(TMessageRecord) / 1048576.0;
+    std::printf("Messages array     %d x %zu bytes = %.1f MiB\n", count, sizeof(TMessageRecord), arrayMiB);
+    if (peakIncrease >= 0) {
+      const double peakMiB = static_cast<double>(peakIncrease) / 1024.0;
+      std::printf("peak RSS increase  %.1f MiB over a baseline of %.1f MiB = %.2f x the array   target <= 1.20\n",
+                  peakMiB, static_cast<double>(baseline) / 1024.0, arrayMiB > 0 ? peakMiB / arrayMiB : 0.0);
+    } else {
+      std::printf("peak RSS increase  not measured on this system\n");
+    }
+
+    // Every message's text, as viewing or exporting all of them would ask for it.
+    std::uint64_t textBytes = 0;
+    const auto start = TClock::now();
+    for (std::int32_t i = 0; i < count; ++i) textBytes += reader->GetMessageText(i).size();
+    const double textSeconds = Since(start);
+    std::printf("GetMessageText x N %.3f s   %.0f MB of text, %.0f MB/s, %.1f us per message\n", textSeconds,
+                static_cast<double>(textBytes) / 1e6, static_cast<double>(textBytes) / 1e6 / textSeconds,
+                textSeconds * 1e6 / std::max(1, count));
+    if (checksum == 42) std::printf("\n"); // keeps the copy loop from being optimised away
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "LoadBench: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
