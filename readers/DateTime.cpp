@@ -18,6 +18,7 @@ TDateTimeFields DecodeDateTime(double value) {
   if (ms >= kMsPerDay) {
     ++day;
     ms -= kMsPerDay;
+    if (day >= static_cast<std::int64_t>(kLastDay)) return {1899, 12, 30, 0, 0, 0, 0}; // rounded into year 10000
   }
   // Civil date from days since 1970-01-01 (30 December 1899 is day -25569).
   const std::int64_t z = day - 25569 + 719468;

@@ -3,6 +3,7 @@
 #include "ByteCursor.h"
 #include "Exceptions.h"
 
+#include <deque>
 #include <unordered_set>
 
 namespace postvue {
@@ -84,10 +85,12 @@ void TDBXReader::GetMessage(std::int32_t Index, TMessageRecord& Record) { CopyMe
 void TDBXReader::SetFileName(const std::string& fileName) { Open(fileName); }
 
 void TDBXReader::Open(const std::string& fileName) {
-  TMailbaseReader::Open(fileName);
-  Active = false;
+  // Emptied before the base Open, which closes the previous file: should it
+  // fail, no record of that file may outlive its stream.
   InfoOffsets.clear();
   Messages.clear();
+  TMailbaseReader::Open(fileName);
+  Active = false;
   Stream->DropCache();
 
   Stream->Read(Header.data(), Header.size());
@@ -120,7 +123,7 @@ void TDBXReader::ReadIndexNode(std::uint32_t Parent, std::uint32_t Node, std::ui
     std::uint8_t Bytes[kNodeSize];
   };
   const std::uint64_t count = InfoOffsets.size();
-  std::vector<TFrame> stack;
+  std::deque<TFrame> stack; // grows without moving the frames already on it
   // A node appears once in a sound tree; one reached twice would be walked
   // again and again (a shared subtree doubles the work at every level).
   std::unordered_set<std::uint32_t> visited;
@@ -154,7 +157,7 @@ void TDBXReader::ReadIndexNode(std::uint32_t Parent, std::uint32_t Node, std::ui
     }
     const int entryCount = bytes[0x11];
     bool descended = false;
-    while (frame.NextEntry < entryCount && !descended) {
+    while (frame.NextEntry < entryCount) {
       const std::size_t at = kNodeEntriesAt + kEntrySize * static_cast<std::size_t>(frame.NextEntry++);
       const std::uint32_t value = LE32(bytes, at), child = LE32(bytes, at + 4);
       if (value != 0) {
@@ -164,7 +167,8 @@ void TDBXReader::ReadIndexNode(std::uint32_t Parent, std::uint32_t Node, std::ui
       }
       if (child != 0) {
         enter(frame.Node, child, frame.Position + frame.Found, LE32(bytes, at + 8));
-        descended = true; // frame may have moved; resume it when the child is done
+        descended = true; // resume this node when the child is done
+        break;
       }
     }
     if (descended) continue;
@@ -271,12 +275,15 @@ std::string TDBXReader::ReadText(std::int32_t Index, bool headerOnly) {
   static constexpr std::string_view kBlankLine = "\r\n\r\n";
   std::string result;
   std::string scratch; // grows to the largest block, never beyond Size bytes
+  std::uint64_t total = 0;
   TChainGuard guard(record.TextOffset);
   for (std::uint32_t b = record.TextOffset; b != 0;) {
     const TBlockHeader block = ReadBlockHeader(*Stream, b);
-    // The file may have changed since Load: a block larger than the whole
-    // message would overrun the buffer sized from Size.
-    if (block.DataLength > record.Size) throw EDBXReaderException(kBlockTooLong);
+    // The file may have changed since Load. Blocks longer than the whole
+    // message would overrun the buffer sized from Size; a chain that now
+    // holds more than Size bytes in all could grow the text without bound.
+    total += block.DataLength;
+    if (total > record.Size) throw EDBXReaderException(kBlockTooLong);
     const std::uint64_t textAt = static_cast<std::uint64_t>(b) + kBlockHeaderSize;
     const std::uint64_t fileSize = Stream->Size();
     if (textAt > fileSize || block.DataLength > fileSize - textAt) throw EReadError();

@@ -132,6 +132,7 @@ void TFileStream::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) 
     if (CacheLength == 0 || offset < CacheStart || offset - CacheStart > CacheLength ||
         CacheLength - (offset - CacheStart) < count) {
       if (Cache.size() != kCacheSize) Cache.resize(kCacheSize);
+      CacheLength = 0; // a failing refill must not leave the old window claimed
       CacheStart = offset;
       CacheLength = ReadSome(offset, Cache.data(), kCacheSize);
       if (CacheLength < count) {

@@ -18,7 +18,7 @@ struct TShortString {
 
   void Assign(std::string_view text) {
     Length = static_cast<std::uint8_t>(text.size() > sizeof Data ? sizeof Data : text.size());
-    std::memcpy(Data, text.data(), Length);
+    if (Length) std::memcpy(Data, text.data(), Length); // an empty view may have no data pointer
   }
   std::string_view View() const { return {Data, Length}; }
   std::string Str() const { return std::string(View()); }
