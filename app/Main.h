@@ -1,0 +1,115 @@
+// The program entry and the main window: the File menu, the message list, the
+// status bar, the open and save dialogs, loading a store and the error box.
+#pragma once
+
+#include <QCoreApplication>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <QStyledItemDelegate>
+
+#include <memory>
+
+class QAction;
+class QFileDialog;
+class QLabel;
+class QMenu;
+class QStatusBar;
+class QTreeView;
+
+namespace postvue {
+
+class TMailbaseReader;
+class TMessageListModel;
+class Twnd_oe_Main;
+
+constexpr int kMainWidth = 758;
+constexpr int kMainHeight = 571;
+
+// The application title: "Postvue" at start; a load that ends with a reader sets
+// it to the window's caption. It heads the error boxes. (Kept apart from Qt's
+// application display name, which Qt would append to every window title.)
+const QString& ApplicationTitle();
+void SetApplicationTitle(const QString& title);
+
+// The program entry: the application object, its title, the main window and the message loop.
+int RunApplication(int argc, char** argv);
+
+// The application's main window: the one created last that still exists.
+extern Twnd_oe_Main* wnd_oe_Main;
+
+// Draws the list's cells; the font style comes from the window's draw hooks.
+class TListDelegate : public QStyledItemDelegate {
+public:
+  explicit TListDelegate(Twnd_oe_Main* owner);
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+
+private:
+  Twnd_oe_Main* Owner;
+};
+
+class Twnd_oe_Main : public QMainWindow {
+  Q_OBJECT
+public:
+  // arguments[1], when it names an existing file, is loaded at the first show.
+  explicit Twnd_oe_Main(const QStringList& arguments = QCoreApplication::arguments(), QWidget* parent = nullptr);
+  ~Twnd_oe_Main() override;
+
+  QMenu* File1 = nullptr;
+  QAction* mmOpen = nullptr;
+  QAction* N2 = nullptr;
+  QAction* mmSave = nullptr;
+  QAction* N1 = nullptr;
+  QAction* mmView = nullptr;
+  QAction* N3 = nullptr;
+  QAction* mmExit = nullptr;
+  QTreeView* List = nullptr;
+  TMessageListModel* Model = nullptr;
+  QStatusBar* sb = nullptr;
+  QLabel* sbPanels[2] = {nullptr, nullptr};
+  QFileDialog* od = nullptr;
+  QFileDialog* sd = nullptr;
+
+  QString PanelText(int panel) const;
+  // The current reader, or none.
+  const TMailbaseReader* CurrentReader() const { return Reader.get(); }
+
+  void FormCreate();
+  void FormShow();
+  // Both set the cell's font style from the row's read mark.
+  void ListAdvancedCustomDrawItem(QStyleOptionViewItem& option, const QModelIndex& index) const;
+  void ListAdvancedCustomDrawSubItem(QStyleOptionViewItem& option, const QModelIndex& index) const;
+
+  void cmOpen();
+  void cmSave();
+  void cmView();
+  void cmExit();
+
+  // The standard error handler: runs one command and shows any exception
+  // that leaves it in the error box.
+  void RunCommand(void (Twnd_oe_Main::*command)());
+
+protected:
+  // The path chosen in od or sd; empty when the user cancels.
+  virtual QString RunOpenDialog();
+  virtual QString RunSaveDialog();
+  // The error box: critical icon, the application title, an OK button.
+  virtual void ShowErrorBox(const QString& text);
+
+  void showEvent(QShowEvent* event) override;
+
+private:
+  void LoadFile(const QString& path);
+  void SetPanel(int panel, const QString& text);
+  // The message index read back from the selected row's "#" text; -1 when no row is selected.
+  int SelectedMessageIndex() const;
+  void FitOuterSize();
+
+  std::unique_ptr<TMailbaseReader> Reader;
+  QStringList Arguments;
+  QString LastOpenName;
+  QString LastSaveName;
+  bool FirstShow = true;
+};
+
+} // namespace postvue

@@ -1,0 +1,93 @@
+#include "MessageListModel.h"
+
+namespace postvue {
+
+namespace {
+struct TColumn {
+  const char* Caption;
+  Qt::Alignment Alignment;
+};
+constexpr Qt::Alignment kLeft = Qt::AlignLeft | Qt::AlignVCenter;
+const TColumn kColumns[TMessageListModel::kColumnCount] = {
+    {"", kLeft},
+    {"#", Qt::AlignHCenter | Qt::AlignVCenter},
+    {"Attachment", kLeft},
+    {"Priority", kLeft},
+    {"Flag", kLeft},
+    {"Sender", kLeft},
+    {"Subject", kLeft},
+    {"Received", kLeft},
+    {"Size [B]", Qt::AlignRight | Qt::AlignVCenter},
+};
+} // namespace
+
+int TMessageListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(Rows.size());
+}
+
+int TMessageListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumnCount; }
+
+QVariant TMessageListModel::data(const QModelIndex& index, int role) const {
+  if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) return {};
+  const TMessageRow& row = Rows[static_cast<std::size_t>(index.row())];
+  switch (role) {
+  case Qt::DisplayRole:
+    // Column 0 is the row's caption, always empty.
+    return index.column() == 0 ? QString() : row.SubItems[static_cast<std::size_t>(index.column() - 1)];
+  case Qt::TextAlignmentRole:
+    return QVariant::fromValue(kColumns[index.column()].Alignment);
+  case ImageIndexRole:
+    return row.ImageIndex;
+  default:
+    return {};
+  }
+}
+
+QVariant TMessageListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
+  switch (role) {
+  case Qt::DisplayRole:
+    return QString::fromLatin1(kColumns[section].Caption);
+  case Qt::TextAlignmentRole:
+    return QVariant::fromValue(kColumns[section].Alignment);
+  default:
+    return {};
+  }
+}
+
+Qt::ItemFlags TMessageListModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+void TMessageListModel::BeginUpdate() {
+  beginResetModel();
+  Rows.clear();
+  Rows.shrink_to_fit();
+  Pending.clear();
+  endResetModel();
+  InUpdate = true;
+}
+
+void TMessageListModel::AddRow(TMessageRow row) {
+  if (InUpdate) {
+    Pending.push_back(std::move(row));
+    return;
+  }
+  const int at = static_cast<int>(Rows.size());
+  beginInsertRows({}, at, at);
+  Rows.push_back(std::move(row));
+  endInsertRows();
+}
+
+void TMessageListModel::EndUpdate() {
+  if (!InUpdate) return;
+  InUpdate = false;
+  if (Pending.empty()) return;
+  beginInsertRows({}, 0, static_cast<int>(Pending.size()) - 1);
+  Rows.swap(Pending);
+  Pending.clear();
+  endInsertRows();
+}
+
+} // namespace postvue
