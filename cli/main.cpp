@@ -53,7 +53,7 @@ int Run(const std::vector<std::string>& args) {
     WriteStdout(kUsage);
     return 0;
   }
-  if (command == "list" && count == 1) return RunList(args[1], false);
+  if (command == "list" && count == 1 && args[1] != "--json") return RunList(args[1], false);
   if (command == "list" && count == 2 && args[1] == "--json") return RunList(args[2], true);
   if (command == "text" && count == 2) return RunText(args[1], ParseIndex(args[2]), false);
   if (command == "header" && count == 2) return RunText(args[1], ParseIndex(args[2]), true);

@@ -1,0 +1,545 @@
+// postvue-cli as a process: exit status, the exact bytes on standard output,
+// the exact line on standard error, and the files it writes.
+#include "MailbaseReader.h"
+#include "MessageFile.h"
+#include "StoreWriter.h"
+#include "TestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+using namespace postvue;
+using namespace postvue::testing;
+using namespace std::string_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TRun {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+std::string Quote(const std::string& arg) {
+#ifdef _WIN32
+  return "\"" + arg + "\"";
+#else
+  std::string quoted = "'";
+  for (const char c : arg) quoted += c == '\'' ? "'\\''"s : std::string(1, c);
+  return quoted + "'";
+#endif
+}
+
+class CliTest : public ::testing::Test {
+protected:
+  TTempDir Dir;
+
+  TRun Run(const std::vector<std::string>& args) {
+    std::string command = Quote(POSTVUE_CLI_PATH);
+    for (const auto& arg : args) command += " " + Quote(arg);
+    const std::string out = Dir / "stdout", err = Dir / "stderr";
+    command += " <" + Quote(Dir / "stdin") + " >" + Quote(out) + " 2>" + Quote(err);
+    WriteFileBytes(Dir / "stdin", "");
+#ifdef _WIN32
+    command = "\"" + command + "\"";
+#endif
+    const int status = std::system(command.c_str());
+    TRun run;
+#ifdef _WIN32
+    run.Status = status;
+#else
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    run.Out = ReadFileBytes(out);
+    run.Err = ReadFileBytes(err);
+    fs::remove(out);
+    fs::remove(err);
+    fs::remove(Dir / "stdin");
+    return run;
+  }
+
+  // Runs args and expects a failure with exactly this error line.
+  void ExpectError(const std::vector<std::string>& args, const std::string& message) {
+    const TRun run = Run(args);
+    EXPECT_EQ(run.Status, 1) << args[0];
+    EXPECT_EQ(run.Out, "") << args[0];
+    EXPECT_EQ(run.Err, "postvue-cli: " + message + "\n") << args[0];
+  }
+
+  std::string Usage() { return Run({"--help"}).Out; }
+};
+
+std::string Repeat(std::string_view text, std::size_t times) {
+  std::string result;
+  for (std::size_t i = 0; i < times; ++i) result += text;
+  return result;
+}
+
+// A .dbx store of these messages, each text in blocks of 8 bytes.
+TDbxImage DbxOf(const std::vector<TTestMessage>& messages, const std::string& folder = "Inbox") {
+  return MakeDbx(messages, {folder, 3, 8});
+}
+
+// ---------------------------------------------------------------- list
+
+TEST_F(CliTest, ListDbxLines) {
+  TDbxImage image;
+  image.SetFolderName("Inbox");
+  std::vector<std::uint32_t> infos;
+  auto add = [&](const TTestMessage& m) {
+    infos.push_back(image.AddMessageInfo(PropertiesOf(m, image.AddText(m.Text))));
+  };
+  TTestMessage m;
+  m.Subject = "Hello";
+  m.SenderName = "Ann Example";
+  m.SenderAddress = "ann@example.com";
+  m.Flags = 0x80 | 0x4000;
+  m.Priority = 1;
+  m.Received = FileTimeOf(2004, 1, 1, 12, 0, 0);
+  m.Text = "From: Ann\r\n\r\nHi";
+  add(m);
+  m = {};
+  m.Subject = "Tab\there\r\nnext";
+  m.SenderAddress = "bob@example.com";
+  m.Flags = 0x20;
+  m.Priority = 5;
+  m.Received = FileTimeOf(1999, 12, 31, 23, 59, 59, 999);
+  m.Text = "x";
+  add(m);
+  m = {};
+  m.Subject = "caf\xe9";
+  m.Priority = 0;
+  add(m); // no text, no date
+  // A size above 2^31: the block header claims it, and the listing reads no text.
+  m = {};
+  m.Subject = "big";
+  m.Flags = 0x4020;
+  const std::uint32_t block = image.AddBlock("From: x\r\n\r\n");
+  image.U32(block + 8, 0xFFFFFFF0);
+  infos.push_back(image.AddMessageInfo(PropertiesOf(m, block)));
+  image.BuildTree(infos, 2);
+  image.WriteFile(Dir / "a.dbx");
+
+  const TRun run = Run({"list", Dir / "a.dbx"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "");
+  EXPECT_EQ(run.Out, "0\tYes\tHigh\t\tAnn Example\tHello\t2004-01-01 12:00:00\t15\n"
+                     "1\t\tLow\tYes\tbob@example.com\tTab here  next\t1999-12-31 23:59:59\t1\n"
+                     "2\t\t\t\t\tcaf\xe9\t1899-12-30 00:00:00\t0\n"
+                     "3\tYes\t\tYes\t\tbig\t1899-12-30 00:00:00\t4294967280\n");
+}
+
+TEST_F(CliTest, ListMbxByHeaderScan) {
+  const std::string first = "From: Ann <ann@x>\r\nSubject: Hi\r\nDate: Mon, 1 Jan 2001\r\n\r\nbody";
+  const std::string second = "subject:lower\r\n\r\nb";
+  MakeMbx({{first, 7}, {second, 8}}).WriteFile(Dir / "b.mbx");
+  const TRun run = Run({"list", Dir / "b.mbx"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "");
+  EXPECT_EQ(run.Out, "0\t\t\t\t Ann <ann@x>\t Hi\t1899-12-30 00:00:00\t" + std::to_string(first.size()) +
+                         "\n"
+                         "1\t\t\t\t\tlower\t1899-12-30 00:00:00\t" + std::to_string(second.size()) + "\n");
+}
+
+TEST_F(CliTest, ListMbxFromIndex) {
+  MakeMbx({{"Subject: one\r\n\r\n1", 1}, {"Subject: two\r\n\r\n2", 2}}).WriteFile(Dir / "c.mbx");
+  TIdxRecord r1;
+  r1.MessageFlags = 0x80 | 0x4000 | 0x20;
+  r1.MessagePriority = 1;
+  r1.MessageSize = 1234;
+  r1.ReceivedTime = FileTimeOf(2001, 2, 3, 4, 5, 6);
+  r1.Strings[0] = "Idx subject";
+  r1.Strings[2] = "carol@example.com";
+  TIdxRecord r2;
+  r2.MessagePriority = 5;
+  r2.MessageSize = 99;
+  r2.Strings[0] = "Second";
+  MakeIdx({r1, r2}).WriteFile(Dir / "c.idx");
+  const TRun run = Run({"list", Dir / "c.mbx"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "");
+  EXPECT_EQ(run.Out, "0\tYes\tHigh\tYes\tcarol@example.com\tIdx subject\t2001-02-03 04:05:06\t1234\n"
+                     "1\t\tLow\t\t\tSecond\t1601-01-01 00:00:00\t99\n"); // FILETIME 0 is a date
+}
+
+TEST_F(CliTest, ListJsonDbxEveryFieldAndEscaping) {
+  TDbxImage image;
+  image.SetFolderName("F\xf6\"");
+  TTestMessage m;
+  m.Subject = "q\"b\\s/\x01\x1f\x7f\t\n\r\b\f\x80\xe9\xff" "end";
+  m.SenderName = "N";
+  m.SenderAddress = "n@x";
+  m.Flags = 0xFFFFFFFF;
+  m.MsgIndex = 0xABCDEF;
+  m.Received = FileTimeOf(2004, 1, 1, 12, 0, 0);
+  m.Text = "From: N\r\n\r\nbody";
+  const std::uint32_t text = image.AddText(m.Text, 8);
+  auto properties = PropertiesOf(m, text);
+  for (auto [id, value] : {std::pair{0x07, "t07"}, {0x0C, "t0C"}, {0x13, "t13"}, {0x14, "t14"}, {0x1A, "t1A"}})
+    properties.push_back(TDbxProperty::Text(static_cast<std::uint8_t>(id), value));
+  properties.push_back(TDbxProperty::U32(0x10, 0xFFFFFFFF)); // a later priority wins: -1
+  image.BuildTree({image.AddMessageInfo(properties)});
+  image.WriteFile(Dir / "a.dbx");
+
+  const TRun run = Run({"list", "--json", Dir / "a.dbx"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "");
+  EXPECT_EQ(run.Out, "{\n"
+                     "  \"format\": \"dbx\",\n"
+                     "  \"folder\": \"F\xc3\xb6\\\"\",\n"
+                     "  \"count\": 1,\n"
+                     "  \"messages\": [\n"
+                     "    {\"index\": 0, \"MsgIndex\": 11259375, \"Flags\": 4294967295, \"TextOffset\": " +
+                         std::to_string(text) +
+                         ", \"Text07\": \"t07\", "
+                         "\"Subject\": \"q\\\"b\\\\s/\\u0001\\u001f\\u007f\\t\\n\\r\\b\\f\xc2\x80\xc3\xa9\xc3\xbf"
+                         "end\", \"Text0C\": \"t0C\", \"SenderName\": \"N\", \"SenderAddress\": \"n@x\", "
+                         "\"Received\": 37987.5, \"DateText\": \"\", \"Text13\": \"t13\", \"Text14\": \"t14\", "
+                         "\"Text1A\": \"t1A\", \"Size\": 15, \"Priority\": -1}\n"
+                         "  ]\n"
+                         "}\n");
+}
+
+// The value after "Received": in the JSON text, read back as a double.
+std::vector<double> ReceivedValues(const std::string& json) {
+  std::vector<double> values;
+  static constexpr std::string_view kKey = "\"Received\": ";
+  for (std::size_t at = json.find(kKey); at != std::string::npos; at = json.find(kKey, at + 1))
+    values.push_back(std::strtod(json.c_str() + at + kKey.size(), nullptr));
+  return values;
+}
+
+TEST_F(CliTest, ListJsonReceivedRoundTrips) {
+  const std::vector<std::uint64_t> times = {FileTimeOf(2021, 12, 12, 23, 59, 59, 999), FileTimeOf(1601, 1, 1, 12),
+                                            FileTimeOf(1999, 1, 1, 0, 0, 0, 1), FileTimeOf(9999, 12, 31, 23, 59, 59)};
+  std::vector<TTestMessage> messages;
+  for (const auto t : times) {
+    TTestMessage m;
+    m.Received = t;
+    m.Text = "x";
+    messages.push_back(m);
+  }
+  DbxOf(messages).WriteFile(Dir / "a.dbx");
+  const TRun run = Run({"list", "--json", Dir / "a.dbx"});
+  ASSERT_EQ(run.Status, 0);
+  const auto values = ReceivedValues(run.Out);
+  ASSERT_EQ(values.size(), times.size());
+  for (std::size_t i = 0; i < times.size(); ++i) EXPECT_EQ(values[i], FileTimeToDateTimeSafe(times[i])) << i;
+}
+
+TEST_F(CliTest, ListJsonMbxHeaderScan) {
+  const std::string first = "From: A\r\nDate: Tue, 2 Jan 2001\r\nSubject: S\r\n\r\nbody";
+  MakeMbx({{first, 7}, {"Subject: two\r\n\r\n2", 8}}).WriteFile(Dir / "Box.mbx");
+  const std::uint32_t secondAt = 84 + ((16 + static_cast<std::uint32_t>(first.size()) + 3) & ~3u) + 16;
+  const TRun run = Run({"list", "--json", Dir / "Box.mbx"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "");
+  EXPECT_EQ(run.Out, "{\n  \"format\": \"mbx\",\n  \"folder\": \"Box\",\n  \"count\": 2,\n  \"messages\": [\n"
+                     "    {\"index\": 0, \"MsgIndex\": 0, \"Flags\": 128, \"TextOffset\": 100, \"Text07\": \"7\", "
+                     "\"Subject\": \" S\", \"Text0C\": \"\", \"SenderName\": \" A\", \"SenderAddress\": \"\", "
+                     "\"Received\": 0, \"DateText\": \" Tue, 2 Jan 2001\", \"Text13\": \"\", \"Text14\": \"\", "
+                     "\"Text1A\": \"\", \"Size\": " +
+                         std::to_string(first.size()) +
+                         ", \"Priority\": 0},\n"
+                         "    {\"index\": 1, \"MsgIndex\": 1, \"Flags\": 128, \"TextOffset\": " +
+                         std::to_string(secondAt) +
+                         ", \"Text07\": \"8\", \"Subject\": \" two\", \"Text0C\": \"\", \"SenderName\": \"\", "
+                         "\"SenderAddress\": \"\", \"Received\": 0, \"DateText\": \"\", \"Text13\": \"\", "
+                         "\"Text14\": \"\", \"Text1A\": \"\", \"Size\": 17, \"Priority\": 0}\n  ]\n}\n");
+}
+
+// ---------------------------------------------------------------- text, header, save
+
+const std::string kText = "From: A\r\nSubject: B\r\n\r\nline1\nline2\rline3\r\n\xe9\x80\xff end";
+
+TEST_F(CliTest, TextAndHeaderBytes) {
+  TTestMessage m;
+  m.Text = kText;
+  DbxOf({m, m}).WriteFile(Dir / "a.dbx");
+  MakeMbx({{"x\r\n\r\n", 1}, {kText, 2}}).WriteFile(Dir / "a.mbx");
+  for (const auto& [store, index] : {std::pair{Dir / "a.dbx", "1"}, {Dir / "a.mbx", "1"}}) {
+    TRun run = Run({"text", store, index});
+    EXPECT_EQ(run.Status, 0) << store;
+    EXPECT_EQ(run.Err, "") << store;
+    EXPECT_EQ(run.Out, kText) << store;
+    run = Run({"header", store, index});
+    EXPECT_EQ(run.Status, 0) << store;
+    EXPECT_EQ(run.Err, "") << store;
+    EXPECT_EQ(run.Out, "From: A\r\nSubject: B\r") << store;
+  }
+}
+
+TEST_F(CliTest, SaveWritesCrLfLinesAndReplaces) {
+  TTestMessage m;
+  m.Text = "a\nb\rc\r\nd\n\re";
+  DbxOf({m}).WriteFile(Dir / "a.dbx");
+  WriteFileBytes(Dir / "out.eml", Repeat("old contents ", 100));
+  const TRun run = Run({"save", Dir / "a.dbx", "0", Dir / "out.eml"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(run.Err, "");
+  EXPECT_EQ(ReadFileBytes(Dir / "out.eml"), "a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
+
+  MakeMbx({{"Subject: s\r\n\r\nbody\r\n", 1}}).WriteFile(Dir / "a.mbx");
+  EXPECT_EQ(Run({"save", Dir / "a.mbx", "0", Dir / "new.eml"}).Status, 0);
+  EXPECT_EQ(ReadFileBytes(Dir / "new.eml"), "Subject: s\r\n\r\nbody\r\n");
+}
+
+TEST_F(CliTest, FailedSaveLeavesTheFileAsItWas) {
+  TTestMessage m; // no text
+  DbxOf({m}).WriteFile(Dir / "a.dbx");
+  WriteFileBytes(Dir / "out.eml", "former");
+  ExpectError({"save", Dir / "a.dbx", "0", Dir / "out.eml"}, "No text found.");
+  EXPECT_EQ(ReadFileBytes(Dir / "out.eml"), "former");
+  ExpectError({"save", Dir / "a.dbx", "0", Dir / "absent.eml"}, "No text found.");
+  EXPECT_FALSE(fs::exists(Dir / "absent.eml"));
+
+  m.Text = "x";
+  DbxOf({m}).WriteFile(Dir / "b.dbx");
+  ExpectError({"save", Dir / "b.dbx", "0", Dir / "missing/out.eml"},
+              "Cannot create file " + (Dir / "missing/out.eml") + ".");
+  ExpectError({"save", Dir / "b.dbx", "0", Dir.Path()}, "Cannot create file " + Dir.Path() + ".");
+}
+
+// ---------------------------------------------------------------- export
+
+std::vector<std::string> SortedNames(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(CliTest, ExportNamesFilesAndSkipsUnreadableMessages) {
+  const std::vector<std::string> subjects = {" Hello World ",
+                                             "a/b\\c:d*e?f\"g<h>i|j",
+                                             "caf\xe9\x01\ttab\x7f",
+                                             "",
+                                             Repeat("x", 200),
+                                             "Hello World",
+                                             "unreadable",
+                                             "   "};
+  std::vector<TTestMessage> messages;
+  for (std::size_t i = 0; i < subjects.size(); ++i) {
+    TTestMessage m;
+    m.Subject = subjects[i];
+    if (subjects[i] != "unreadable") m.Text = "Subject: " + std::to_string(i) + "\nbody\r";
+    messages.push_back(m);
+  }
+  DbxOf(messages).WriteFile(Dir / "a.dbx");
+  const std::string out = Dir / "out/nested";
+  const TRun run = Run({"export", Dir / "a.dbx", out});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(run.Err, "postvue-cli: message 6: No text found.\n");
+  const std::vector<std::string> expected = {"0000 - Hello World.eml",
+                                             "0001 - a_b_c_d_e_f_g_h_i_j.eml",
+                                             "0002 - caf___tab_.eml",
+                                             "0003.eml",
+                                             "0004 - " + Repeat("x", 80) + ".eml",
+                                             "0005 - Hello World.eml",
+                                             "0007.eml"};
+  EXPECT_EQ(SortedNames(out), expected); // store order, nothing else (no temporary file)
+  for (const std::size_t i : {0, 1, 2, 3, 4, 5}) {
+    EXPECT_EQ(ReadFileBytes(out + "/" + expected[i]), "Subject: " + std::to_string(i) + "\r\nbody\r\n") << i;
+  }
+  EXPECT_EQ(ReadFileBytes(out + "/0007.eml"), "Subject: 7\r\nbody\r\n");
+}
+
+TEST_F(CliTest, ExportMbxIntoExistingFolderReplacesFiles) {
+  MakeMbx({{"Subject: one\r\n\r\n1", 1}, {"Subject: two\r\n\r\n2\n", 2}}).WriteFile(Dir / "a.mbx");
+  fs::create_directory(Dir / "out");
+  WriteFileBytes(Dir / "out/0000 - one.eml", "stale");
+  const TRun run = Run({"export", Dir / "a.mbx", Dir / "out/"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(run.Err, "");
+  EXPECT_EQ(SortedNames(Dir / "out"), (std::vector<std::string>{"0000 - one.eml", "0001 - two.eml"}));
+  EXPECT_EQ(ReadFileBytes(Dir / "out/0000 - one.eml"), "Subject: one\r\n\r\n1\r\n");
+  EXPECT_EQ(ReadFileBytes(Dir / "out/0001 - two.eml"), "Subject: two\r\n\r\n2\r\n");
+}
+
+TEST_F(CliTest, ExportNumbersWidenWithTheCount) {
+  // 10001 messages need five digits; only the first and the last have a text.
+  std::vector<TTestMessage> messages(10001);
+  messages.front().Subject = "first";
+  messages.front().Text = "1";
+  messages.back().Subject = "last";
+  messages.back().Text = "2";
+  MakeDbx(messages).WriteFile(Dir / "a.dbx");
+  const TRun run = Run({"export", Dir / "a.dbx", Dir / "out"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(SortedNames(Dir / "out"), (std::vector<std::string>{"00000 - first.eml", "10000 - last.eml"}));
+  EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 9999);
+  EXPECT_EQ(run.Err.substr(0, 39), "postvue-cli: message 1: No text found.\n");
+}
+
+TEST_F(CliTest, ExportIntoAFileFails) {
+  TTestMessage m;
+  m.Text = "x";
+  DbxOf({m}).WriteFile(Dir / "a.dbx");
+  WriteFileBytes(Dir / "plain", "kept");
+  ExpectError({"export", Dir / "a.dbx", Dir / "plain"}, "Cannot create file " + (Dir / "plain") + ".");
+  EXPECT_EQ(ReadFileBytes(Dir / "plain"), "kept");
+}
+
+// ---------------------------------------------------------------- errors
+
+// Every command reports a store that cannot be opened the same way and
+// creates nothing.
+TEST_F(CliTest, MissingStoreInEveryCommand) {
+  const std::string store = Dir / "missing.dbx";
+  const std::string expected = "Cannot open file " + store + ".";
+  ExpectError({"list", store}, expected);
+  ExpectError({"list", "--json", store}, expected);
+  ExpectError({"text", store, "0"}, expected);
+  ExpectError({"header", store, "0"}, expected);
+  ExpectError({"save", store, "0", Dir / "out.eml"}, expected);
+  ExpectError({"export", store, Dir / "out"}, expected);
+  EXPECT_FALSE(fs::exists(Dir / "out.eml"));
+  EXPECT_FALSE(fs::exists(Dir / "out"));
+}
+
+TEST_F(CliTest, ErrorLinesFollowTheFullStopRule) {
+  // Nothing appended after a character at or below '.'.
+  ExpectError({"list", Dir / "none-"}, "Cannot open file " + (Dir / "none-"));
+  ExpectError({"list", Dir / "none."}, "Cannot open file " + (Dir / "none."));
+  ExpectError({"list", Dir.Path()}, "Cannot open file " + Dir.Path() + ".");
+
+  WriteFileBytes(Dir / "short", "\xCF\xAD\x12");
+  ExpectError({"list", Dir / "short"}, "Stream read error.");
+  WriteFileBytes(Dir / "other", "FMDF and more bytes");
+  ExpectError({"list", Dir / "other"}, "File is not in supported format.");
+  WriteFileBytes(Dir / "reversed", "6FMJ and more bytes");
+  ExpectError({"list", Dir / "reversed"}, "File is not in supported format.");
+}
+
+TEST_F(CliTest, ReaderRejections) {
+  TDbxImage kind = DbxOf(std::vector<TTestMessage>(1));
+  kind.SetKind(0x6F74FDC6);
+  kind.WriteFile(Dir / "kind.dbx");
+  ExpectError({"list", Dir / "kind.dbx"}, "File is not an Outlook Express 5 Message Database.");
+
+  DbxOf({}).WriteFile(Dir / "empty.dbx");
+  ExpectError({"list", Dir / "empty.dbx"}, "File does not contain any message.");
+
+  TDbxImage fewer = DbxOf(std::vector<TTestMessage>(2));
+  fewer.SetMessageCount(3); // the tree holds two
+  fewer.WriteFile(Dir / "fewer.dbx");
+  ExpectError({"list", "--json", Dir / "fewer.dbx"}, "Wrong number of values found.");
+
+  TDbxImage circular;
+  const std::uint32_t first = circular.AddBlock("ab");
+  circular.U32(first + 12, circular.AddBlock("cd", first));
+  circular.BuildTree({circular.AddMessageInfo(PropertiesOf({}, first))});
+  circular.WriteFile(Dir / "circular.dbx");
+  ExpectError({"list", Dir / "circular.dbx"}, "Circular text block chain.");
+
+  TMbxImage negative = MakeMbx({{"Subject: a\r\n\r\nb"}});
+  negative.SetMessageCount(-1);
+  negative.WriteFile(Dir / "negative.mbx");
+  ExpectError({"list", Dir / "negative.mbx"}, "Range check error.");
+
+  MakeMbx({}).WriteFile(Dir / "empty.mbx");
+  ExpectError({"export", Dir / "empty.mbx", Dir / "out"}, "File does not contain any message.");
+  EXPECT_FALSE(fs::exists(Dir / "out"));
+}
+
+TEST_F(CliTest, IndexWithoutMessage) {
+  TTestMessage m;
+  m.Text = "x";
+  DbxOf({m}).WriteFile(Dir / "a.dbx");
+  MakeMbx({{"Subject: a\r\n\r\nb"}}).WriteFile(Dir / "a.mbx");
+  for (const std::string& store : {Dir / "a.dbx", Dir / "a.mbx"}) {
+    for (const char* index : {"1", "-1", "2147483647", "-2147483648"}) {
+      ExpectError({"text", store, index}, "No text found.");
+      ExpectError({"save", store, index, Dir / "out.eml"}, "No text found.");
+    }
+  }
+  ExpectError({"header", Dir / "a.dbx", "1"}, "No text found.");
+  EXPECT_FALSE(fs::exists(Dir / "out.eml"));
+}
+
+// ---------------------------------------------------------------- usage
+
+TEST_F(CliTest, HelpPrintsUsage) {
+  for (const char* option : {"--help", "-h"}) {
+    const TRun run = Run({option});
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(run.Out.rfind("Usage: postvue-cli", 0), 0u) << run.Out;
+    for (const char* command : {"list [--json] STORE", "text STORE INDEX", "header STORE INDEX",
+                                "save STORE INDEX FILE", "export STORE DIR"})
+      EXPECT_NE(run.Out.find(command), std::string::npos) << command;
+  }
+}
+
+TEST_F(CliTest, UsageErrors) {
+  const std::string usage = Usage();
+  ASSERT_FALSE(usage.empty());
+  // "s" names no file: a command that got as far as opening it would exit 1.
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"bogus"},
+      {"LIST", "s"},
+      {"list"},
+      {"list", "s", "t"},
+      {"list", "--json"},
+      {"list", "--json", "s", "t"},
+      {"list", "s", "--json"},
+      {"text", "s"},
+      {"text", "s", "0", "x"},
+      {"text", "s", "x"},
+      {"text", "s", ""},
+      {"text", "s", "1.5"},
+      {"text", "s", "2147483648"},
+      {"text", "s", "-2147483649"},
+      {"text", "s", " 1"},
+      {"text", "s", "1 "},
+      {"text", "s", "+1"},
+      {"text", "s", "0x1"},
+      {"header", "s"},
+      {"header", "s", "-"},
+      {"save", "s", "0"},
+      {"save", "s", "a", "f"},
+      {"save", "s", "0", "f", "g"},
+      {"export", "s"},
+      {"export", "s", "d", "e"},
+      {"--help", "x"},
+      {"-h", "list"},
+  };
+  for (const auto& args : cases) {
+    const TRun run = Run(args);
+    const std::string shown = args.empty() ? "(none)" : args[0] + " ... (" + std::to_string(args.size()) + ")";
+    EXPECT_EQ(run.Status, 2) << shown;
+    EXPECT_EQ(run.Out, "") << shown;
+    EXPECT_EQ(run.Err, usage) << shown;
+  }
+}
+
+// ---------------------------------------------------------------- stores made by the mail program
+
+TEST_F(CliTest, RealStores) {
+  const std::string real = POSTVUE_REAL_STORES;
+  if (!fs::is_directory(real)) GTEST_SKIP() << "no real stores at " << real;
+  TRun run = Run({"list", real + "/Inbox.dbx"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out, "0\t\t\t\tMicrosoft Outlook Express Team\tWelcome to Outlook Express 6\t"
+                     "2021-12-12 04:45:59\t10139\n");
+  run = Run({"header", real + "/Inbox.dbx", "0"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_NE(run.Out.find("\r\nSubject: Welcome to Outlook Express 6\r\n"), std::string::npos);
+  run = Run({"export", real + "/fragment-left.dbx", Dir / "out"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(SortedNames(Dir / "out"), std::vector<std::string>{"0000 - Please read you won't be sorry.........eml"});
+  ExpectError({"list", real + "/Outbox.dbx"}, "File does not contain any message.");
+  ExpectError({"list", real + "/Folders.dbx"}, "File is not an Outlook Express 5 Message Database.");
+  ExpectError({"list", real + "/other-format-Mail"}, "File is not in supported format.");
+}
+
+} // namespace

@@ -1,0 +1,168 @@
+// Saving a message: the CR LF line rule and the write that replaces a file
+// only when every byte got written.
+#include "MessageFile.h"
+#include "StoreWriter.h"
+#include "TestSupport.h"
+
+#include <filesystem>
+#include <set>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+using namespace postvue;
+using namespace postvue::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TCrLfCase {
+  const char* Name;
+  std::string Text;
+  std::string Saved;
+};
+
+class CrLfLinesTest : public ::testing::TestWithParam<TCrLfCase> {};
+
+TEST_P(CrLfLinesTest, EveryLineEndsInCrLf) { EXPECT_EQ(CrLfLines(GetParam().Text), GetParam().Saved); }
+
+using namespace std::string_literals;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CrLfLinesTest,
+    ::testing::Values(TCrLfCase{"Empty", "", ""}, TCrLfCase{"NoFinalBreak", "a", "a\r\n"},
+                      TCrLfCase{"Lf", "a\nb\n", "a\r\nb\r\n"}, TCrLfCase{"LoneCr", "a\rb\r", "a\r\nb\r\n"},
+                      TCrLfCase{"CrLf", "a\r\nb\r\n", "a\r\nb\r\n"},
+                      TCrLfCase{"LfCrIsTwoBreaks", "a\n\rb", "a\r\n\r\nb\r\n"},
+                      TCrLfCase{"CrThenCrLf", "a\r\r\nb", "a\r\n\r\nb\r\n"},
+                      TCrLfCase{"Mixed", "a\rb\r\nc\nd", "a\r\nb\r\nc\r\nd\r\n"},
+                      TCrLfCase{"BlankLinesKept", "h\r\n\r\n\r\nb", "h\r\n\r\n\r\nb\r\n"},
+                      TCrLfCase{"OnlyBreak", "\n", "\r\n"}, TCrLfCase{"NulEndsText", "a\nb\0c\nd"s, "a\r\nb\r\n"},
+                      TCrLfCase{"NulFirstGivesEmpty", "\0abc"s, ""},
+                      TCrLfCase{"HighBytesUntouched", "\x80\xff\n\xe9", "\x80\xff\r\n\xe9\r\n"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// The names in a folder, so a test sees any temporary file left behind.
+std::set<std::string> Names(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+TEST(WriteFileReplacing, CreatesTheFile) {
+  TTempDir dir;
+  WriteFileReplacing(dir / "new.eml", "abc\r\n");
+  EXPECT_EQ(ReadFileBytes(dir / "new.eml"), "abc\r\n");
+  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"new.eml"});
+}
+
+TEST(WriteFileReplacing, ReplacesALongerFileWhole) {
+  TTempDir dir;
+  WriteFileBytes(dir / "a.eml", std::string(10000, 'o'));
+  WriteFileReplacing(dir / "a.eml", "new");
+  EXPECT_EQ(ReadFileBytes(dir / "a.eml"), "new");
+  WriteFileReplacing(dir / "a.eml", "");
+  EXPECT_EQ(ReadFileBytes(dir / "a.eml"), "");
+  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"a.eml"});
+}
+
+TEST(WriteFileReplacing, MissingFolderCannotBeCreated) {
+  TTempDir dir;
+  const std::string path = dir / "missing/a.eml";
+  EXPECT_RAISES(WriteFileReplacing(path, "x"), EFCreateError, "Cannot create file " + path);
+  EXPECT_TRUE(Names(dir.Path()).empty());
+}
+
+TEST(WriteFileReplacing, FolderAsTargetIsLeftAlone) {
+  TTempDir dir;
+  fs::create_directory(dir / "sub");
+  WriteFileBytes(dir / "sub/inside", "kept");
+  EXPECT_RAISES(WriteFileReplacing(dir / "sub", "x"), EFCreateError, "Cannot create file " + (dir / "sub"));
+  EXPECT_TRUE(fs::is_directory(dir / "sub"));
+  EXPECT_EQ(ReadFileBytes(dir / "sub/inside"), "kept");
+  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"sub"});
+}
+
+TEST(SaveMessageText, WritesCrLfLines) {
+  TTempDir dir;
+  SaveMessageText(dir / "m.eml", "Subject: x\nFrom: y\r\rbody");
+  EXPECT_EQ(ReadFileBytes(dir / "m.eml"), "Subject: x\r\nFrom: y\r\n\r\nbody\r\n");
+}
+
+#ifndef _WIN32
+
+// Files this process writes may not grow past limit bytes while it lives; a
+// longer write fails with EFBIG instead of the signal.
+class TFileSizeLimit {
+public:
+  explicit TFileSizeLimit(rlim_t limit) {
+    getrlimit(RLIMIT_FSIZE, &Former);
+    FormerHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = Former;
+    lowered.rlim_cur = limit;
+    Ok = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+  }
+  ~TFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &Former);
+    std::signal(SIGXFSZ, FormerHandler);
+  }
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+  bool Ok = false;
+
+private:
+  rlimit Former{};
+  void (*FormerHandler)(int) = SIG_DFL;
+};
+
+TEST(WriteFileReplacing, FailedWriteKeepsTheFormerFile) {
+  TTempDir dir;
+  WriteFileBytes(dir / "a.eml", "former contents");
+  {
+    TFileSizeLimit limit(4096);
+    ASSERT_TRUE(limit.Ok);
+    EXPECT_RAISES(WriteFileReplacing(dir / "a.eml", std::string(100000, 'x')), EWriteError, "Stream write error");
+    EXPECT_RAISES(WriteFileReplacing(dir / "absent.eml", std::string(100000, 'x')), EWriteError,
+                  "Stream write error");
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "a.eml"), "former contents");
+  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"a.eml"}); // no temporary file, nothing new
+}
+
+TEST(WriteFileReplacing, ReplacedFileKeepsItsPermissions) {
+  TTempDir dir;
+  WriteFileBytes(dir / "a.eml", "old");
+  fs::permissions(dir / "a.eml", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  WriteFileReplacing(dir / "a.eml", "new");
+  EXPECT_EQ(ReadFileBytes(dir / "a.eml"), "new");
+  EXPECT_EQ(fs::status(dir / "a.eml").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST(WriteFileReplacing, LinkIsFollowed) {
+  TTempDir dir;
+  fs::create_directory(dir / "real");
+  WriteFileBytes(dir / "real/a.eml", "old");
+  fs::create_symlink("real/a.eml", dir / "link.eml");
+  WriteFileReplacing(dir / "link.eml", "new");
+  EXPECT_TRUE(fs::is_symlink(dir / "link.eml"));
+  EXPECT_EQ(ReadFileBytes(dir / "real/a.eml"), "new");
+  EXPECT_EQ(Names(dir / "real"), std::set<std::string>{"a.eml"});
+}
+
+TEST(WriteFileReplacing, FileThatMayNotBeWrittenIsNotReplaced) {
+  if (geteuid() == 0) GTEST_SKIP() << "the superuser may write any file";
+  TTempDir dir;
+  WriteFileBytes(dir / "a.eml", "old");
+  fs::permissions(dir / "a.eml", fs::perms::owner_read);
+  EXPECT_RAISES(WriteFileReplacing(dir / "a.eml", "new"), EFCreateError, "Cannot create file " + (dir / "a.eml"));
+  EXPECT_EQ(ReadFileBytes(dir / "a.eml"), "old");
+  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"a.eml"});
+}
+
+#endif
+
+} // namespace
