@@ -1,14 +1,15 @@
 // Writes a large, realistic store for the benchmarks:
 //
-//   GenerateStore --dbx OUT [--messages N]            (default 100000: about 1 GB)
+//   GenerateStore --dbx OUT [--messages N] [--text-first] (default 100000: about 1.2 GB)
 //   GenerateStore --mbx OUT [--messages N] [--no-idx] (default 50000; OUT.idx beside it)
 //
 // Messages are 2-20 KB of text with real-looking header lines, sizes and
 // contents drawn from a fixed seed, so every run writes the same bytes. The
 // store is streamed to the file: memory stays small whatever N is. The .dbx
 // has the layout the reader expects of the real thing: text in 512-byte
-// blocks, one message-info object per message, and a full index tree of
-// fanout 51 written at the end, once every object's offset is known.
+// blocks, one message-info object per message (before its text, or after it
+// with --text-first), and a full index tree of fanout 51 written at the end,
+// once every object's offset is known.
 #include "StoreWriter.h"
 
 #include <algorithm>
@@ -254,8 +255,8 @@ std::uint32_t WriteTextBlocks(TOutput& out, std::string_view text) {
   return first;
 }
 
-// A message-info object: property entries, then the data area.
-std::uint32_t WriteMessageInfo(TOutput& out, const TMessage& m, std::uint32_t textOffset) {
+// A message-info object at offset at: property entries, then the data area.
+std::string MessageInfo(const TMessage& m, std::uint32_t at, std::uint32_t textOffset) {
   std::string entries, data;
   auto direct = [&](std::uint8_t id, std::uint32_t v) {
     entries += static_cast<char>(id);
@@ -287,16 +288,40 @@ std::uint32_t WriteMessageInfo(TOutput& out, const TMessage& m, std::uint32_t te
   text(0x14, "Sam Reader");
   text(0x1A, "pop3.example.com");
 
+  const std::size_t body = entries.size() + data.size(), object = 12 + body;
+  std::string bytes(12, '\0');
+  for (int i = 0; i < 4; ++i) {
+    bytes[static_cast<std::size_t>(i)] = static_cast<char>(at >> (8 * i));
+    bytes[4 + static_cast<std::size_t>(i)] = static_cast<char>(body >> (8 * i));
+  }
+  bytes[8] = static_cast<char>(object);
+  bytes[9] = static_cast<char>(object >> 8);
+  bytes[10] = static_cast<char>(entries.size() / 4);
+  return bytes + entries + data;
+}
+
+// One message: its message-info object and its text blocks. textFirst puts
+// the text before the object; by default the object comes first, as in the
+// stores the mail program writes, with the text right behind it.
+std::uint32_t WriteMessage(TOutput& out, const TMessage& m, bool textFirst) {
   const std::uint32_t at = Offset32(out.Offset());
-  const std::size_t body = entries.size() + data.size();
-  out.U32(at);
-  out.U32(static_cast<std::uint32_t>(body));
-  const std::size_t object = 12 + body;
-  const unsigned char counts[4] = {static_cast<unsigned char>(object), static_cast<unsigned char>(object >> 8),
-                                   static_cast<unsigned char>(entries.size() / 4), 0};
-  out.Append(counts, 4);
-  out.Append(entries);
-  out.Append(data);
+  if (textFirst) {
+    const std::uint32_t text = WriteTextBlocks(out, m.Text);
+    const std::uint32_t info = Offset32(out.Offset());
+    out.Append(MessageInfo(m, info, text));
+    return info;
+  }
+  // The object's size depends on how its text offset is stored: settle both.
+  std::string info;
+  std::uint32_t text = at;
+  for (;;) {
+    info = MessageInfo(m, at, text);
+    const std::uint32_t next = Offset32(std::uint64_t{at} + info.size());
+    if (next == text) break;
+    text = next;
+  }
+  out.Append(info);
+  WriteTextBlocks(out, m.Text);
   return at;
 }
 
@@ -354,7 +379,7 @@ private:
   std::vector<char> Nodes;
 };
 
-void WriteDbx(const std::string& path, std::uint32_t count) {
+void WriteDbx(const std::string& path, std::uint32_t count, bool textFirst) {
   TOutput out(path);
   postvue::testing::TDbxImage header; // header and folder block; count and root patched at the end
   header.SetFolderName("Bench");
@@ -365,8 +390,7 @@ void WriteDbx(const std::string& path, std::uint32_t count) {
   infos.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
     const TMessage m = source.Next();
-    const std::uint32_t text = WriteTextBlocks(out, m.Text);
-    infos.push_back(WriteMessageInfo(out, m, text));
+    infos.push_back(WriteMessage(out, m, textFirst));
   }
   TTreeBuilder tree(infos, out.Offset());
   const std::uint32_t root = tree.Build();
@@ -439,7 +463,7 @@ void WriteMbx(const std::string& path, std::uint32_t count, bool withIndex) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: GenerateStore --dbx OUT [--messages N]   (N defaults to 100000)\n"
+  std::fprintf(stderr, "usage: GenerateStore --dbx OUT [--messages N] [--text-first]   (N defaults to 100000)\n"
                        "       GenerateStore --mbx OUT [--messages N] [--no-idx]   (N defaults to 50000)\n");
   return 2;
 }
@@ -449,7 +473,7 @@ int Usage() {
 int main(int argc, char** argv) {
   std::string kind, out;
   long long count = -1;
-  bool withIndex = true;
+  bool withIndex = true, textFirst = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if ((arg == "--dbx" || arg == "--mbx") && i + 1 < argc && kind.empty()) {
@@ -460,6 +484,8 @@ int main(int argc, char** argv) {
       if (count <= 0 || count > 10000000) return Usage();
     } else if (arg == "--no-idx") {
       withIndex = false;
+    } else if (arg == "--text-first") {
+      textFirst = true;
     } else {
       return Usage();
     }
@@ -468,7 +494,7 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   try {
     if (kind == "--dbx")
-      WriteDbx(out, static_cast<std::uint32_t>(count < 0 ? 100000 : count));
+      WriteDbx(out, static_cast<std::uint32_t>(count < 0 ? 100000 : count), textFirst);
     else
       WriteMbx(out, static_cast<std::uint32_t>(count < 0 ? 50000 : count), withIndex);
   } catch (const std::exception& e) {

@@ -1,7 +1,7 @@
 // Loading a store as the viewer does, against a plain sequential read of the
 // same file, in one run:
 //
-//   LoadBench STORE [--rounds K]      (K defaults to 3)
+//   LoadBench STORE [--rounds K] [--cold]     (K defaults to 3)
 //
 // (a) the whole file read front to back in 1 MiB reads, after one untimed
 //     pass that warms the page cache;
@@ -9,6 +9,8 @@
 //     message, K times (best and median);
 // and the peak memory of one load above the process's baseline, against the
 // size of the Messages array; then GetMessageText over all messages.
+// With --cold (Linux), the store's pages are dropped from the page cache
+// before every timed pass instead, so both sides read from the disk.
 #include "DbxReader.h"
 #include "Exceptions.h"
 #include "MbxReader.h"
@@ -20,8 +22,14 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#ifdef __linux__
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 using namespace postvue;
 
@@ -55,6 +63,20 @@ bool ResetPeak() {
   clear << "5";
   clear.flush();
   return static_cast<bool>(clear);
+}
+
+// Asks the kernel to forget the file's cached pages (clean pages only: harmless).
+bool DropFromPageCache(const std::string& path) {
+#ifdef __linux__
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool done = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+  ::close(fd);
+  return done;
+#else
+  (void)path;
+  return false;
+#endif
 }
 
 double SequentialRead(const std::string& path, std::uint64_t* total) {
@@ -110,7 +132,7 @@ std::unique_ptr<TMailbaseReader> LoadAsTheViewer(const std::string& path, TLoadT
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: LoadBench STORE [--rounds K]\n");
+  std::fprintf(stderr, "usage: LoadBench STORE [--rounds K] [--cold]\n");
   return 2;
 }
 
@@ -120,20 +142,29 @@ int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string path = argv[1];
   int rounds = 3;
+  bool cold = false;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+    else if (arg == "--cold") cold = true;
     else return Usage();
   }
+  // Before every timed pass: warm runs need nothing, cold ones a dropped cache.
+  auto prepare = [&] {
+    if (cold && !DropFromPageCache(path)) throw std::runtime_error("cannot drop the store from the page cache");
+  };
 
   try {
     const std::uint64_t fileSize = std::filesystem::file_size(path);
     const double mb = static_cast<double>(fileSize) / 1e6;
 
     std::uint64_t readBytes = 0;
-    SequentialRead(path, &readBytes); // warms the page cache
+    if (!cold) SequentialRead(path, &readBytes); // warms the page cache
     std::vector<double> reads;
-    for (int r = 0; r < rounds; ++r) reads.push_back(SequentialRead(path, &readBytes));
+    for (int r = 0; r < rounds; ++r) {
+      prepare();
+      reads.push_back(SequentialRead(path, &readBytes));
+    }
 
     std::vector<double> totals, opens, loads, copies, probes;
     long long peakIncrease = -1, baseline = -1;
@@ -142,6 +173,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<TMailbaseReader> reader;
     for (int r = 0; r < rounds; ++r) {
       reader.reset(); // the viewer destroys the old reader before the next probe
+      prepare();
       const bool peakKnown = ResetPeak();
       const long long before = StatusKiB("VmRSS");
       TLoadTimes times;
@@ -163,7 +195,7 @@ int main(int argc, char** argv) {
     std::printf("store              %s (%s)\n", path.c_str(), kind);
     std::printf("file size          %.1f MB (%llu bytes)\n", mb, static_cast<unsigned long long>(fileSize));
     std::printf("messages           %d\n", count);
-    std::printf("rounds             %d (best / median)\n", rounds);
+    std::printf("rounds             %d (best / median), page cache %s\n", rounds, cold ? "dropped before each pass" : "warm");
     std::printf("sequential read    %.3f s / %.3f s   %.0f MB/s (best)\n", Best(reads), Median(reads), mb / Best(reads));
     std::printf("open + load        %.3f s / %.3f s   %.0f MB/s (best)\n", Best(totals), Median(totals),
                 mb / Best(totals));
@@ -185,6 +217,7 @@ int main(int argc, char** argv) {
     }
 
     // Every message's text, as viewing or exporting all of them would ask for it.
+    prepare();
     std::uint64_t textBytes = 0;
     const auto start = TClock::now();
     for (std::int32_t i = 0; i < count; ++i) textBytes += reader->GetMessageText(i).size();

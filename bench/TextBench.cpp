@@ -86,11 +86,14 @@ bool Measure(const char* kind, TMailbaseReader& reader, const std::string& path,
   const auto saved = std::filesystem::file_size(savePath);
   whole = whole && saved == expected.size(); // the text's line ends are already CR LF
 
-  std::printf("%s  open+load %.4f s   GetMessageText %.4f s (best) %.4f s (median)   GetMessageHeader %.6f s   "
-              "SaveMessageText %.4f s (best) %.4f s (median)   %s\n",
-              kind, load, *std::min_element(texts.begin(), texts.end()), Median(texts),
-              *std::min_element(headers.begin(), headers.end()), *std::min_element(saves.begin(), saves.end()),
-              Median(saves), whole ? "text intact" : "TEXT DIFFERS");
+  std::printf("%s\n", kind);
+  std::printf("  open + load        %.4f s\n", load);
+  std::printf("  GetMessageText     %.4f s best, %.4f s median\n", *std::min_element(texts.begin(), texts.end()),
+              Median(texts));
+  std::printf("  GetMessageHeader   %.6f s best\n", *std::min_element(headers.begin(), headers.end()));
+  std::printf("  SaveMessageText    %.4f s best, %.4f s median\n", *std::min_element(saves.begin(), saves.end()),
+              Median(saves));
+  std::printf("  %s\n", whole ? "text and saved file intact" : "TEXT OR SAVED FILE DIFFERS");
   return whole;
 }
 
