@@ -55,6 +55,8 @@ struct TFormatCase {
   TStoreFormat Format;
 };
 
+void PrintTo(const TFormatCase& c, std::ostream* os) { *os << c.Name; }
+
 class FormatRecognition : public ::testing::TestWithParam<TFormatCase> {};
 
 TEST_P(FormatRecognition, FirstFourBytesDecide) {
@@ -156,6 +158,8 @@ struct TAbstractCase {
   const char* Name;
   std::function<void(TMailbaseReader&)> Call;
 };
+
+void PrintTo(const TAbstractCase& c, std::ostream* os) { *os << c.Name; }
 
 class AbstractOperation : public ::testing::TestWithParam<TAbstractCase> {};
 
@@ -300,6 +304,8 @@ struct TBoxCase {
   std::string Message, Shown;
 };
 
+void PrintTo(const TBoxCase& c, std::ostream* os) { *os << ::testing::PrintToString(c.Message); }
+
 class ErrorBox : public ::testing::TestWithParam<TBoxCase> {};
 
 TEST_P(ErrorBox, FullStopAfterACharacterAboveTheFullStop) {
@@ -408,6 +414,8 @@ struct TFileTimeCase {
   double Expected;
 };
 
+void PrintTo(const TFileTimeCase& c, std::ostream* os) { *os << c.Name; }
+
 class FileTimeConversion : public ::testing::TestWithParam<TFileTimeCase> {};
 
 TEST_P(FileTimeConversion, GivesDaysSince30December1899) {
@@ -459,6 +467,8 @@ struct TDecodeCase {
   double Value;
   TDateTimeFields Fields;
 };
+
+void PrintTo(const TDecodeCase& c, std::ostream* os) { *os << c.Name; }
 
 class DecodeDateTimeCase : public ::testing::TestWithParam<TDecodeCase> {};
 
