@@ -169,6 +169,9 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
 
 Twnd_oe_Main::~Twnd_oe_Main() {
   if (wnd_oe_Main == this) wnd_oe_Main = nullptr;
+  // The list's delegate calls back into this window: the list goes first.
+  delete List;
+  List = nullptr;
 }
 
 void Twnd_oe_Main::FormCreate() { Reader.reset(); }

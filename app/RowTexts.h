@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace postvue {
 
@@ -17,12 +18,35 @@ namespace postvue {
 constexpr int kImageRead = -1;
 constexpr int kImageUnread = -2;
 
-// The user's formats as the list uses them.
+// A date or time format taken apart once, so that formatting a value needs
+// no parsing (the list formats one date and one time per message).
+struct TCompiledFormat {
+  enum TField : std::uint8_t {
+    Literal, Year2, Year4, Month1, Month2, MonthShort, MonthLong, Day1, Day2, DayShort, DayLong,
+    Hour1, Hour2, Hour12_1, Hour12_2, Minute1, Minute2, Second1, Second2, AmPmUpper, AmPmLower, AmPmAsIs
+  };
+  struct TPiece {
+    TField Field;
+    QString Text; // for Literal
+  };
+  std::vector<TPiece> Pieces;
+
+  // Qt's date-time format syntax; date fields or time fields only.
+  static TCompiledFormat Compile(const QString& format, bool date);
+};
+
+// The user's formats as the list uses them. Made by FromLocale; the compiled
+// formats follow ShortDate and LongTime as they were then.
 struct TLocaleFormat {
-  QLocale Locale;         // day and month names
+  QLocale Locale;         // day and month names, AM and PM
   QString ShortDate;      // the short date format
   QString LongTime;       // the long time format without milliseconds or time zone
   QString GroupSeparator; // the thousands separator
+  TCompiledFormat Date, Time;
+  std::array<QString, 12> MonthShort, MonthLong;
+  std::array<QString, 7> DayShort, DayLong; // Monday first
+  QString AmText, PmText;
+  bool LatinDigits = true; // false: the locale writes numbers in digits of its own
 
   static TLocaleFormat FromLocale(const QLocale& locale);
 };

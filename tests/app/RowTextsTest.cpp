@@ -2,6 +2,7 @@
 #include "RowTexts.h"
 #include "StoreWriter.h"
 
+#include "DateTime.h"
 #include "MailbaseReader.h"
 
 #include <QTest>
@@ -156,6 +157,37 @@ private slots:
                qPrintable(locale.name() + ": " + text));
       QVERIFY2(text.contains(QStringLiteral("05")) || text.contains(locale.toString(5)),
                qPrintable(locale.name() + ": " + text));
+    }
+  }
+
+  // The list's own formatting gives what Qt's formatting of the same formats gives, in every locale.
+  void sameTextsAsQtInEveryLocale() {
+    const auto locales = QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    const double values[] = {0.0, DateTimeOf(2004, 1, 1), DateTimeOf(2003, 11, 9, 17, 5, 9),
+                             DateTimeOf(1999, 7, 4, 0, 30, 0), DateTimeOf(2010, 12, 31, 12, 0, 59),
+                             DateTimeOf(9999, 2, 28, 23, 59, 59), DateTimeOf(1601, 1, 1, 1, 2, 3)};
+    for (const QLocale& locale : locales) {
+      const TLocaleFormat format = TLocaleFormat::FromLocale(locale);
+      for (const double value : values) {
+        const TDateTimeFields f = DecodeDateTime(value);
+        QString expected = locale.toString(QDate(f.Year, f.Month, f.Day), format.ShortDate);
+        if (f.Hour || f.Minute || f.Second)
+          expected += " " + locale.toString(QTime(f.Hour, f.Minute, f.Second), format.LongTime);
+        QCOMPARE(ReceivedText(value, format), expected);
+      }
+    }
+    // Formats no locale has, with every field and quoting.
+    TLocaleFormat format = UsFormat();
+    const QString date = "dddd, d. MMMM yyyy 'yy''s' (ddd dd MMM M yyy y)";
+    const QString time = "hh h HH H mm m ss s AP ap Ap aP A a 'h' ''";
+    format.Date = TCompiledFormat::Compile(date, true);
+    format.Time = TCompiledFormat::Compile(time, false);
+    const QLocale us = format.Locale;
+    for (const double value : values) {
+      const TDateTimeFields f = DecodeDateTime(value);
+      QString expected = us.toString(QDate(f.Year, f.Month, f.Day), date);
+      if (f.Hour || f.Minute || f.Second) expected += " " + us.toString(QTime(f.Hour, f.Minute, f.Second), time);
+      QCOMPARE(ReceivedText(value, format), expected);
     }
   }
 
