@@ -5,6 +5,9 @@
 #include "TextLines.h"
 
 #include <algorithm>
+#include <span>
+#include <string>
+#include <string_view>
 
 namespace postvue {
 
@@ -26,6 +29,23 @@ const char* const kNoText = "No text found.";
 constexpr std::string_view kBlankLine = "\r\n\r\n";
 
 std::string_view UpToZero(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
+
+// One length-prefixed string of the .idx at its current position, skipped whole.
+// Its value is its bytes up to the first zero, of which a record keeps at most
+// the first 255, so only those are read: nothing is allocated for a damaged
+// length, and a length the rest of the file cannot back, or a negative one,
+// fails like a short read.
+std::string_view ReadIndexString(TFileStream& index, std::uint64_t indexSize, std::span<char, 255> buffer) {
+  std::uint8_t lengthBytes[4];
+  index.Read(lengthBytes, sizeof lengthBytes);
+  const std::int32_t length = static_cast<std::int32_t>(LE32(lengthBytes, 0));
+  if (length < 0 || index.Position > indexSize || static_cast<std::uint64_t>(length) > indexSize - index.Position)
+    throw EReadError();
+  const std::size_t kept = std::min(static_cast<std::size_t>(length), buffer.size());
+  index.ReadAt(index.Position, buffer.data(), kept);
+  index.Seek(index.Position + static_cast<std::uint64_t>(length));
+  return UpToZero(std::string_view(buffer.data(), kept));
+}
 
 bool StartsWithNoCase(std::string_view line, std::string_view upperPrefix) {
   if (line.size() < upperPrefix.size()) return false;
@@ -60,14 +80,20 @@ void TMBXReader::GetMessage(std::int32_t Index, TMessageRecord& Record) { CopyMe
 void TMBXReader::SetFileName(const std::string& fileName) { Open(fileName); }
 
 void TMBXReader::Open(const std::string& fileName) {
-  TMailbaseReader::Open(fileName);
-  Active = false;
+  // Forget the previous file before the base Open can fail: its entries must
+  // not outlive its stream, nor its count answer for the new file.
   WalkDone = false;
   MessageInfos.clear();
   Messages.clear();
+  Header = {};
+  TMailbaseReader::Open(fileName);
+  Active = false;
   Stream->DropCache();
 
-  Stream->Read(Header.Bytes.data(), Header.Bytes.size());
+  // Read whole or not at all: a short file must not leave part of it in Header.
+  TMBX_FileHeader header;
+  Stream->ReadAt(0, header.Bytes.data(), header.Bytes.size());
+  Header = header;
   if (Header.Magic() != kMBXMagic) throw EMBXReaderException(kNotADatabase);
   Active = true;
   const std::int32_t count = Header.MessageCount();
@@ -111,13 +137,17 @@ std::string TMBXReader::ReadHeaderText(std::size_t Index) {
     const std::size_t length = static_cast<std::size_t>(
         std::min<std::uint64_t>({kHeaderChunk, info.DataLength - done, fileSize - at}));
     Stream->ReadAt(at, chunk, length);
+    // Only the new bytes (and the three before them) can complete a blank line.
     const std::size_t searchFrom = text.size() >= 3 ? text.size() - 3 : 0;
     text.append(UpToZero(std::string_view(chunk, length)));
     done += length;
-    if (text.find(kBlankLine, searchFrom) != std::string::npos) break;
+    const std::size_t blank = text.find(kBlankLine, searchFrom);
+    if (blank != std::string::npos) {
+      text.resize(blank + 1); // the lines before the blank line and the CR that begins it
+      return text;
+    }
   }
-  const std::size_t at = text.find(kBlankLine);
-  return at == std::string::npos ? std::string() : text.substr(0, at + 1);
+  return {};
 }
 
 std::string TMBXReader::GetMessageText(std::int32_t Index) {
@@ -146,6 +176,9 @@ void TMBXReader::Load() {
 void TMBXReader::LoadFromIndex(const std::string& indexPath) {
   try {
     TFileStream index(indexPath, TShareMode::DenyWrite);
+    // Taken once: writers are kept out where the platform can, and a file that
+    // shrinks anyway fails its next read.
+    const std::uint64_t indexSize = index.Size();
     std::uint8_t header[kIndexHeaderSize];
     index.Read(header, sizeof header);
     if (LE32(header, 0) != kIndexMagic) return;
@@ -167,14 +200,10 @@ void TMBXReader::LoadFromIndex(const std::string& indexPath) {
 
       TShortString* const targets[kIndexStrings] = {&record.Subject, &record.Text14, &record.SenderAddress,
                                                     &record.Text0C, nullptr, nullptr, &record.Text1A};
+      char buffer[255];
       for (TShortString* target : targets) {
-        std::uint8_t lengthBytes[4];
-        index.Read(lengthBytes, sizeof lengthBytes);
-        const std::int32_t length = static_cast<std::int32_t>(LE32(lengthBytes, 0));
-        if (length < 0) return;
-        const std::string text = index.ReadStringAt(index.Position, static_cast<std::uint64_t>(length));
-        index.Seek(index.Position + static_cast<std::uint64_t>(length));
-        if (target) target->Assign(UpToZero(text));
+        const std::string_view text = ReadIndexString(index, indexSize, buffer);
+        if (target) target->Assign(text);
       }
       index.Seek(static_cast<std::uint32_t>(LE32(fixed, 12) + LE32(fixed, 16)));
     }
