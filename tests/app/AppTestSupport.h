@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
@@ -105,6 +106,24 @@ private:
   QElapsedTimer Clock;
   QTimer Timer;
   bool SeenModal = false;
+};
+
+// Records what a widget showed each time it was painted.
+class TPaintRecorder : public QObject {
+public:
+  TPaintRecorder(QWidget* widget, std::function<QString()> state) : State(std::move(state)) {
+    widget->installEventFilter(this);
+  }
+  QStringList Painted;
+
+protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) Painted << State();
+    return false;
+  }
+
+private:
+  std::function<QString()> State;
 };
 
 // A .dbx store of these messages, written to path.

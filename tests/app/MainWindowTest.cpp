@@ -154,6 +154,24 @@ private slots:
     QCOMPARE(model->index(0, 7).data().toString(), ReceivedText(0.0, format));
   }
 
+  // "Loading..." and the emptied list are painted at once, under the wait cursor, before the store is read.
+  void loadingIsShownBeforeTheWork() {
+    TTempDir dir;
+    TTestWindow window(QStringList{"postvue"});
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.Open(WriteDbx(dir / "first.dbx", ThreeMessages()));
+    TPaintRecorder panel(window.sbPanels[0], [&] {
+      const QCursor* cursor = QApplication::overrideCursor();
+      return window.PanelText(0) + QStringLiteral(" rows=%1 cursor=%2")
+                                       .arg(window.List->model()->rowCount())
+                                       .arg(cursor ? int(cursor->shape()) : -1);
+    });
+    window.Open(WriteDbx(dir / "second.dbx", {Message("only", "text")}));
+    QCOMPARE(panel.Painted.value(0), QStringLiteral("Loading... rows=0 cursor=%1").arg(int(Qt::WaitCursor)));
+    QCOMPARE(window.List->model()->rowCount(), 1);
+  }
+
   void mbxLoad() {
     TTempDir dir;
     const std::string path = dir / "Sent Items.mbx";

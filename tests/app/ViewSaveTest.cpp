@@ -113,12 +113,16 @@ private slots:
     QFETCH(QByteArray, text);
     TTempDir dir;
     TTestWindow window(QStringList{"postvue"});
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.Open(WriteStore(dir, text.toStdString()));
     window.SelectRow(1);
     const std::string out = dir / "message.eml";
     window.SaveAnswers = {Q(out)};
     const QString pathPanel = window.PanelText(1);
+    TPaintRecorder panel(window.sbPanels[0], [&] { return window.PanelText(0); });
     window.mmSave->trigger();
+    QCOMPARE(panel.Painted.value(0), QStringLiteral("Saving...")); // painted at once, before the work
     QVERIFY2(window.Boxes.empty(), qPrintable(window.BoxTexts().join('|')));
     QCOMPARE(window.SaveDialogRuns, 1);
     QTEST(QByteArray::fromStdString(ReadFileBytes(out)), "saved");
