@@ -219,16 +219,6 @@ private slots:
     QCOMPARE(SizeText(1000u, TLocaleFormat::FromLocale(QLocale(QLocale::German, QLocale::Germany))),
              QStringLiteral("1.000"));
   }
-
-  // A row copies what it shows: later changes to the record do not reach it.
-  void rowHoldsItsOwnTexts() {
-    TMessageRecord record = Record();
-    record.Subject.Assign("first");
-    const TMessageRow row = MakeMessageRow(3, record, UsFormat());
-    record.Subject.Assign("second");
-    QCOMPARE(row.SubItems[5], QStringLiteral("first"));
-    QCOMPARE(row.SubItems[6], QStringLiteral("12/30/99"));
-  }
 };
 
 QTEST_GUILESS_MAIN(RowTextsTest)
