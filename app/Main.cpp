@@ -31,6 +31,7 @@ namespace postvue {
 namespace {
 QString gApplicationTitle = QStringLiteral("Postvue");
 
+constexpr int kFontPixelSize = 11;
 constexpr int kStatusBarHeight = 19;
 constexpr int kPanel0Width = 100;
 constexpr int kColumnWidths[9] = {1, 35, 25, 25, 25, 150, 270, 120, 75};
@@ -79,6 +80,11 @@ void TListDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIn
 Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
     : QMainWindow(parent), Arguments(arguments) {
   setWindowTitle(QStringLiteral("Postvue"));
+  // The list's column widths were chosen for a font 11 pixels high; the
+  // platform's UI face at that size keeps their texts readable.
+  QFont windowFont = font();
+  windowFont.setPixelSize(kFontPixelSize);
+  setFont(windowFont);
 
   File1 = menuBar()->addMenu(QStringLiteral("File"));
   mmOpen = File1->addAction(QStringLiteral("Open..."));

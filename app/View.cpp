@@ -27,7 +27,9 @@ Twnd_oe_View::Twnd_oe_View(QWidget* owner) : QDialog(owner) {
 
   Memo = new QPlainTextEdit(this);
   Memo->setReadOnly(true);
-  Memo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  QFont memoFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  memoFont.setPixelSize(11);
+  Memo->setFont(memoFont);
   Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
