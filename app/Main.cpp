@@ -271,8 +271,6 @@ void Twnd_oe_Main::LoadFile(const QString& path) {
   const TFinally restoreCursor([] { QApplication::restoreOverrideCursor(); });
   Model->BeginUpdate();
   const TFinally closeBracket([this] { Model->EndUpdate(); });
-  // Without a reader at the end, the panels keep what they showed before.
-  const QString panel0 = PanelText(0);
   SetPanel(0, QStringLiteral("Loading..."));
   repaint();
   Reader.reset();
@@ -313,7 +311,12 @@ void Twnd_oe_Main::LoadFile(const QString& path) {
     SetPanel(0, CountText(*Reader));
     SetPanel(1, QString::fromUtf8(Reader->FileName));
   } else {
-    SetPanel(0, panel0);
+    // The previous store is gone and no other took its place: the window
+    // shows no store, as at start, rather than the old store's name and count.
+    setWindowTitle(QStringLiteral("Postvue"));
+    SetApplicationTitle(windowTitle());
+    SetPanel(0, QString());
+    SetPanel(1, QString());
   }
   if (failure) std::rethrow_exception(failure);
 }
