@@ -3,7 +3,8 @@
 #include "ByteCursor.h"
 #include "Exceptions.h"
 
-#include <deque>
+#include <algorithm>
+#include <cstring>
 #include <unordered_set>
 
 namespace postvue {
@@ -40,6 +41,18 @@ const char* const kWrongNumber = "Wrong number of values found";
 const char* const kNoText = "No text found.";
 const char* const kCircularChain = "Circular text block chain.";
 const char* const kBlockTooLong = "Text block is longer than the message.";
+const char* const kNodesOverlap = "Index nodes overlap.";
+const char* const kMessagesOverlap = "Messages overlap in the file.";
+
+// In a sound store no two objects share a byte: index nodes, message-info
+// objects and text blocks each have their own place in the file. A damaged
+// (or hostile) one can make them overlap or share, so that a small file
+// describes a huge amount of work: millions of index levels, or thousands of
+// messages each walking the same long chain of blocks. The walks are bounded
+// by what the file could hold if nothing overlapped, with room for some
+// damage: Load and each text request may go over at most this many times the
+// file's size in objects and blocks (headers and the text within the file).
+constexpr std::uint64_t kReadFactor = 2;
 
 struct TBlockHeader {
   std::uint32_t Marker, DataLength, NextBlock;
@@ -70,6 +83,25 @@ private:
   std::uint64_t Steps = 0, Limit = 1;
 };
 } // namespace
+
+// The bytes of the file that a walk may still go over (see kReadFactor).
+class TReadBudget {
+public:
+  explicit TReadBudget(std::uint64_t fileSize) : FileSize(fileSize), Left(kReadFactor * fileSize) {}
+  void Spend(std::uint64_t bytes) {
+    if (bytes > Left) throw EDBXReaderException(kMessagesOverlap);
+    Left -= bytes;
+  }
+  // A block costs its header and the part of its text that lies in the
+  // file: a damaged length pointing past the end costs no more than that.
+  void SpendBlock(std::uint32_t at, std::uint32_t dataLength) {
+    const std::uint64_t textAt = static_cast<std::uint64_t>(at) + kBlockHeaderSize;
+    Spend(kBlockHeaderSize + (textAt <= FileSize && dataLength <= FileSize - textAt ? dataLength : 0));
+  }
+
+private:
+  std::uint64_t FileSize, Left;
+};
 
 std::uint32_t TDBXReader::MessageCount() const { return LE32(Header, kMessageCountAt); }
 
@@ -113,73 +145,88 @@ void TDBXReader::Open(const std::string& fileName) {
 void TDBXReader::ReadIndex() { ReadIndexNode(0, LE32(Header, kIndexRootAt), 0, MessageCount()); }
 
 // Walks the index tree in order, filling InfoOffsets. The tree's depth is set
-// by the file alone, so the walk keeps its own stack instead of recursing.
+// by the file alone, so the walk keeps its own stack instead of recursing. A
+// frame is small: the node is read again when the walk comes back to it, so
+// memory stays a fraction of the file's size however deep the tree.
 void TDBXReader::ReadIndexNode(std::uint32_t Parent, std::uint32_t Node, std::uint32_t Position,
                                std::uint32_t ValueCount) {
+  static constexpr std::uint8_t kLeftChildPending = 0xFF;
   struct TFrame {
-    std::uint32_t Node;
-    std::uint64_t Position, ValueCount, Found;
-    int NextEntry; // -1: the left child is still to be walked
-    std::uint8_t Bytes[kNodeSize];
+    std::uint32_t Node, Position, ValueCount, Found; // all within MessageCount, so 32 bits
+    std::uint8_t NextEntry;                           // kLeftChildPending, then 0 to 51
   };
   const std::uint64_t count = InfoOffsets.size();
-  std::deque<TFrame> stack; // grows without moving the frames already on it
+  std::vector<TFrame> stack;
   // A node appears once in a sound tree; one reached twice would be walked
   // again and again (a shared subtree doubles the work at every level).
   std::unordered_set<std::uint32_t> visited;
+  // Sound nodes never overlap, but damaged ones may, and a chain of nodes
+  // that overlap all but their headers makes a small file very deep. At most
+  // one distinct node per header's worth of file keeps the walk's memory
+  // (a frame and a visited mark per node) within a small multiple of the file.
+  const std::uint64_t maxNodes = Stream->Size() / kNodeEntriesAt;
+  std::uint8_t bytes[kNodeSize]; // the node of the top frame
 
+  auto readNode = [&](std::uint32_t parent, std::uint32_t node) {
+    Stream->ReadAt(node, bytes, kNodeSize);
+    if (LE32(bytes, 0x00) != node) throw EDBXReaderException(kWrongMarker);
+    if (LE32(bytes, 0x0C) != parent) throw EDBXReaderException(kWrongParent);
+    if (bytes[0x11] > kMaxNodeEntries) throw EDBXReaderException(kWrongEntries);
+  };
   auto enter = [&](std::uint32_t parent, std::uint32_t node, std::uint64_t position, std::uint64_t valueCount) {
     if (position + valueCount > count) throw EDBXReaderException(kTooManyToRead);
-    TFrame& frame = stack.emplace_back();
-    frame.Node = node;
-    frame.Position = position;
-    frame.ValueCount = valueCount;
-    frame.Found = 0;
-    frame.NextEntry = -1;
-    Stream->ReadAt(node, frame.Bytes, kNodeSize);
-    if (LE32(frame.Bytes, 0x00) != node) throw EDBXReaderException(kWrongMarker);
-    if (LE32(frame.Bytes, 0x0C) != parent) throw EDBXReaderException(kWrongParent);
-    if (frame.Bytes[0x11] > kMaxNodeEntries) throw EDBXReaderException(kWrongEntries);
+    readNode(parent, node);
     if (!visited.insert(node).second) throw EDBXReaderException(kNodeTwice);
+    if (visited.size() > maxNodes) throw EDBXReaderException(kNodesOverlap);
+    stack.push_back({node, static_cast<std::uint32_t>(position), static_cast<std::uint32_t>(valueCount), 0,
+                     kLeftChildPending});
   };
 
   enter(Parent, Node, Position, ValueCount);
+  bool fresh = true; // bytes hold the top frame's node
   while (!stack.empty()) {
-    TFrame& frame = stack.back();
-    const std::span<const std::uint8_t> bytes(frame.Bytes);
-    if (frame.NextEntry < 0) {
+    // Coming back from a child: the node is read (and checked) again.
+    if (!fresh) readNode(stack.size() > 1 ? stack[stack.size() - 2].Node : Parent, stack.back().Node);
+    fresh = false;
+    TFrame& frame = stack.back(); // valid until the next enter
+    if (frame.NextEntry == kLeftChildPending) {
       frame.NextEntry = 0;
       const std::uint32_t leftChild = LE32(bytes, 0x08);
       if (leftChild != 0) {
         enter(frame.Node, leftChild, frame.Position, LE32(bytes, 0x14));
+        fresh = true;
         continue;
       }
     }
-    const int entryCount = bytes[0x11];
+    const unsigned entryCount = bytes[0x11];
     bool descended = false;
     while (frame.NextEntry < entryCount) {
-      const std::size_t at = kNodeEntriesAt + kEntrySize * static_cast<std::size_t>(frame.NextEntry++);
+      const std::size_t at = kNodeEntriesAt + kEntrySize * frame.NextEntry++;
       const std::uint32_t value = LE32(bytes, at), child = LE32(bytes, at + 4);
       if (value != 0) {
-        ++frame.Found;
-        if (frame.Position + frame.Found > count) throw EDBXReaderException(kTooMany);
-        InfoOffsets[frame.Position + frame.Found - 1] = value;
+        const std::uint64_t found = static_cast<std::uint64_t>(frame.Found) + 1;
+        if (frame.Position + found > count) throw EDBXReaderException(kTooMany);
+        frame.Found = static_cast<std::uint32_t>(found);
+        InfoOffsets[frame.Position + found - 1] = value;
       }
       if (child != 0) {
-        enter(frame.Node, child, frame.Position + frame.Found, LE32(bytes, at + 8));
+        enter(frame.Node, child, static_cast<std::uint64_t>(frame.Position) + frame.Found, LE32(bytes, at + 8));
+        fresh = true;
         descended = true; // resume this node when the child is done
         break;
       }
     }
     if (descended) continue;
     if (frame.Found != frame.ValueCount) throw EDBXReaderException(kWrongNumber);
-    const std::uint64_t done = frame.ValueCount;
+    const std::uint32_t done = frame.ValueCount;
     stack.pop_back();
-    if (!stack.empty()) stack.back().Found += done; // the child's values, as its referrer announced
+    // The child's values, as its referrer announced; Position + Found stays
+    // within the count, which was checked before the child was entered.
+    if (!stack.empty()) stack.back().Found += done;
   }
 }
 
-void TDBXReader::ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record) {
+void TDBXReader::ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record, TReadBudget& Budget) {
   ClearRecord(Record);
   std::uint8_t header[kObjectHeaderSize];
   Stream->ReadAt(Offset, header, sizeof header);
@@ -188,8 +235,27 @@ void TDBXReader::ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record) {
   const unsigned entryCount = header[0x0A];
   Body.resize(kMaxBodyLength);
   Stream->ReadAt(static_cast<std::uint64_t>(Offset) + kObjectHeaderSize, Body.data(), bodyLength);
+  Budget.Spend(kObjectHeaderSize + bodyLength);
   const std::span<const std::uint8_t> body(Body.data(), bodyLength);
   const std::size_t dataArea = 4 * static_cast<std::size_t>(entryCount);
+
+  // A string needs its terminator inside the body. Where the body's last zero
+  // byte lies is found once, so each string looks at no more than the 255
+  // bytes it can keep, however many entries point into a long run of text.
+  std::size_t lastZero = 0;
+  bool lastZeroFound = false, lastZeroKnown = false;
+  auto hasTerminator = [&](std::size_t p) {
+    if (!lastZeroKnown) {
+      lastZeroKnown = true;
+      for (std::size_t i = bodyLength; i-- > 0;)
+        if (body[i] == 0) {
+          lastZero = i;
+          lastZeroFound = true;
+          break;
+        }
+    }
+    return lastZeroFound && p <= lastZero;
+  };
 
   for (unsigned i = 0; i < entryCount; ++i) {
     // Every read stays inside the body; an entry that would leave it is
@@ -198,10 +264,15 @@ void TDBXReader::ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record) {
     const std::uint8_t id = entry.U8();
     const std::uint32_t v = entry.U24();
     if (!entry.Ok()) continue;
-    TByteCursor data(body, dataArea + v);
+    const std::size_t p = dataArea + v;
+    TByteCursor data(body, p);
     auto setText = [&](TShortString& field) {
-      std::string_view text = data.ZString(true);
-      if (data.Ok()) field.Assign(text);
+      if (p >= bodyLength || !hasTerminator(p)) return; // runs to the end of the body: skipped
+      const std::size_t window = std::min<std::size_t>(bodyLength - p, sizeof(TShortString::Data) + 1);
+      const void* zero = std::memchr(body.data() + p, 0, window);
+      const std::size_t length =
+          zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - (body.data() + p)) : window;
+      field.Assign(std::string_view(reinterpret_cast<const char*>(body.data()) + p, length));
     };
     auto setU32 = [&](std::uint32_t& field) {
       std::uint32_t value = data.U32();
@@ -241,6 +312,7 @@ void TDBXReader::ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record) {
   for (std::uint32_t b = Record.TextOffset; b != 0;) {
     const TBlockHeader block = ReadBlockHeader(*Stream, b);
     if (block.Marker != b) throw EDBXReaderException(kWrongMarker);
+    Budget.SpendBlock(b, block.DataLength);
     size += block.DataLength; // 32-bit, as the field is
     b = block.NextBlock;
     guard.Step(b);
@@ -255,9 +327,10 @@ void TDBXReader::Load() {
   // failed one it may hold none, and nothing is read past its end.
   Messages.assign(InfoOffsets.size(), TMessageRecord{});
   for (auto& record : Messages) ClearRecord(record);
+  TReadBudget budget(Stream->Size());
   TMessageRecord work;
   for (std::size_t i = 0; i < InfoOffsets.size(); ++i) {
-    ReadMessageInfo(InfoOffsets[i], work); // a failure leaves record i and later ones all zero
+    ReadMessageInfo(InfoOffsets[i], work, budget); // a failure leaves record i and later ones all zero
     Messages[i] = work;
   }
 }
@@ -271,6 +344,10 @@ std::string TDBXReader::ReadText(std::int32_t Index, bool headerOnly) {
   CopyMessage(Index, record); // an index without a record has Size 0: "No text found."
   if (record.Size == 0) throw EDBXReaderException(kNoText);
   Stream->DropCache();
+  // Taken once: a file that shrinks meanwhile fails its next read.
+  const std::uint64_t fileSize = Stream->Size();
+  // Load went over this chain within its own budget; the file may have changed since.
+  TReadBudget budget(fileSize);
 
   static constexpr std::string_view kBlankLine = "\r\n\r\n";
   std::string result;
@@ -285,8 +362,8 @@ std::string TDBXReader::ReadText(std::int32_t Index, bool headerOnly) {
     total += block.DataLength;
     if (total > record.Size) throw EDBXReaderException(kBlockTooLong);
     const std::uint64_t textAt = static_cast<std::uint64_t>(b) + kBlockHeaderSize;
-    const std::uint64_t fileSize = Stream->Size();
     if (textAt > fileSize || block.DataLength > fileSize - textAt) throw EReadError();
+    budget.SpendBlock(b, block.DataLength);
     if (scratch.size() < block.DataLength) scratch.resize(block.DataLength);
     Stream->ReadAt(textAt, scratch.data(), block.DataLength);
 

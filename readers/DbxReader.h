@@ -9,6 +9,8 @@
 
 namespace postvue {
 
+class TReadBudget;
+
 class TDBXReader : public TMailbaseReader {
 public:
   std::string GetFolderName() override;
@@ -31,7 +33,7 @@ private:
   std::uint32_t MessageCount() const;
   void ReadIndex();
   void ReadIndexNode(std::uint32_t Parent, std::uint32_t Node, std::uint32_t Position, std::uint32_t ValueCount);
-  void ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record);
+  void ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record, TReadBudget& Budget);
   std::string ReadText(std::int32_t Index, bool headerOnly);
 
   std::vector<std::uint8_t> Body; // one message-info body at a time, at most 65535 bytes

@@ -1,3 +1,8 @@
+// Stores reach 4 GB: file offsets are 64-bit on 32-bit systems as well.
+#ifndef _FILE_OFFSET_BITS
+#define _FILE_OFFSET_BITS 64
+#endif
+
 #include "FileStream.h"
 
 #include "Exceptions.h"
@@ -14,6 +19,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+static_assert(sizeof(off_t) >= 8, "store offsets need a 64-bit off_t");
 #endif
 
 namespace postvue {
@@ -23,6 +29,10 @@ namespace {
 // the text block walk read many small headers close to one another.
 constexpr std::size_t kSmallRead = 4096;
 constexpr std::size_t kCacheSize = 64 * 1024;
+// A refill that jumps away from the last window reads only this much: a
+// damaged store can send the walks all over the file, and a full window per
+// jump would copy 64 KB for every 16-byte header.
+constexpr std::size_t kMinWindow = kSmallRead;
 
 #ifdef _WIN32
 std::wstring Widen(const std::string& utf8) {
@@ -128,24 +138,49 @@ bool FileExists(const std::string& path) {
 
 void TFileStream::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) {
   if (count == 0) return;
-  if (count <= kSmallRead) {
-    if (CacheLength == 0 || offset < CacheStart || offset - CacheStart > CacheLength ||
-        CacheLength - (offset - CacheStart) < count) {
-      if (Cache.size() != kCacheSize) Cache.resize(kCacheSize);
-      CacheLength = 0; // a failing refill must not leave the old window claimed
-      CacheStart = offset;
-      CacheLength = ReadSome(offset, Cache.data(), kCacheSize);
-      if (CacheLength < count) {
-        // Like any short read, the bytes that were there are delivered first.
-        std::memcpy(buffer, Cache.data(), CacheLength);
-        CacheLength = 0;
-        throw EReadError();
-      }
-    }
-    std::memcpy(buffer, Cache.data() + (offset - CacheStart), count);
+  if (count > kSmallRead) {
+    if (ReadSome(offset, buffer, count) != count) throw EReadError();
     return;
   }
-  if (ReadSome(offset, buffer, count) != count) throw EReadError();
+  if (CacheLength == 0 || offset < CacheStart || offset - CacheStart > CacheLength ||
+      CacheLength - (offset - CacheStart) < count) {
+    Refill(offset, buffer, count);
+    return;
+  }
+  std::memcpy(buffer, Cache.data() + (offset - CacheStart), count);
+}
+
+// Reads that follow on from the last window, forwards or backwards (the
+// index walk comes back up to parent nodes), double the next window up to
+// kCacheSize; a jump elsewhere starts small again. Backwards, the window ends
+// at the bytes asked for, so a walk towards the start of the file keeps hitting it.
+void TFileStream::Refill(std::uint64_t offset, void* buffer, std::size_t count) {
+  bool near = false, before = false;
+  if (Window != 0) {
+    if (offset >= WindowStart) {
+      near = offset - WindowStart < 2 * static_cast<std::uint64_t>(Window);
+    } else {
+      before = true;
+      near = WindowStart - offset <= Window;
+    }
+  }
+  Window = near ? std::min(2 * Window, kCacheSize) : kMinWindow;
+  std::uint64_t start = offset;
+  if (near && before) start = offset + count > Window ? offset + count - Window : 0;
+
+  if (Cache.size() != kCacheSize) Cache.resize(kCacheSize);
+  CacheLength = 0; // a failing refill must not leave the old window claimed
+  WindowStart = start;
+  const std::size_t got = ReadSome(start, Cache.data(), Window);
+  const std::size_t skip = static_cast<std::size_t>(offset - start);
+  if (got < skip + count) {
+    // Like any short read, the bytes that were there are delivered first.
+    if (got > skip) std::memcpy(buffer, Cache.data() + skip, got - skip);
+    throw EReadError();
+  }
+  CacheStart = start;
+  CacheLength = got;
+  std::memcpy(buffer, Cache.data() + skip, count);
 }
 
 std::string TFileStream::ReadStringAt(std::uint64_t offset, std::uint64_t count) {

@@ -47,6 +47,7 @@ public:
 
 private:
   std::size_t ReadSome(std::uint64_t offset, void* buffer, std::size_t count);
+  void Refill(std::uint64_t offset, void* buffer, std::size_t count);
 
 #ifdef _WIN32
   void* Handle = nullptr;
@@ -56,6 +57,10 @@ private:
   std::vector<unsigned char> Cache;
   std::uint64_t CacheStart = 0;
   std::size_t CacheLength = 0;
+  // The last window asked for, kept when the cache is dropped: it tells
+  // whether the next refill follows on from it or jumps elsewhere.
+  std::uint64_t WindowStart = 0;
+  std::size_t Window = 0;
 };
 
 // Whether path names an existing file that is not a folder.

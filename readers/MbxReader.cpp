@@ -114,8 +114,14 @@ void TMBXReader::Open(const std::string& fileName) {
     info.DataLength = LE32(bytes, 12);
     info.DataPos = static_cast<std::uint32_t>(pos);
     info.HeaderText = ReadHeaderText(MessageInfos.size() - 1);
-    // A zero step would list this message again and again, and offsets are 32-bit.
-    if (info.BlockLength == 0 || pos + info.BlockLength > UINT32_MAX) break;
+    // The mail program puts the next header behind this message's text. One
+    // that would start inside this header or text (a zero step included)
+    // means this length or that header is damaged; walking on would read the
+    // same bytes again for every overlapping entry, up to one entry per byte
+    // of the file, each with its header text. Offsets are 32-bit.
+    if (info.BlockLength < kMessageHeaderSize + static_cast<std::uint64_t>(info.DataLength) ||
+        pos + info.BlockLength > UINT32_MAX)
+      break;
     pos += info.BlockLength;
   }
   WalkDone = true;

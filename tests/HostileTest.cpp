@@ -1,0 +1,319 @@
+// Damaged and hostile stores of about 1 MB, built to make the readers do as
+// much work as the bytes allow: overlapping message headers, many messages
+// sharing one long text block chain or one large object, texts longer than
+// the file, walks that jump all over it. Each must open, load and give up
+// every record and text quickly, or fail with a reader message.
+#include "DbxReader.h"
+#include "MbxReader.h"
+#include "StoreWriter.h"
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <chrono>
+
+using namespace postvue;
+using namespace postvue::testing;
+
+namespace {
+
+constexpr std::uint32_t kMegabyte = 1 << 20;
+
+// Far above what a walk linear in the file's size needs, even in a sanitizer
+// build on a busy machine; far below the minutes to hours that the same
+// inputs took when a walk was quadratic in it.
+constexpr auto kTimeLimit = std::chrono::seconds(10);
+
+struct TOutcome {
+  std::string Failure; // the message that ended Open or Load, if one did
+  std::int32_t Count = 0;
+  std::size_t Texts = 0, TextBytes = 0;
+  std::vector<TMessageRecord> Records; // the first 100
+};
+
+// Opens and loads as the viewer does, then asks every record, text and header.
+TOutcome ReadEverything(TMailbaseReader& reader, const std::string& path) {
+  const auto start = std::chrono::steady_clock::now();
+  TOutcome out;
+  try {
+    reader.SetFileName(path);
+    reader.Load();
+  } catch (const Exception& e) {
+    out.Failure = e.what();
+    return out;
+  }
+  out.Count = reader.GetCount();
+  for (std::int32_t i = 0; i < out.Count; ++i) {
+    TMessageRecord record;
+    reader.GetMessage(i, record);
+    if (i < 100) out.Records.push_back(record);
+    try {
+      out.TextBytes += reader.GetMessageText(i).size();
+      ++out.Texts;
+      (void)reader.GetMessageHeader(i);
+    } catch (const Exception&) {
+    }
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, kTimeLimit);
+  return out;
+}
+
+class Hostile : public ::testing::Test {
+protected:
+  TTempDir Dir;
+  std::string Dbx() const { return Dir / "store.dbx"; }
+  std::string Mbx() const { return Dir / "store.mbx"; }
+  std::string Idx() const { return Dir / "store.idx"; }
+};
+
+// ------------------------------------------------------------ .dbx
+
+// A chain of blocks: the text in the last one, `empty` blocks of no text
+// before it. Returns the first block.
+std::uint32_t LongChain(TDbxImage& image, std::size_t empty, std::string_view text) {
+  std::uint32_t next = image.AddBlock(text, 0);
+  for (std::size_t k = 0; k < empty; ++k) next = image.AddBlock("", next);
+  return next;
+}
+
+// An index as dense as nodes allow, so that many values fit in a small file:
+// leaves of 51 values, inner nodes that only lead to up to 52 subtrees.
+std::uint32_t DenseTree(TDbxImage& image, const std::uint32_t* values, std::size_t count, std::uint32_t parent) {
+  const std::uint32_t at = image.Allocate(0x27C);
+  TDbxNode node;
+  node.Parent = parent;
+  if (count <= 51) {
+    for (std::size_t i = 0; i < count; ++i) node.Entries.push_back({values[i], 0, 0});
+  } else {
+    std::size_t capacity = 51; // of each subtree below this node
+    while (capacity * 52 < count) capacity *= 52;
+    for (std::size_t start = 0; start < count; start += capacity) {
+      const std::size_t n = std::min(capacity, count - start);
+      const std::uint32_t child = DenseTree(image, values + start, n, at);
+      if (start == 0) {
+        node.LeftChild = child;
+        node.LeftValueCount = static_cast<std::uint32_t>(n);
+      } else {
+        node.Entries.push_back({0, child, static_cast<std::uint32_t>(n)});
+      }
+    }
+  }
+  image.WriteNode(at, node);
+  return at;
+}
+
+void SetDenseTree(TDbxImage& image, const std::vector<std::uint32_t>& values) {
+  image.SetIndexRoot(DenseTree(image, values.data(), values.size(), 0));
+  image.SetMessageCount(static_cast<std::uint32_t>(values.size()));
+}
+
+std::uint32_t InfoWithText(TDbxImage& image, std::uint32_t textOffset, std::string_view subject) {
+  return image.AddMessageInfo({TDbxProperty::U32(0x04, textOffset), TDbxProperty::Text(0x08, subject)});
+}
+
+// Thousands of messages that all reach the same bytes: each would walk them
+// again, so the work grew with the square of the file's size.
+enum class TSharing { OneObject, ObjectEach, LargeBody, OverlappingText };
+
+class HostileShared : public Hostile, public ::testing::WithParamInterface<TSharing> {};
+
+TEST_P(HostileShared, LoadFailsInsteadOfRepeatingTheWork) {
+  TDbxImage image;
+  std::vector<std::uint32_t> values;
+  switch (GetParam()) {
+  case TSharing::OneObject: { // 20000 messages, one object, one chain of 30000 blocks
+    const std::uint32_t info = InfoWithText(image, LongChain(image, 30000, "Subject: s\r\n\r\nbody"), "s");
+    values.assign(20000, info);
+    break;
+  }
+  case TSharing::ObjectEach: { // an object of their own, all leading into the same chain
+    const std::uint32_t chain = LongChain(image, 30000, "Subject: s\r\n\r\nbody");
+    for (int i = 0; i < 8000; ++i) values.push_back(InfoWithText(image, chain, "s"));
+    break;
+  }
+  case TSharing::LargeBody: { // one object with a 64 KB body of 255 strings that run on for 60 KB
+    std::vector<TDbxProperty> properties(255, TDbxProperty{0x08, 0, {}, true});
+    properties.back().Data = std::string(60000, 'a') + '\0';
+    const std::uint32_t info = image.AddMessageInfo(properties);
+    image.Reserve(image.Size() + 400000); // room enough, by the count's own check, for the messages
+    values.assign(20000, info);
+    break;
+  }
+  case TSharing::OverlappingText: { // one message whose blocks each claim most of the file as text
+    const std::uint32_t first = static_cast<std::uint32_t>(image.Size());
+    for (std::uint32_t k = 0; k < 1000; ++k) {
+      const std::uint32_t at = first + 16 * k;
+      image.U32(at, at);
+      image.U32(at + 8, 500000);
+      image.U32(at + 12, k + 1 < 1000 ? at + 16 : 0);
+    }
+    image.Reserve(first + 16 * 1000 + 500000);
+    values.push_back(InfoWithText(image, first, "big"));
+    break;
+  }
+  }
+  SetDenseTree(image, values);
+  ASSERT_LE(image.Size(), kMegabyte);
+  image.WriteFile(Dbx());
+
+  TDBXReader reader;
+  EXPECT_EQ(ReadEverything(reader, Dbx()).Failure, "Messages overlap in the file.");
+}
+
+std::string SharingName(const ::testing::TestParamInfo<TSharing>& info) {
+  switch (info.param) {
+  case TSharing::OneObject: return "OneObject";
+  case TSharing::ObjectEach: return "ObjectEach";
+  case TSharing::LargeBody: return "LargeBody";
+  case TSharing::OverlappingText: return "OverlappingText";
+  }
+  return "";
+}
+
+INSTANTIATE_TEST_SUITE_P(Dbx, HostileShared,
+                         ::testing::Values(TSharing::OneObject, TSharing::ObjectEach, TSharing::LargeBody,
+                                           TSharing::OverlappingText),
+                         SharingName);
+
+// A little sharing, as damage might cause (the index lists a message twice),
+// still loads: the bound leaves room for it.
+TEST_F(Hostile, DbxMessageListedTwiceStillLoads) {
+  TDbxImage image;
+  const std::string text = "Subject: twice\r\n\r\n" + std::string(300000, 'b');
+  const std::uint32_t info = InfoWithText(image, image.AddText(text), "twice");
+  image.BuildTree({info, info});
+  image.WriteFile(Dbx());
+
+  TDBXReader reader;
+  const TOutcome out = ReadEverything(reader, Dbx());
+  EXPECT_EQ(out.Failure, "");
+  EXPECT_EQ(out.Texts, 2u);
+  EXPECT_EQ(out.TextBytes, 2 * text.size());
+}
+
+// Sound but extreme stores load whole and in time: the bounds leave them alone.
+TEST_F(Hostile, DbxLargeBodiesAndScatteredChains) {
+  TDbxImage image;
+  // Objects with 255 strings over a long run of text, each kept as its first 255 bytes.
+  std::vector<std::uint32_t> values;
+  for (int i = 0; i < 4; ++i) {
+    std::vector<TDbxProperty> properties(255, TDbxProperty{0x08, 0, {}, true});
+    properties.back().Data = std::string(60000, static_cast<char>('a' + i)) + '\0';
+    values.push_back(image.AddMessageInfo(properties));
+  }
+  // One message whose 20000 empty blocks jump between the two ends of a
+  // 640 KB stretch of the file, the text in the last.
+  const std::uint32_t low = static_cast<std::uint32_t>(image.Size()), high = low + 320000;
+  const std::string text = "Subject: scattered\r\n\r\nbody";
+  image.Reserve(high + 320000 + 16 + text.size());
+  const std::uint32_t last = high + 320000;
+  image.U32(last, last);
+  image.U32(last + 8, static_cast<std::uint32_t>(text.size()));
+  image.Bytes(last + 16, text);
+  std::uint32_t next = last;
+  for (std::uint32_t k = 0; k < 20000; ++k) {
+    const std::uint32_t at = (k % 2 ? high : low) + 16 * (k / 2);
+    image.U32(at, at);
+    image.U32(at + 12, next);
+    next = at;
+  }
+  values.push_back(InfoWithText(image, next, "scattered"));
+  image.BuildTree(values);
+  ASSERT_LE(image.Size(), kMegabyte);
+  image.WriteFile(Dbx());
+
+  TDBXReader reader;
+  const TOutcome out = ReadEverything(reader, Dbx());
+  ASSERT_EQ(out.Failure, "");
+  ASSERT_EQ(out.Count, 5);
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(out.Records[static_cast<std::size_t>(i)].Subject.Str(), std::string(255, static_cast<char>('a' + i)));
+  EXPECT_EQ(out.Records[4].Size, text.size());
+  EXPECT_EQ(reader.GetMessageText(4), text);
+}
+
+// ------------------------------------------------------------ .mbx
+
+// Headers every BlockLength bytes from the first one on, each claiming the
+// rest of the file as its text, with no blank line in it: a pattern that
+// repeats with the period BlockLength, so every header the walk meets looks
+// alike. Each one overlaps the text of the one before; walking on read the
+// rest of the file once per header, up to one header every 8 bytes.
+class HostileOverlap : public Hostile, public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(HostileOverlap, MbxWalkEndsWhereTheNextHeaderWouldOverlap) {
+  const std::uint32_t period = GetParam(), dataLength = kMegabyte - 100;
+  TMbxImage image;
+  image.SetMessageCount(1000000);
+  for (std::uint32_t at = 84; at + 4 <= kMegabyte; at += 4) {
+    const std::uint32_t word = (at - 84) % period;
+    image.U32(at, word == 8 % period ? period : word == 12 % period ? dataLength : 0x78787878);
+  }
+  image.WriteFile(Mbx());
+
+  TMBXReader reader;
+  const TOutcome out = ReadEverything(reader, Mbx());
+  ASSERT_EQ(out.Failure, "");
+  EXPECT_EQ(out.Count, 1);
+  EXPECT_EQ(reader.MessageInfos.size(), 1u);
+  EXPECT_EQ(out.Texts, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mbx, HostileOverlap, ::testing::Values(8u, 12u, 16u, 20u, 1000u));
+
+// The same layout with a sound BlockLength: the walk goes on to the next
+// header (which then claims the rest of the file, so it is the last).
+TEST_F(Hostile, MbxSoundBlockLengthWalksOn) {
+  const std::string text = "Subject: first\r\n\r\n" + std::string(982, 't');
+  TMbxImage image;
+  image.SetMessageCount(3);
+  image.AddMessage({text, 1, 0, 16 + 1000, -1});
+  image.AddMessage({"Subject: second\r\n\r\nbody", 2, 0, 16, 200000});
+  image.Reserve(kMegabyte);
+  image.WriteFile(Mbx());
+
+  TMBXReader reader;
+  const TOutcome out = ReadEverything(reader, Mbx());
+  ASSERT_EQ(out.Failure, "");
+  EXPECT_EQ(out.Count, 2);
+  EXPECT_EQ(out.Records[1].Subject.Str(), " second");
+}
+
+// A megabyte of the smallest sound messages, with an .idx whose records all
+// lead back to one another across a long stretch of padding: every record and
+// text is there, in time.
+TEST_F(Hostile, MbxManyTinyMessagesAndAnIndexThatJumps) {
+  TMbxImage image;
+  std::int32_t count = 0;
+  while (image.Size() + 20 <= kMegabyte) image.AddMessage({"A:\r\n", static_cast<std::uint32_t>(count++), 0, -1, -1});
+  image.SetMessageCount(count);
+  image.WriteFile(Mbx());
+
+  TIdxImage idx;
+  idx.SetRecordCount(count);
+  TIdxRecord near;
+  near.Strings[0] = "near";
+  near.NextOffset = 80 + 600000;
+  idx.AddRecord(near);
+  idx.Reserve(80 + 600000);
+  TIdxRecord far;
+  far.Strings[0] = "far";
+  far.Strings[4] = std::string(300000, 's'); // a long string that is skipped, never read whole
+  far.NextOffset = 80;
+  idx.AddRecord(far);
+  idx.WriteFile(Idx());
+
+  TMBXReader reader;
+  const TOutcome out = ReadEverything(reader, Mbx());
+  ASSERT_EQ(out.Failure, "");
+  ASSERT_EQ(out.Count, count);
+  EXPECT_GT(count, 50000);
+  EXPECT_EQ(out.Texts, static_cast<std::size_t>(count));
+  EXPECT_EQ(out.TextBytes, 4u * static_cast<std::size_t>(count));
+  TMessageRecord first, last;
+  reader.GetMessage(0, first);
+  reader.GetMessage(count - 1, last);
+  EXPECT_EQ(first.Subject.Str(), "near");
+  EXPECT_EQ(last.Subject.Str(), count % 2 ? "near" : "far");
+}
+
+} // namespace
