@@ -8,6 +8,8 @@
 #include "MessageFile.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -67,7 +69,45 @@ std::string_view TrimSpaces(std::string_view text) {
 }
 
 std::int32_t RowCount(TMailbaseReader& reader) { return reader.Active ? std::max(reader.GetCount(), 0) : 0; }
+
+namespace fs = std::filesystem;
+fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
+
+// The years a file time holds everywhere (one clock counts nanoseconds from 2174).
+constexpr double kFirstFileDay = 2;      // 1 January 1900
+constexpr double kLastFileDay = 182623;  // 1 January 2400, excluded
+constexpr double kUnixEpochDay = 25569;  // 1 January 1970
+constexpr double kMsPerDay = 86400000;
 } // namespace
+
+bool SetModificationTime(const std::string& path, double received) {
+  if (!(received >= kFirstFileDay && received < kLastFileDay)) return true;
+  const std::chrono::sys_time<std::chrono::milliseconds> when(
+      std::chrono::milliseconds(std::llround((received - kUnixEpochDay) * kMsPerDay)));
+#ifdef _MSC_VER
+  const auto fileTime = std::chrono::clock_cast<std::chrono::file_clock>(when);
+#else
+  const auto fileTime = std::chrono::file_clock::from_sys(when);
+#endif
+  std::error_code ec;
+  fs::last_write_time(PathFromUtf8(path), std::chrono::time_point_cast<fs::file_time_type::duration>(fileTime), ec);
+  return !ec;
+}
+
+std::string PrepareFolder(const std::string& dir) {
+  std::error_code ec;
+  const fs::path folder = PathFromUtf8(dir);
+  fs::create_directories(folder, ec);
+  if (!fs::is_directory(folder, ec)) throw EFCreateError(dir);
+  std::string prefix = dir;
+  if (!prefix.empty() && prefix.back() != '/'
+#ifdef _WIN32
+      && prefix.back() != '\\'
+#endif
+  )
+    prefix += '/';
+  return prefix;
+}
 
 std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path) {
   TStoreFormat format = sfUnknown;
@@ -205,18 +245,7 @@ int RunSave(const std::string& store, std::int32_t index, const std::string& fil
 
 int RunExport(const std::string& store, const std::string& dir) {
   const auto reader = LoadStore(store);
-  std::error_code ec;
-  const std::filesystem::path folder(std::u8string(dir.begin(), dir.end()));
-  std::filesystem::create_directories(folder, ec);
-  if (!std::filesystem::is_directory(folder, ec)) throw EFCreateError(dir);
-
-  std::string prefix = dir;
-  if (!prefix.empty() && prefix.back() != '/'
-#ifdef _WIN32
-      && prefix.back() != '\\'
-#endif
-  )
-    prefix += '/';
+  const std::string prefix = PrepareFolder(dir);
 
   const std::int32_t count = RowCount(*reader);
   bool failed = false;
@@ -224,7 +253,12 @@ int RunExport(const std::string& store, const std::string& dir) {
   for (std::int32_t i = 0; i < count; ++i) {
     reader->GetMessage(i, record);
     try {
-      SaveMessageText(prefix + ExportFileName(i, count, record.Subject.View()), reader->GetMessageText(i));
+      const std::string name = ExportFileName(i, count, record.Subject.View());
+      SaveMessageText(prefix + name, reader->GetMessageText(i));
+      if (!SetModificationTime(prefix + name, record.Received)) {
+        ReportError("message " + std::to_string(i) + ": the time of " + name + " could not be set");
+        failed = true;
+      }
     } catch (const Exception& e) {
       // One unreadable message must not cost the others; the exit status tells.
       ReportError("message " + std::to_string(i) + ": " + ErrorBoxText(e.message()));

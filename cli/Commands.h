@@ -24,6 +24,15 @@ std::string ListJson(TMailbaseReader& reader);
 // index of count needs (at least 4), then the subject made safe as a file name.
 std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject);
 
+// Sets the modification time of the file at path to a date-time (days since
+// 30 December 1899, UTC). 0.0, and a date outside the years 1900 to 2399, is
+// no time: the file is left as it is. False when the file system refuses.
+bool SetModificationTime(const std::string& path, double received);
+
+// dir with a path separator at its end, created with its parents when
+// missing; raises EFCreateError with dir when it is not a folder then.
+std::string PrepareFolder(const std::string& dir);
+
 // Writes bytes to standard output at once; raises EWriteError when it fails.
 void WriteStdout(std::string_view bytes);
 // "postvue-cli: " and text as one line on standard error.
@@ -34,5 +43,10 @@ int RunText(const std::string& store, std::int32_t index, bool headerOnly);
 int RunSave(const std::string& store, std::int32_t index, const std::string& file);
 // 0 when every message was written, 1 when any could not be.
 int RunExport(const std::string& store, const std::string& dir);
+// Every message into one mbox file; 0 when every message was written, 1 when any could not be.
+int RunExportMbox(const std::string& store, const std::string& file);
+// Every message found in the store's bytes into dir and dir/removed; 0 when
+// the scan ran, whatever it found; 1 when a file could not be written.
+int RunRecover(const std::string& store, const std::string& dir);
 
 } // namespace postvue::cli

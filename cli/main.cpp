@@ -1,5 +1,6 @@
 // postvue-cli: lists, prints, saves and exports the messages of a store from
-// the command line, through the same readers and the same save as the viewer.
+// the command line, through the same readers and the same save as the viewer,
+// and rescues the messages of stores that the readers refuse.
 #include "Commands.h"
 #include "Exceptions.h"
 
@@ -21,16 +22,25 @@ namespace {
 const char* const kUsage =
     "Usage: postvue-cli COMMAND ARGUMENTS\n"
     "\n"
-    "  list [--json] STORE     list the messages of STORE, one tab-separated line each\n"
-    "                          (or one JSON object with every field of every record)\n"
-    "  text STORE INDEX        write the raw text of message INDEX to standard output\n"
-    "  header STORE INDEX      write the header of message INDEX to standard output\n"
-    "  save STORE INDEX FILE   save message INDEX as FILE, with CR LF line ends\n"
-    "  export STORE DIR        save every message into DIR as NNNN - Subject.eml\n"
-    "  -h, --help              show this text\n"
+    "  list [--json] STORE       list the messages of STORE, one tab-separated line each\n"
+    "                            (or one JSON object with every field of every record)\n"
+    "  text STORE INDEX          write the raw text of message INDEX to standard output\n"
+    "  header STORE INDEX        write the header of message INDEX to standard output\n"
+    "  save STORE INDEX FILE     save message INDEX as FILE, with CR LF line ends\n"
+    "  export STORE DIR          save every message into DIR as NNNN - Subject.eml\n"
+    "  export --mbox STORE FILE  write every message into FILE as one mbox file\n"
+    "                            (mboxrd: From lines quoted with '>'; LF line ends)\n"
+    "  recover STORE DIR         write every message found in the bytes of a damaged\n"
+    "                            STORE into DIR as .eml files, trusting neither its\n"
+    "                            message count nor its index; messages the index does\n"
+    "                            not reach (removed or orphaned) go to DIR/removed\n"
+    "  -h, --help                show this text\n"
     "\n"
-    "STORE is a .dbx or .mbx file; INDEX counts from 0 in store order.\n"
-    "Exit status: 0 done, 1 failed (the reason on standard error), 2 usage error.\n";
+    "STORE is a .dbx or .mbx file; INDEX counts from 0 in store order. export and\n"
+    "recover set each file's modification time to the message's received time.\n"
+    "Exit status: 0 done, 1 failed (the reason on standard error), 2 usage error.\n"
+    "recover reports what it found on standard error and exits 0 whatever damage it\n"
+    "meets; 1 when the store cannot be opened or a file cannot be written.\n";
 
 constexpr int kUsageError = 2;
 
@@ -58,7 +68,9 @@ int Run(const std::vector<std::string>& args) {
   if (command == "text" && count == 2) return RunText(args[1], ParseIndex(args[2]), false);
   if (command == "header" && count == 2) return RunText(args[1], ParseIndex(args[2]), true);
   if (command == "save" && count == 3) return RunSave(args[1], ParseIndex(args[2]), args[3]);
-  if (command == "export" && count == 2) return RunExport(args[1], args[2]);
+  if (command == "export" && count == 2 && args[1] != "--mbox") return RunExport(args[1], args[2]);
+  if (command == "export" && count == 3 && args[1] == "--mbox") return RunExportMbox(args[2], args[3]);
+  if (command == "recover" && count == 2) return RunRecover(args[1], args[2]);
   throw TUsageError();
 }
 

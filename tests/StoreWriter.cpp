@@ -144,6 +144,17 @@ std::uint32_t TDbxImage::AddText(std::string_view text, std::size_t blockSize) {
   return first;
 }
 
+std::uint32_t TDbxImage::AddDisplacedText(std::string_view text, std::uint32_t displacement, std::size_t blockSize) {
+  const std::uint32_t first = AddText(text, blockSize);
+  for (std::uint32_t at = first; at != 0;) {
+    const std::uint32_t next = GetU32(at + 12);
+    U32(at, at + displacement);
+    if (next) U32(at + 12, next + displacement);
+    at = next;
+  }
+  return first;
+}
+
 namespace {
 std::uint64_t Capacity(unsigned height, unsigned fanout) {
   std::uint64_t cap = fanout;

@@ -95,6 +95,11 @@ public:
   std::uint32_t AddText(std::string_view text, std::size_t blockSize = 512);
   // One block, with its own marker and the given next block.
   std::uint32_t AddBlock(std::string_view text, std::uint32_t next = 0);
+  // The text in a chain like AddText's, but with every Marker and NextBlock
+  // naming an offset displacement bytes further on than the block lies: a
+  // stale copy of a chain moved when the file was compacted. Returns where
+  // the first block lies; 0 for an empty text.
+  std::uint32_t AddDisplacedText(std::string_view text, std::uint32_t displacement, std::size_t blockSize = 512);
 
   // A balanced tree of nodes with at most fanout entries each, holding values
   // in order; sets IndexRoot and MessageCount. Returns the root's offset.

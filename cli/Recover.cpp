@@ -1,0 +1,153 @@
+// recover: every message found in a store's bytes, written as .eml files.
+#include "Commands.h"
+
+#include "Exceptions.h"
+#include "MessageFile.h"
+#include "Recovery.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace postvue::cli {
+
+namespace {
+namespace fs = std::filesystem;
+
+const char* const kRemovedFolder = "removed";
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+std::string Hex(std::uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
+
+// A name in DIR that is already a link or a folder is not written through:
+// nothing recover writes may land outside DIR.
+void RefuseAnythingButAFile(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(PathFromUtf8(path), ec);
+  if (fs::exists(status) && !fs::is_regular_file(status)) throw EFCreateError(path);
+}
+
+// A percentage on standard error once a run has taken more than a second:
+// rewritten in place on a terminal, a line every tenth elsewhere.
+class TProgress {
+public:
+  void Update(std::uint64_t done, std::uint64_t total) {
+    if (std::chrono::steady_clock::now() - Start < std::chrono::seconds(1)) return;
+    const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
+    if (Terminal) {
+      if (percent == Shown) return;
+      std::fprintf(stderr, "\rpostvue-cli: recovering %3d%%", percent);
+      LineOpen = true;
+    } else {
+      if (percent / 10 <= Shown / 10) return;
+      std::fprintf(stderr, "postvue-cli: recovering %d%%\n", percent / 10 * 10);
+    }
+    Shown = percent;
+    std::fflush(stderr);
+  }
+  // Before any other line, so the two never share one.
+  void Clear() {
+    if (!LineOpen) return;
+    std::fputs("\r                            \r", stderr);
+    LineOpen = false;
+  }
+
+private:
+  const std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
+  const bool Terminal = StderrIsTerminal();
+  int Shown = -1;
+  bool LineOpen = false;
+};
+
+class TRecoverWriter : public TRecoverySink {
+public:
+  explicit TRecoverWriter(const std::string& dir) : Prefix(PrepareFolder(dir)) {}
+
+  void Message(const TRecoveredMessage& message) override {
+    const bool removed = message.Kind == TRecoveredKind::Removed;
+    const std::string name = (removed ? std::string(kRemovedFolder) + "/" : std::string()) +
+                             ExportFileName(static_cast<std::int32_t>(message.Number),
+                                            static_cast<std::int32_t>(message.NumberLimit), message.Subject);
+    try {
+      if (removed) MakeRemovedFolder();
+      const std::string path = Prefix + name;
+      RefuseAnythingButAFile(path);
+      SaveMessageText(path, message.Text);
+      ++Written;
+      if (!SetModificationTime(path, message.Received)) Report(name + ": the file's time could not be set", true);
+    } catch (const Exception& e) {
+      Report(name + ": " + ErrorBoxText(e.message()), true);
+      ++WriteErrors;
+      return;
+    }
+    if (message.Incomplete) Report("incomplete: " + name + ": " + message.IncompleteReason, false);
+  }
+
+  void Problem(std::uint64_t offset, const std::string& what) override { Report("at " + Hex(offset) + ": " + what, true); }
+
+  void Progress(std::uint64_t done, std::uint64_t total) override { Meter.Update(done, total); }
+
+  void Report(const std::string& line, bool error) {
+    Meter.Clear();
+    ReportError(line);
+    if (error) ++Errors;
+  }
+
+  std::uint32_t Written = 0, WriteErrors = 0, Errors = 0;
+
+private:
+  void MakeRemovedFolder() {
+    if (RemovedReady) return;
+    const std::string folder = Prefix + kRemovedFolder;
+    std::error_code ec;
+    const fs::path path = PathFromUtf8(folder);
+    if (!fs::exists(fs::symlink_status(path, ec))) fs::create_directory(path, ec);
+    if (!fs::is_directory(fs::symlink_status(path, ec))) throw EFCreateError(folder);
+    RemovedReady = true;
+  }
+
+  const std::string Prefix;
+  bool RemovedReady = false;
+  TProgress Meter;
+};
+} // namespace
+
+int RunRecover(const std::string& store, const std::string& dir) {
+  TStoreRecovery recovery(store); // a store that cannot be opened fails before DIR is made
+  TRecoverWriter writer(dir);
+  const TRecoverySummary summary = recovery.Run(writer);
+  if (!summary.IndexRead && summary.Unclassified > 0)
+    writer.Report("the store's index cannot be read: every message found is in " + dir +
+                      ", listed and removed ones alike",
+                  false);
+  if (summary.Duplicates > 0)
+    writer.Report(std::to_string(summary.Duplicates) + " removed copies equal to messages written were left out",
+                  false);
+  writer.Report("recovered " + std::to_string(writer.Written) + ", removed found " + std::to_string(summary.Removed) +
+                    ", incomplete " + std::to_string(summary.Incomplete) + ", errors " + std::to_string(writer.Errors),
+                false);
+  return writer.WriteErrors > 0 ? 1 : 0;
+}
+
+} // namespace postvue::cli

@@ -1,0 +1,817 @@
+#include "Recovery.h"
+
+#include "ByteCursor.h"
+#include "Exceptions.h"
+#include "TextLines.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace postvue {
+
+namespace {
+const char* const kNotSupported = "File is not in supported format.";
+
+// .dbx
+constexpr std::uint32_t kDbxKindMessages = 0x6F74FDC5;
+constexpr std::size_t kDbxHeaderSize = 0x24BC;
+constexpr std::uint64_t kDbxFirstObject = 0x24BC + 0x220; // header and folder block come first
+constexpr std::size_t kDbxKindAt = 0x04, kDbxCountAt = 0xC4, kDbxRootAt = 0xE4;
+constexpr std::size_t kNodeSize = 0x27C, kNodeEntriesAt = 0x18, kEntrySize = 12;
+constexpr unsigned kMaxNodeEntries = 51;
+constexpr std::size_t kObjectHeaderSize = 12;
+constexpr std::size_t kBlockHeaderSize = 16;
+constexpr std::uint64_t kOffsetLimit = 0x100000000; // every .dbx offset is 32-bit
+
+// .mbx and .idx
+constexpr std::uint64_t kMbxFirstHeader = 84;
+constexpr std::size_t kMbxHeaderSize = 16;
+constexpr std::uint32_t kMbxMessageTag = 0x7F007F00; // what the mail program puts before each message
+constexpr std::uint32_t kIdxMagic = 0x39464D4A;    // "JMF9"
+constexpr std::size_t kIdxHeaderSize = 80, kIdxRecordSize = 212;
+
+constexpr std::size_t kLookBytes = 1024;          // how much of a text the look test needs
+constexpr std::uint64_t kScanChunk = 4 << 20;     // bytes scanned per read
+constexpr std::uint64_t kProgressStep = 16 << 20; // bytes between progress reports
+
+std::uint32_t Get32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::string Hex(std::uint64_t value) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value & 15]);
+    value >>= 4;
+  } while (value);
+  return "0x" + text;
+}
+
+std::string_view UpToZero(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
+
+bool IsAlnum(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+
+// "Name:" with a name as mail programs write them: letters, digits, "-",
+// "_" and ".", beginning with a letter or digit. (Any printable character
+// would be allowed, but then "<td>Subject:" in old HTML would pass.)
+bool IsFieldLine(std::string_view line) {
+  if (line.empty() || !IsAlnum(line[0])) return false;
+  std::size_t i = 1;
+  while (i < line.size() && (IsAlnum(line[i]) || line[i] == '-' || line[i] == '_' || line[i] == '.')) ++i;
+  return i < line.size() && line[i] == ':';
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Byte ranges of the file that belong to messages already given.
+class TRanges {
+public:
+  void Add(std::uint64_t from, std::uint64_t to) {
+    if (from >= to) return;
+    if (!Items.empty() && Items.back().second == from)
+      Items.back().second = to; // a chain's blocks usually follow one another
+    else
+      Items.emplace_back(from, to);
+  }
+  std::uint64_t Bytes() const {
+    std::uint64_t total = 0;
+    for (const auto& r : Items) total += r.second - r.first;
+    return total;
+  }
+  // What lies between them within [from, to), after sorting and merging.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> Gaps(std::uint64_t from, std::uint64_t to) {
+    std::sort(Items.begin(), Items.end());
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> gaps;
+    std::uint64_t at = from;
+    for (const auto& r : Items) {
+      if (r.first > at && at < to) gaps.emplace_back(at, std::min(r.first, to));
+      at = std::max(at, r.second);
+    }
+    if (at < to) gaps.emplace_back(at, to);
+    return gaps;
+  }
+
+private:
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> Items;
+};
+
+// Where a text came from, so that it can be read again to compare.
+struct TTextRef {
+  std::uint64_t At;
+  std::uint64_t Length;
+  bool Listed;
+};
+
+// The texts given so far, by hash; an equal hash is confirmed byte by byte.
+class TSeenTexts {
+public:
+  bool Contains(std::string_view text, const std::function<std::string(const TTextRef&)>& reread) const {
+    const auto it = Seen.find(std::hash<std::string_view>()(text));
+    if (it == Seen.end()) return false;
+    for (const TTextRef& ref : it->second)
+      if (reread(ref) == text) return true;
+    return false;
+  }
+  void Add(std::string_view text, const TTextRef& ref) { Seen[std::hash<std::string_view>()(text)].push_back(ref); }
+
+private:
+  std::unordered_map<std::size_t, std::vector<TTextRef>> Seen;
+};
+
+// What both formats share: bounded reads, the sink, the counts, progress.
+class TRun {
+public:
+  TRun(TFileStream& stream, TRecoverySink& sink) : Stream(stream), Sink(sink), Size(stream.Size()) {}
+  virtual ~TRun() = default;
+  virtual void Execute() = 0;
+  TRecoverySummary Summary;
+
+protected:
+  // Exactly count bytes at offset, or false when they are not all in the file.
+  bool ReadExactly(std::uint64_t offset, void* buffer, std::size_t count) {
+    if (offset > Size || count > Size - offset) return false;
+    try {
+      Stream.ReadAt(offset, buffer, count);
+    } catch (const EReadError&) {
+      return false; // the file shrank while open: as if it ended there
+    }
+    return true;
+  }
+
+  // Up to count bytes at offset, as many as the file holds.
+  std::string ReadUpTo(std::uint64_t offset, std::uint64_t count) {
+    if (offset >= Size) return {};
+    std::string bytes(static_cast<std::size_t>(std::min(count, Size - offset)), '\0');
+    if (!ReadExactly(offset, bytes.data(), bytes.size())) return {};
+    return bytes;
+  }
+
+  void Problem(std::uint64_t offset, const std::string& what) {
+    ++Summary.Problems;
+    Sink.Problem(offset, what);
+  }
+
+  void Advance(std::uint64_t bytes) {
+    Done += bytes;
+    if (Done - Reported >= kProgressStep) {
+      Reported = Done;
+      Sink.Progress(std::min(Done, Size), Size);
+    }
+  }
+
+  // Gives a message to the sink, unless a text equal to it was given before.
+  void Give(TRecoveredMessage& message, const TTextRef& ref,
+            const std::function<std::string(const TTextRef&)>& reread) {
+    if (message.Kind != TRecoveredKind::Listed && Seen.Contains(message.Text, reread)) {
+      ++Summary.Duplicates;
+      return;
+    }
+    Seen.Add(message.Text, ref);
+    if (message.Subject.empty()) message.Subject = HeaderField(message.Text, "Subject");
+    switch (message.Kind) {
+    case TRecoveredKind::Listed: ++Summary.Listed; break;
+    case TRecoveredKind::Removed: message.Number = Summary.Removed++; break;
+    case TRecoveredKind::Unclassified: message.Number = Summary.Unclassified++; break;
+    }
+    if (message.Incomplete) ++Summary.Incomplete;
+    Sink.Message(message);
+  }
+
+  TFileStream& Stream;
+  TRecoverySink& Sink;
+  const std::uint64_t Size;
+  TRanges Covered;
+  TSeenTexts Seen;
+  std::uint64_t Done = 0, Reported = 0;
+};
+
+// ---------------------------------------------------------------- .dbx
+
+struct TListedMessage {
+  std::uint32_t Number = 0;
+  std::uint32_t Info = 0;
+  std::uint32_t TextOffset = 0;
+  double Received = 0.0;
+  std::string Subject;
+};
+
+// A text block header found by its structure.
+struct TFoundBlock {
+  std::uint32_t Pos, Marker, Length, Next;
+};
+
+struct TChainText {
+  std::string Text;
+  bool Incomplete = false;
+  std::string Reason;
+};
+
+constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+class TDbxRun : public TRun {
+public:
+  using TRun::TRun;
+
+  void Execute() override {
+    std::vector<TListedMessage> listed;
+    Summary.IndexRead = ReadIndex(listed);
+    for (const TListedMessage& m : listed) GiveListed(m, Positions);
+
+    // Everything the listed messages do not occupy is searched for text
+    // blocks: removed messages, stale copies, orphans of a damaged index.
+    const std::uint64_t end = std::min(Size, kOffsetLimit);
+    for (const auto& gap : Covered.Gaps(kDbxFirstObject, end)) ScanGap(gap.first, gap.second);
+    LinkBlocks();
+    GiveFound();
+  }
+
+private:
+  // The index tree, walked without recursion and without trusting its
+  // counts: every value of every node that is sound is listed. A node that
+  // is not is reported and its subtree left to the scan. False when the
+  // root cannot be read, so nothing can be called listed.
+  bool ReadIndex(std::vector<TListedMessage>& listed) {
+    std::uint8_t header[kDbxHeaderSize];
+    if (!ReadExactly(0, header, sizeof header)) {
+      Problem(0, "the file ends inside its header");
+      return false;
+    }
+    if (LE32(header, kDbxKindAt) != kDbxKindMessages) {
+      // Another kind of database keeps other records in its tree.
+      Problem(kDbxKindAt, "the header does not name a message database: its index is not used");
+      return false;
+    }
+    const std::uint32_t root = LE32(header, kDbxRootAt);
+    if (root == 0) {
+      if (LE32(header, kDbxCountAt) == 0) return true; // an empty folder
+      Problem(kDbxRootAt, "the header names no index");
+      return false;
+    }
+
+    struct TItem {
+      bool Node;
+      std::uint32_t Offset, Parent;
+    };
+    std::vector<TItem> work{{true, root, 0}};
+    std::unordered_set<std::uint32_t> nodes;
+    std::uint32_t& position = Positions;
+    bool rootRead = false;
+    std::uint8_t node[kNodeSize];
+    while (!work.empty()) {
+      const TItem item = work.back();
+      work.pop_back();
+      if (!item.Node) {
+        TListedMessage m;
+        m.Number = position++;
+        m.Info = item.Offset;
+        if (ReadMessageInfo(m)) listed.push_back(std::move(m));
+        continue;
+      }
+      const char* damage = nullptr;
+      if (!nodes.insert(item.Offset).second)
+        damage = "index node reached twice";
+      else if (!ReadExactly(item.Offset, node, kNodeSize))
+        damage = "index node outside the file";
+      else if (LE32(node, 0x00) != item.Offset)
+        damage = "index node with a wrong marker";
+      else if (LE32(node, 0x0C) != item.Parent)
+        damage = "index node with a wrong parent";
+      else if (node[0x11] > kMaxNodeEntries)
+        damage = "index node with too many entries";
+      if (damage) {
+        Problem(item.Offset, std::string(damage) + ": the messages below it are searched for in the file");
+        continue;
+      }
+      rootRead = rootRead || item.Offset == root;
+      // In order: the left subtree, then each entry's value and its subtree.
+      for (int i = node[0x11] - 1; i >= 0; --i) {
+        const std::size_t at = kNodeEntriesAt + kEntrySize * static_cast<std::size_t>(i);
+        if (const std::uint32_t child = LE32(node, at + 4)) work.push_back({true, child, item.Offset});
+        if (const std::uint32_t value = LE32(node, at)) work.push_back({false, value, 0});
+      }
+      if (const std::uint32_t left = LE32(node, 0x08)) work.push_back({true, left, item.Offset});
+    }
+    return rootRead;
+  }
+
+  // The properties that recovery needs, decoded as the reader decodes them.
+  bool ReadMessageInfo(TListedMessage& m) {
+    std::uint8_t header[kObjectHeaderSize];
+    if (!ReadExactly(m.Info, header, sizeof header)) {
+      Problem(m.Info, "message-info object outside the file");
+      return false;
+    }
+    if (LE32(header, 0) != m.Info) {
+      Problem(m.Info, "message-info object with a wrong marker");
+      return false;
+    }
+    const std::size_t bodyLength = header[4] | (static_cast<std::size_t>(header[5]) << 8);
+    Body.resize(bodyLength);
+    if (!ReadExactly(static_cast<std::uint64_t>(m.Info) + kObjectHeaderSize, Body.data(), bodyLength)) {
+      Problem(m.Info, "message-info object reaching past the end of the file");
+      return false;
+    }
+    const unsigned entryCount = header[0x0A];
+    const std::size_t dataArea = 4 * static_cast<std::size_t>(entryCount);
+    for (unsigned i = 0; i < entryCount; ++i) {
+      TByteCursor entry(Body, 4 * static_cast<std::size_t>(i));
+      const std::uint8_t id = entry.U8();
+      const std::uint32_t v = entry.U24();
+      if (!entry.Ok()) continue;
+      TByteCursor data(Body, dataArea + v);
+      if (id == 0x84) {
+        m.TextOffset = v;
+      } else if (id == 0x04) {
+        const std::uint32_t value = data.U32();
+        if (data.Ok()) m.TextOffset = value;
+      } else if (id == 0x12) {
+        const std::uint64_t fileTime = data.U64();
+        if (data.Ok()) m.Received = FileTimeToDateTimeSafe(fileTime);
+      } else if (id == 0x08) {
+        const std::string_view text = data.ZString(true);
+        if (data.Ok()) m.Subject.assign(text.substr(0, 255));
+      }
+    }
+    return true;
+  }
+
+  // A listed message's text, block by block from first as the reader reads
+  // it, markers checked; where the chain breaks off the text ends.
+  TChainText ListedText(std::uint32_t first, bool cover) {
+    TChainText result;
+    std::unordered_set<std::uint32_t> seen; // filled only once the chain steps backwards
+    std::uint32_t highest = 0;
+    std::string data;
+    for (std::uint32_t b = first; b != 0;) {
+      if (b <= highest) {
+        if (seen.empty()) seen.insert(ChainBlocks.begin(), ChainBlocks.end());
+        if (seen.count(b)) {
+          result.Incomplete = true;
+          result.Reason = "its text block chain comes back to the block at " + Hex(b);
+          break;
+        }
+      }
+      ChainBlocks.push_back(b);
+      if (!seen.empty()) seen.insert(b);
+      highest = std::max(highest, b);
+
+      std::uint8_t header[kBlockHeaderSize];
+      if (!ReadExactly(b, header, sizeof header)) {
+        result.Incomplete = true;
+        result.Reason = "the file ends before its text block at " + Hex(b);
+        break;
+      }
+      if (Get32(header) != b) {
+        result.Incomplete = true;
+        result.Reason = "its text block at " + Hex(b) + " has a wrong marker";
+        break;
+      }
+      const std::uint32_t length = Get32(header + 8);
+      data = ReadUpTo(static_cast<std::uint64_t>(b) + kBlockHeaderSize, length);
+      result.Text.append(UpToZero(data));
+      if (cover) {
+        Covered.Add(b, static_cast<std::uint64_t>(b) + kBlockHeaderSize + data.size());
+        Advance(kBlockHeaderSize + data.size());
+      }
+      if (data.size() < length) {
+        result.Incomplete = true;
+        result.Reason = "the file ends inside its text";
+        break;
+      }
+      b = Get32(header + 12);
+    }
+    ChainBlocks.clear();
+    return result;
+  }
+
+  void GiveListed(const TListedMessage& m, std::uint32_t limit) {
+    if (m.TextOffset == 0) {
+      Problem(m.Info, "message " + std::to_string(m.Number) + " has no text");
+      return;
+    }
+    TChainText chain = ListedText(m.TextOffset, true);
+    if (chain.Text.empty()) {
+      Problem(m.TextOffset, "message " + std::to_string(m.Number) + ": no text could be read" +
+                                (chain.Incomplete ? " (" + chain.Reason + ")" : std::string()));
+      return;
+    }
+    TRecoveredMessage message;
+    message.Kind = TRecoveredKind::Listed;
+    message.Number = m.Number;
+    message.NumberLimit = limit;
+    message.Offset = m.TextOffset;
+    message.Text = std::move(chain.Text);
+    message.Subject = m.Subject;
+    message.Received = m.Received;
+    message.Incomplete = chain.Incomplete;
+    message.IncompleteReason = std::move(chain.Reason);
+    Give(message, {m.TextOffset, 0, true}, Reread());
+  }
+
+  // Text block headers by their structure: 16 bytes of Marker, capacity,
+  // DataLength and NextBlock, with 0 < DataLength <= capacity <= 0xFFFF.
+  // Every header thus has two zero bytes at +6, which is what the search
+  // looks for; text holds none, so it is passed over quickly.
+  void ScanGap(std::uint64_t from, std::uint64_t to) {
+    for (std::uint64_t start = from; start + kBlockHeaderSize <= to; start += kScanChunk) {
+      const std::uint64_t chunkEnd = std::min(to, start + kScanChunk + kBlockHeaderSize - 1);
+      const std::size_t length = static_cast<std::size_t>(chunkEnd - start);
+      Buffer.resize(length);
+      if (!ReadExactly(start, Buffer.data(), length)) return;
+      const std::uint8_t* const bytes = Buffer.data();
+      // Headers that begin in this chunk and end within what was read.
+      const std::size_t lastStart = std::min<std::uint64_t>(kScanChunk, length - kBlockHeaderSize + 1) - 1;
+      for (std::size_t i = 6; i <= lastStart + 6;) {
+        const void* zero = std::memchr(bytes + i, 0, lastStart + 7 - i);
+        if (!zero) break;
+        i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes);
+        if (bytes[i + 1] == 0) TryBlock(start + i - 6, bytes + i - 6, to);
+        ++i;
+      }
+      Advance((std::min(to, start + kScanChunk) - start) / 2);
+    }
+  }
+
+  void TryBlock(std::uint64_t pos, const std::uint8_t* header, std::uint64_t gapEnd) {
+    const std::uint32_t capacity = Get32(header + 4), length = Get32(header + 8);
+    if (length == 0 || length > capacity) return;
+    const std::uint32_t marker = Get32(header), next = Get32(header + 12);
+    if (marker < kDbxFirstObject || (next != 0 && next < kDbxFirstObject)) return;
+    // Its text may not run into the bytes of a message already given; at the
+    // end of the file it may be cut.
+    if (pos + kBlockHeaderSize + length > gapEnd && gapEnd != Size) return;
+    Found.push_back({static_cast<std::uint32_t>(pos), marker, length, next});
+  }
+
+  // Links each block to the one its NextBlock names, relative to where the
+  // block lies: a chain moved as a whole keeps the distance between its
+  // markers and its positions (a stale copy from before a compaction), so
+  // the next block lies at NextBlock - (Marker - position) and must carry
+  // the marker NextBlock there.
+  void LinkBlocks() {
+    Succ.assign(Found.size(), kNone);
+    HasPred.assign(Found.size(), false);
+    Taken.assign(Found.size(), false);
+    for (std::size_t i = 0; i < Found.size(); ++i) {
+      const TFoundBlock& b = Found[i];
+      if (b.Next == 0) continue;
+      const std::int64_t at = NextAt(b);
+      if (at < 0) continue;
+      const auto it = std::lower_bound(Found.begin(), Found.end(), static_cast<std::uint64_t>(at),
+                                       [](const TFoundBlock& f, std::uint64_t pos) { return f.Pos < pos; });
+      if (it == Found.end() || it->Pos != static_cast<std::uint64_t>(at) || it->Marker != b.Next) continue;
+      const std::size_t j = static_cast<std::size_t>(it - Found.begin());
+      Succ[i] = static_cast<std::uint32_t>(j);
+      HasPred[j] = true;
+    }
+  }
+
+  static std::int64_t NextAt(const TFoundBlock& b) {
+    return static_cast<std::int64_t>(b.Pos) + b.Next - static_cast<std::int64_t>(b.Marker);
+  }
+
+  // The text of the chain that begins with found block first, at most limit
+  // blocks. A block goes to one message only: a chain that leads into blocks
+  // taken before, its own included, ends there. So nothing loops, and the
+  // work stays linear however chains meet.
+  TChainText FoundText(std::size_t first, std::size_t limit, bool take, std::size_t* blocks) {
+    TChainText result;
+    std::size_t count = 0;
+    for (std::size_t i = first; count < limit; ++count) {
+      if (take) Taken[i] = true;
+      const TFoundBlock& b = Found[i];
+      const std::string data = ReadUpTo(static_cast<std::uint64_t>(b.Pos) + kBlockHeaderSize, b.Length);
+      result.Text.append(UpToZero(data));
+      if (data.size() < b.Length) {
+        result.Incomplete = true;
+        result.Reason = "the file ends inside its text";
+        ++count;
+        break;
+      }
+      if (b.Next == 0) {
+        ++count;
+        break;
+      }
+      const std::size_t next = Succ[i];
+      if (next == kNone || (take && Taken[next])) {
+        const std::int64_t at = NextAt(b);
+        result.Incomplete = true;
+        if (next != kNone)
+          result.Reason = "its text block chain comes back to the block at " + Hex(Found[next].Pos);
+        else if (at >= 0 && static_cast<std::uint64_t>(at) + kBlockHeaderSize > Size)
+          result.Reason = "the file ends before its next text block";
+        else
+          result.Reason = "its text block chain breaks off after the block at " + Hex(b.Pos);
+        ++count;
+        break;
+      }
+      i = next;
+    }
+    if (blocks) *blocks = count;
+    return result;
+  }
+
+  // Every chain that no other block leads into and whose first block begins
+  // as a message does; the rest are pieces of messages, not messages.
+  void GiveFound() {
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < Found.size(); ++i)
+      if (!HasPred[i]) starts.push_back(i);
+    const auto kind = Summary.IndexRead ? TRecoveredKind::Removed : TRecoveredKind::Unclassified;
+    for (const std::size_t i : starts) {
+      const TFoundBlock& b = Found[i];
+      const std::string first = ReadUpTo(static_cast<std::uint64_t>(b.Pos) + kBlockHeaderSize, b.Length);
+      if (!LooksLikeMessage(UpToZero(first))) {
+        ++Summary.Fragments;
+        continue;
+      }
+      std::size_t blocks = 0;
+      TChainText chain = FoundText(i, Found.size(), true, &blocks);
+      Advance(chain.Text.size() / 2);
+      TRecoveredMessage message;
+      message.Kind = kind;
+      message.NumberLimit = static_cast<std::uint32_t>(starts.size());
+      message.Offset = b.Pos;
+      message.Text = std::move(chain.Text);
+      message.Incomplete = chain.Incomplete;
+      message.IncompleteReason = std::move(chain.Reason);
+      Give(message, {i, blocks, false}, Reread());
+    }
+  }
+
+  std::function<std::string(const TTextRef&)> Reread() {
+    return [this](const TTextRef& ref) {
+      return ref.Listed ? ListedText(static_cast<std::uint32_t>(ref.At), false).Text
+                        : FoundText(static_cast<std::size_t>(ref.At), static_cast<std::size_t>(ref.Length), false,
+                                    nullptr)
+                              .Text;
+    };
+  }
+
+  std::uint32_t Positions = 0; // values met in the index
+  std::vector<std::uint32_t> ChainBlocks;
+  std::vector<std::uint8_t> Buffer, Body;
+  std::vector<TFoundBlock> Found; // in file order
+  std::vector<std::uint32_t> Succ;
+  std::vector<bool> HasPred, Taken;
+};
+
+// ---------------------------------------------------------------- .mbx
+
+struct TMbxFound {
+  std::uint64_t Header;
+  std::uint32_t DataLength;
+};
+
+class TMbxRun : public TRun {
+public:
+  using TRun::TRun;
+  std::string IndexPath;
+
+  void Execute() override {
+    ReadIndexFile();
+    std::vector<TMbxFound> listed;
+    Summary.IndexRead = Walk(listed);
+    for (std::size_t q = 0; q < listed.size(); ++q) {
+      TRecoveredMessage message;
+      message.Kind = TRecoveredKind::Listed;
+      message.Number = static_cast<std::uint32_t>(q);
+      message.NumberLimit = static_cast<std::uint32_t>(listed.size());
+      if (q < Records.size()) {
+        message.Received = Records[q].first;
+        message.Subject = Records[q].second;
+      }
+      GiveMessage(listed[q], message);
+    }
+
+    std::vector<TMbxFound> found;
+    for (const auto& gap : Covered.Gaps(kMbxFirstHeader, Size)) ScanGap(gap.first, gap.second, found);
+    for (const TMbxFound& f : found) {
+      TRecoveredMessage message;
+      message.Kind = Summary.IndexRead ? TRecoveredKind::Removed : TRecoveredKind::Unclassified;
+      message.NumberLimit = static_cast<std::uint32_t>(found.size());
+      GiveMessage(f, message);
+    }
+  }
+
+private:
+  // The received time and subject of each record of the .idx beside the
+  // store, read as far as it is sound. Record q belongs to message q of the walk.
+  void ReadIndexFile() {
+    if (IndexPath.empty() || !FileExists(IndexPath)) return;
+    try {
+      TFileStream index(IndexPath, TShareMode::DenyWrite);
+      const std::uint64_t size = index.Size();
+      std::uint8_t header[kIdxHeaderSize];
+      index.ReadAt(0, header, sizeof header);
+      if (LE32(header, 0) != kIdxMagic) return;
+      const std::int32_t count = static_cast<std::int32_t>(LE32(header, 8));
+      std::uint64_t at = kIdxHeaderSize;
+      for (std::int32_t q = 0; q < count && Records.size() < size / kIdxRecordSize; ++q) {
+        std::uint8_t record[kIdxRecordSize];
+        index.ReadAt(at, record, sizeof record);
+        TByteCursor received(record, 194);
+        std::uint8_t lengthBytes[4];
+        index.ReadAt(at + kIdxRecordSize, lengthBytes, sizeof lengthBytes);
+        const std::int32_t subjectLength = static_cast<std::int32_t>(LE32(lengthBytes, 0));
+        if (subjectLength < 0) break;
+        const std::string subject =
+            index.ReadStringAt(at + kIdxRecordSize + 4, std::min<std::uint64_t>(static_cast<std::uint64_t>(subjectLength), 255));
+        Records.emplace_back(FileTimeToDateTimeSafe(received.U64()), std::string(UpToZero(subject)));
+        at = static_cast<std::uint32_t>(LE32(record, 12) + LE32(record, 16));
+      }
+    } catch (const Exception&) {
+      // The index only adds dates and subjects: what was read stays.
+    }
+  }
+
+  // The chain of message headers from offset 84, as the reader walks it but
+  // without trusting the count: on until a header is not sound. False when
+  // not even the first one is, so nothing can be called listed.
+  bool Walk(std::vector<TMbxFound>& listed) {
+    std::uint64_t at = kMbxFirstHeader;
+    while (at + kMbxHeaderSize <= Size && at < kOffsetLimit) {
+      std::uint8_t header[kMbxHeaderSize];
+      if (!ReadExactly(at, header, sizeof header)) break;
+      const std::uint32_t tag = Get32(header), blockLength = Get32(header + 8), dataLength = Get32(header + 12);
+      if (std::all_of(header, header + kMbxHeaderSize, [](std::uint8_t b) { return b == 0; }))
+        return true; // free space: the messages end here
+      // Without the tag the text must look like a message; a text that the
+      // file cuts short needs both, or four stray bytes could claim the rest
+      // of the file.
+      const char* damage = nullptr;
+      const std::uint64_t textAt = at + kMbxHeaderSize;
+      const bool tagged = tag == kMbxMessageTag, fits = textAt + dataLength <= Size;
+      if (dataLength == 0)
+        damage = "message header without text";
+      else if ((!tagged || !fits) &&
+               !LooksLikeMessage(ReadUpTo(textAt, std::min<std::uint64_t>(dataLength, kLookBytes))))
+        damage = "message header whose text does not look like a message";
+      else if (!tagged && !fits)
+        damage = "message header reaching past the end of the file";
+      if (damage) {
+        Problem(at, std::string(damage) + ": the messages after it are searched for in the file");
+        return !listed.empty();
+      }
+      listed.push_back({at, dataLength});
+      const std::uint64_t textEnd = std::min(Size, textAt + dataLength);
+      Covered.Add(at, textEnd);
+      Advance(textEnd - at);
+      if (blockLength < kMbxHeaderSize + std::uint64_t{dataLength}) {
+        if (textEnd < Size)
+          Problem(at, "message header whose BlockLength does not pass its text: the messages after it are "
+                      "searched for in the file");
+        return true;
+      }
+      at += blockLength;
+    }
+    return true;
+  }
+
+  // Message headers by their structure in bytes no listed message occupies:
+  // a text of DataLength > 0 bytes that fits before the next listed message
+  // (or is cut by the end of the file), a BlockLength that passes it, and a
+  // text that begins as a message does. The search goes on behind its text.
+  void ScanGap(std::uint64_t from, std::uint64_t to, std::vector<TMbxFound>& found) {
+    std::uint64_t chunkStart = 0, chunkEnd = 0, counted = from;
+    for (std::uint64_t at = from; at + kMbxHeaderSize <= to;) {
+      if (at + kMbxHeaderSize > chunkEnd) {
+        Advance(at - counted);
+        counted = at;
+        chunkStart = at;
+        chunkEnd = std::min(to, at + kScanChunk);
+        Buffer.resize(static_cast<std::size_t>(chunkEnd - chunkStart));
+        if (!ReadExactly(chunkStart, Buffer.data(), Buffer.size())) return;
+      }
+      const std::uint8_t* header = Buffer.data() + (at - chunkStart);
+      const std::uint32_t blockLength = Get32(header + 8), dataLength = Get32(header + 12);
+      const std::uint64_t textAt = at + kMbxHeaderSize, textEnd = textAt + dataLength;
+      // A text cut by the end of the file needs the tag as well: without it
+      // any four bytes before a header line would claim the rest of the file.
+      const bool fits = textEnd <= to || (to == Size && Get32(header) == kMbxMessageTag);
+      if (dataLength != 0 && blockLength >= kMbxHeaderSize + std::uint64_t{dataLength} && fits &&
+          LooksLikeMessage(Peek(textAt, std::min<std::uint64_t>(dataLength, kLookBytes), chunkStart, chunkEnd))) {
+        found.push_back({at, dataLength});
+        at = std::min(textEnd, to);
+        continue;
+      }
+      ++at;
+    }
+    Advance(to - counted);
+  }
+
+  // Bytes from the chunk in hand when they lie in it, else from the file.
+  std::string Peek(std::uint64_t at, std::uint64_t count, std::uint64_t chunkStart, std::uint64_t chunkEnd) {
+    if (at >= chunkStart && at + count <= chunkEnd)
+      return std::string(reinterpret_cast<const char*>(Buffer.data()) + (at - chunkStart), static_cast<std::size_t>(count));
+    return ReadUpTo(at, count);
+  }
+
+  void GiveMessage(const TMbxFound& f, TRecoveredMessage& message) {
+    const std::uint64_t textAt = f.Header + kMbxHeaderSize;
+    std::string text = ReadUpTo(textAt, f.DataLength);
+    message.Incomplete = text.size() < f.DataLength;
+    if (message.Incomplete) message.IncompleteReason = "the file ends inside its text";
+    text.resize(UpToZero(text).size());
+    message.Offset = f.Header;
+    message.Text = std::move(text);
+    if (message.Text.empty()) {
+      Problem(f.Header, "message without text");
+      return;
+    }
+    Give(message, {textAt, f.DataLength, true}, [this](const TTextRef& ref) {
+      std::string again = ReadUpTo(ref.At, ref.Length);
+      again.resize(UpToZero(again).size());
+      return again;
+    });
+  }
+
+  std::vector<std::pair<double, std::string>> Records;
+  std::vector<std::uint8_t> Buffer;
+};
+} // namespace
+
+TStoreRecovery::TStoreRecovery(const std::string& fileName) : FileName(fileName) {
+  Stream = std::make_unique<TFileStream>(fileName);
+  std::uint8_t magic[4];
+  Stream->ReadAt(0, magic, sizeof magic);
+  const std::uint32_t value = LE32(magic, 0);
+  if (value == kMBXMagic)
+    StoreFormat = sfMBX;
+  else if (value == kDBXMagic)
+    StoreFormat = sfDBX;
+  else
+    throw EMailbaseReaderException(kNotSupported);
+}
+
+TStoreRecovery::~TStoreRecovery() = default;
+
+TRecoverySummary TStoreRecovery::Run(TRecoverySink& sink) {
+  Stream->DropCache();
+  std::unique_ptr<TRun> run;
+  if (StoreFormat == sfDBX) {
+    run = std::make_unique<TDbxRun>(*Stream, sink);
+  } else {
+    auto mbx = std::make_unique<TMbxRun>(*Stream, sink);
+    mbx->IndexPath = ChangeFileExt(FileName, ".idx");
+    run = std::move(mbx);
+  }
+  run->Execute();
+  const std::uint64_t size = Stream->Size();
+  sink.Progress(size, size);
+  return run->Summary;
+}
+
+bool LooksLikeMessage(std::string_view text) {
+  text = UpToZero(text);
+  bool first = true;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find_first_of("\r\n", start);
+    const std::string_view line = text.substr(start, end == std::string_view::npos ? end : end - start);
+    // A line cut by the end of the bytes is judged only when it is the first.
+    if (end == std::string_view::npos) return first ? IsFieldLine(line) : true;
+    if (line.empty()) return !first; // the blank line that ends the header
+    const bool continuation = !first && (line[0] == ' ' || line[0] == '\t');
+    if (!continuation && !IsFieldLine(line)) return false;
+    first = false;
+    start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+  }
+  return !first;
+}
+
+std::string HeaderField(std::string_view text, std::string_view name) {
+  text = UpToZero(text);
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(start, end - start);
+    start = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
+    if (line.empty()) break;
+    if (line.size() <= name.size() || line[name.size()] != ':' || !EqualsNoCase(line.substr(0, name.size()), name))
+      continue;
+    std::string_view value = line.substr(name.size() + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    return std::string(value);
+  }
+  return {};
+}
+
+} // namespace postvue
