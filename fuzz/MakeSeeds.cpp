@@ -1,5 +1,8 @@
 // Writes the seed corpora of the fuzz targets from the test store writer:
 // MakeSeeds OUTDIR writes OUTDIR/FuzzDbx, FuzzMbx, FuzzMbxIdx and FuzzLines.
+// MakeSeeds OUTDIR REGRESSIONDIR also writes the hand-made worst cases (stores
+// that once made a reader's work grow with the square of their size) into
+// REGRESSIONDIR, which every test build replays.
 #include "StoreWriter.h"
 
 #include <filesystem>
@@ -34,6 +37,78 @@ std::vector<TTestMessage> Messages(int count) {
     messages.push_back(m);
   }
   return messages;
+}
+
+// Each kept under 64 KB, the fuzzers' largest input.
+void PutWorstCases(const std::filesystem::path& out) {
+  { // 120 messages sharing one object whose chain holds 1500 empty blocks
+    TDbxImage image;
+    std::uint32_t next = image.AddBlock("Subject: shared\r\n\r\nbody", 0);
+    for (int k = 0; k < 1500; ++k) next = image.AddBlock("", next);
+    const std::uint32_t info = image.AddMessageInfo({TDbxProperty::U32(0x04, next), TDbxProperty::Text(0x08, "s")});
+    const std::uint32_t root = image.Allocate(0x27C);
+    TDbxNode leaf;
+    leaf.Parent = root;
+    leaf.Entries.assign(51, {info, 0, 0});
+    TDbxNode top;
+    top.LeftChild = image.AddNode(leaf);
+    top.LeftValueCount = 51;
+    top.Entries.assign(18, {info, 0, 0});
+    top.Entries[0].Child = image.AddNode(leaf);
+    top.Entries[0].ChildValueCount = 51;
+    image.WriteNode(root, top);
+    image.SetIndexRoot(root);
+    image.SetMessageCount(120);
+    Put(out / "FuzzDbx", "shared-chain", image.Str());
+  }
+  { // index nodes that overlap all but their first 24 bytes: one level each
+    TDbxImage image;
+    const std::uint32_t info = image.AddMessageInfo({TDbxProperty::Text(0x08, "deep")});
+    const std::uint32_t base = static_cast<std::uint32_t>(image.Size()), depth = 2000;
+    for (std::uint32_t k = 0; k < depth; ++k) {
+      const std::uint32_t at = base + 24 * k;
+      TDbxNode node;
+      node.Parent = k == 0 ? 0 : at - 24;
+      if (k + 1 == depth) {
+        node.Entries = {{info, 0, 0}};
+      } else {
+        node.LeftChild = at + 24;
+        node.LeftValueCount = 1;
+        node.EntryCount = 0;
+      }
+      image.WriteNode(at, node);
+    }
+    image.SetIndexRoot(base);
+    image.SetMessageCount(1);
+    Put(out / "FuzzDbx", "deep-overlapping-index", image.Str());
+  }
+  { // a header every 8 bytes, each claiming the rest of the file as its text
+    TMbxImage image;
+    image.SetMessageCount(100000);
+    for (std::uint32_t at = 84; at + 8 <= 60000; at += 8) {
+      image.U32(at, 8);
+      image.U32(at + 4, 60000 - at - 16);
+    }
+    Put(out / "FuzzMbx", "overlapping-headers", image.Str());
+  }
+  { // 1000 of the smallest messages, and index records that lead back and forth
+    TMbxImage image;
+    for (std::uint32_t i = 0; i < 1000; ++i) image.AddMessage({"A:\r\n", i, 0, -1, -1});
+    image.SetMessageCount(1000);
+    TIdxImage idx;
+    idx.SetRecordCount(1000);
+    TIdxRecord near;
+    near.Strings[0] = "near";
+    near.NextOffset = 16000;
+    idx.AddRecord(near);
+    idx.Reserve(16000);
+    TIdxRecord far;
+    far.Strings[0] = "far";
+    far.Strings[4] = std::string(8000, 's');
+    far.NextOffset = 80;
+    idx.AddRecord(far);
+    Put(out / "FuzzMbxIdx", "index-jumping", Pair(image.Str(), idx.Str()));
+  }
 }
 } // namespace
 
@@ -72,5 +147,6 @@ int main(int argc, char** argv) {
 
   Put(out / "FuzzLines", "mixed", "a\r\nb\rc\nd\n\re\r\n\r\n");
   Put(out / "FuzzLines", "nul", std::string("head\r\n\0tail", 12));
+  if (argc > 2) PutWorstCases(argv[2]);
   return 0;
 }
