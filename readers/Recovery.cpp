@@ -38,6 +38,10 @@ constexpr std::size_t kIdxHeaderSize = 80, kIdxRecordSize = 212;
 constexpr std::size_t kLookBytes = 1024;          // how much of a text the look test needs
 constexpr std::uint64_t kScanChunk = 4 << 20;     // bytes scanned per read
 constexpr std::uint64_t kProgressStep = 16 << 20; // bytes between progress reports
+// The read window: large while reading goes on through the file, small after
+// a jump, so a store whose messages lie in no order costs no more than one
+// small read per object.
+constexpr std::size_t kWindowLarge = 1 << 20, kWindowSmall = 64 << 10;
 
 std::uint32_t Get32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -89,14 +93,36 @@ public:
     else
       Items.emplace_back(from, to);
   }
-  std::uint64_t Bytes() const {
-    std::uint64_t total = 0;
-    for (const auto& r : Items) total += r.second - r.first;
-    return total;
+  std::size_t Count() const { return Items.size(); }
+  // The ranges from item first on, sorted.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> Since(std::size_t first) const {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> items(Items.begin() + static_cast<std::ptrdiff_t>(first),
+                                                              Items.end());
+    std::sort(items.begin(), items.end());
+    return items;
   }
-  // What lies between them within [from, to), after sorting and merging.
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> Gaps(std::uint64_t from, std::uint64_t to) {
+  void AddAll(const TRanges& other) { Items.insert(Items.end(), other.Items.begin(), other.Items.end()); }
+  // Whether [from, to) meets any range; only after Merge.
+  bool Meets(std::uint64_t from, std::uint64_t to) const {
+    auto it = std::upper_bound(Items.begin(), Items.end(), std::make_pair(from, UINT64_MAX));
+    if (it != Items.begin() && std::prev(it)->second > from) return true;
+    return it != Items.end() && it->first < to;
+  }
+  // Sorts the ranges and merges those that meet.
+  void Merge() {
     std::sort(Items.begin(), Items.end());
+    std::size_t kept = 0;
+    for (const auto& r : Items) {
+      if (kept > 0 && r.first <= Items[kept - 1].second)
+        Items[kept - 1].second = std::max(Items[kept - 1].second, r.second);
+      else
+        Items[kept++] = r;
+    }
+    Items.resize(kept);
+  }
+  // What lies between them within [from, to).
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> Gaps(std::uint64_t from, std::uint64_t to) {
+    Merge();
     std::vector<std::pair<std::uint64_t, std::uint64_t>> gaps;
     std::uint64_t at = from;
     for (const auto& r : Items) {
@@ -118,19 +144,28 @@ struct TTextRef {
   bool Listed;
 };
 
-// The texts given so far, by hash; an equal hash is confirmed byte by byte.
+// The texts given so far, by a signature of their length, head and tail
+// (hashing every byte of a gigabyte of listed texts would cost more than
+// reading them); an equal signature is confirmed byte by byte.
 class TSeenTexts {
 public:
   bool Contains(std::string_view text, const std::function<std::string(const TTextRef&)>& reread) const {
-    const auto it = Seen.find(std::hash<std::string_view>()(text));
+    const auto it = Seen.find(Signature(text));
     if (it == Seen.end()) return false;
     for (const TTextRef& ref : it->second)
       if (reread(ref) == text) return true;
     return false;
   }
-  void Add(std::string_view text, const TTextRef& ref) { Seen[std::hash<std::string_view>()(text)].push_back(ref); }
+  void Add(std::string_view text, const TTextRef& ref) { Seen[Signature(text)].push_back(ref); }
 
 private:
+  static std::size_t Signature(std::string_view text) {
+    constexpr std::size_t kEdge = 256;
+    const std::hash<std::string_view> hash;
+    std::size_t h = hash(text.substr(0, kEdge));
+    if (text.size() > kEdge) h ^= hash(text.substr(text.size() - std::min(kEdge, text.size() - kEdge))) * 31;
+    return h ^ (text.size() * 0x9E3779B97F4A7C15ULL);
+  }
   std::unordered_map<std::size_t, std::vector<TTextRef>> Seen;
 };
 
@@ -143,14 +178,20 @@ public:
   TRecoverySummary Summary;
 
 protected:
-  // Exactly count bytes at offset, or false when they are not all in the file.
+  // Exactly count bytes at offset, or false when they are not all in the
+  // file. Small reads are served from the window.
   bool ReadExactly(std::uint64_t offset, void* buffer, std::size_t count) {
     if (offset > Size || count > Size - offset) return false;
-    try {
-      Stream.ReadAt(offset, buffer, count);
-    } catch (const EReadError&) {
-      return false; // the file shrank while open: as if it ended there
+    if (count == 0) return true;
+    const std::uint64_t windowEnd = WindowStart + WindowLength;
+    if (offset < WindowStart || offset + count > windowEnd) {
+      if (count > kWindowSmall) return ReadFile(offset, buffer, count);
+      // Near the window, before it (an object written after its text) or
+      // after it, reading goes on through the file.
+      const bool near = WindowLength > 0 && offset + kWindowSmall >= WindowStart && offset <= windowEnd + kWindowSmall;
+      if (!Load(offset, near ? kWindowLarge : kWindowSmall)) return false;
     }
+    std::memcpy(buffer, Window.data() + (offset - WindowStart), count);
     return true;
   }
 
@@ -160,6 +201,70 @@ protected:
     std::string bytes(static_cast<std::size_t>(std::min(count, Size - offset)), '\0');
     if (!ReadExactly(offset, bytes.data(), bytes.size())) return {};
     return bytes;
+  }
+
+  bool ReadFile(std::uint64_t offset, void* buffer, std::size_t count) {
+    try {
+      Stream.ReadAt(offset, buffer, count);
+    } catch (const EReadError&) {
+      return false; // the file shrank while open: as if it ended there
+    }
+    return true;
+  }
+
+  bool Load(std::uint64_t offset, std::size_t size) {
+    LeaveWindow();
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(size, Size - offset));
+    if (Window.size() < length) Window.resize(kWindowLarge);
+    if (!ReadFile(offset, Window.data(), length)) return false;
+    WindowStart = offset;
+    WindowLength = length;
+    CoveredAtLoad = Covered.Count() > 0 ? Covered.Count() - 1 : 0; // the last range may still grow
+    return true;
+  }
+
+  // Before the window moves on, the bytes in it that no message has claimed
+  // are searched, so that free space is read once. What a jump leaves
+  // behind is searched at the end.
+  void LeaveWindow() {
+    const std::uint64_t end = WindowStart + WindowLength;
+    const std::uint64_t lastStart = end > kBlockHeaderSize - 1 ? end - (kBlockHeaderSize - 1) : 0;
+    if (SearchWhileReading && WindowLength > 0 && std::max(WindowStart, SearchMark) < lastStart) {
+      std::uint64_t at = std::max(WindowStart, SearchMark);
+      for (const auto& claimed : Covered.Since(CoveredAtLoad)) {
+        if (claimed.second <= at) continue;
+        if (claimed.first >= lastStart) break;
+        if (claimed.first > at) SearchWindow(at, claimed.first);
+        at = std::max(at, claimed.second);
+      }
+      if (at < lastStart) SearchWindow(at, lastStart);
+      Searched.Add(std::max(WindowStart, SearchMark), lastStart);
+      SearchMark = lastStart;
+    }
+    WindowLength = 0;
+  }
+
+  // Searches the headers that begin in [from, to), all within the window.
+  virtual void SearchWindow(std::uint64_t from, std::uint64_t to) {
+    (void)from;
+    (void)to;
+  }
+
+  // Appends up to count bytes at offset, as many as the file holds, to
+  // text, up to the first zero byte among them. Returns how many were in
+  // the file.
+  std::uint64_t AppendUpToZero(std::string& text, std::uint64_t offset, std::uint64_t count) {
+    if (offset >= Size) return 0;
+    const std::size_t length = static_cast<std::size_t>(std::min(count, Size - offset));
+    const std::size_t old = text.size();
+    text.resize(old + length);
+    if (!ReadExactly(offset, text.data() + old, length)) {
+      text.resize(old);
+      return 0;
+    }
+    const void* zero = std::memchr(text.data() + old, 0, length);
+    if (zero) text.resize(static_cast<std::size_t>(static_cast<const char*>(zero) - text.data()));
+    return length;
   }
 
   void Problem(std::uint64_t offset, const std::string& what) {
@@ -196,9 +301,16 @@ protected:
   TFileStream& Stream;
   TRecoverySink& Sink;
   const std::uint64_t Size;
-  TRanges Covered;
+  TRanges Covered;  // bytes of the messages given from the index
+  TRanges Searched; // header starts searched while reading
   TSeenTexts Seen;
   std::uint64_t Done = 0, Reported = 0;
+
+  std::vector<std::uint8_t> Window;
+  std::uint64_t WindowStart = 0, WindowLength = 0;
+  std::size_t CoveredAtLoad = 0;
+  bool SearchWhileReading = false;
+  std::uint64_t SearchMark = 0; // header starts below it were searched, or are left to the end
 };
 
 // ---------------------------------------------------------------- .dbx
@@ -231,12 +343,23 @@ public:
   void Execute() override {
     std::vector<TListedMessage> listed;
     Summary.IndexRead = ReadIndex(listed);
-    for (const TListedMessage& m : listed) GiveListed(m, Positions);
+    WindowLength = 0; // the index lies apart; its bytes are searched with the rest at the end
+    // Each message-info object is read right before its text, which usually
+    // follows it, and free space is searched as the window passes it: a
+    // sound store is read about once.
+    SearchWhileReading = true;
+    SearchMark = kDbxFirstObject;
+    for (TListedMessage& m : listed) GiveListed(m, Positions);
+    LeaveWindow();
+    SearchWhileReading = false;
 
-    // Everything the listed messages do not occupy is searched for text
-    // blocks: removed messages, stale copies, orphans of a damaged index.
+    // What no listed message occupies and the window did not pass: removed
+    // messages, stale copies, orphans of a damaged index.
     const std::uint64_t end = std::min(Size, kOffsetLimit);
-    for (const auto& gap : Covered.Gaps(kDbxFirstObject, end)) ScanGap(gap.first, gap.second);
+    TRanges done = Covered;
+    done.AddAll(Searched);
+    for (const auto& gap : done.Gaps(kDbxFirstObject, end)) ScanGap(gap.first, gap.second);
+    DropClaimed();
     LinkBlocks();
     GiveFound();
   }
@@ -277,10 +400,9 @@ private:
       const TItem item = work.back();
       work.pop_back();
       if (!item.Node) {
-        TListedMessage m;
+        TListedMessage& m = listed.emplace_back();
         m.Number = position++;
         m.Info = item.Offset;
-        if (ReadMessageInfo(m)) listed.push_back(std::move(m));
         continue;
       }
       const char* damage = nullptr;
@@ -357,7 +479,6 @@ private:
     TChainText result;
     std::unordered_set<std::uint32_t> seen; // filled only once the chain steps backwards
     std::uint32_t highest = 0;
-    std::string data;
     for (std::uint32_t b = first; b != 0;) {
       if (b <= highest) {
         if (seen.empty()) seen.insert(ChainBlocks.begin(), ChainBlocks.end());
@@ -383,13 +504,12 @@ private:
         break;
       }
       const std::uint32_t length = Get32(header + 8);
-      data = ReadUpTo(static_cast<std::uint64_t>(b) + kBlockHeaderSize, length);
-      result.Text.append(UpToZero(data));
+      const std::uint64_t got = AppendUpToZero(result.Text, static_cast<std::uint64_t>(b) + kBlockHeaderSize, length);
       if (cover) {
-        Covered.Add(b, static_cast<std::uint64_t>(b) + kBlockHeaderSize + data.size());
-        Advance(kBlockHeaderSize + data.size());
+        Covered.Add(b, static_cast<std::uint64_t>(b) + kBlockHeaderSize + got);
+        Advance(kBlockHeaderSize + got);
       }
-      if (data.size() < length) {
+      if (got < length) {
         result.Incomplete = true;
         result.Reason = "the file ends inside its text";
         break;
@@ -400,7 +520,8 @@ private:
     return result;
   }
 
-  void GiveListed(const TListedMessage& m, std::uint32_t limit) {
+  void GiveListed(TListedMessage& m, std::uint32_t limit) {
+    if (!ReadMessageInfo(m)) return;
     if (m.TextOffset == 0) {
       Problem(m.Info, "message " + std::to_string(m.Number) + " has no text");
       return;
@@ -424,39 +545,73 @@ private:
     Give(message, {m.TextOffset, 0, true}, Reread());
   }
 
-  // Text block headers by their structure: 16 bytes of Marker, capacity,
-  // DataLength and NextBlock, with 0 < DataLength <= capacity <= 0xFFFF.
-  // Every header thus has two zero bytes at +6, which is what the search
-  // looks for; text holds none, so it is passed over quickly.
+  void SearchWindow(std::uint64_t from, std::uint64_t to) override {
+    to = std::min(to, kOffsetLimit); // no block lies beyond what a 32-bit offset names
+    if (from < to) SearchBytes(from, to, Window.data() + (from - WindowStart), WindowStart + WindowLength - from);
+  }
+
+  // Header starts in [from, to) that the window did not pass, read in chunks.
   void ScanGap(std::uint64_t from, std::uint64_t to) {
-    for (std::uint64_t start = from; start + kBlockHeaderSize <= to; start += kScanChunk) {
-      const std::uint64_t chunkEnd = std::min(to, start + kScanChunk + kBlockHeaderSize - 1);
-      const std::size_t length = static_cast<std::size_t>(chunkEnd - start);
+    for (std::uint64_t start = from; start < to; start += kScanChunk) {
+      const std::uint64_t starts = std::min(to, start + kScanChunk);
+      const std::size_t length = static_cast<std::size_t>(std::min(Size, starts + kBlockHeaderSize - 1) - start);
+      if (length < kBlockHeaderSize) return;
       Buffer.resize(length);
-      if (!ReadExactly(start, Buffer.data(), length)) return;
-      const std::uint8_t* const bytes = Buffer.data();
-      // Headers that begin in this chunk and end within what was read.
-      const std::size_t lastStart = std::min<std::uint64_t>(kScanChunk, length - kBlockHeaderSize + 1) - 1;
-      for (std::size_t i = 6; i <= lastStart + 6;) {
-        const void* zero = std::memchr(bytes + i, 0, lastStart + 7 - i);
-        if (!zero) break;
-        i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes);
-        if (bytes[i + 1] == 0) TryBlock(start + i - 6, bytes + i - 6, to);
-        ++i;
-      }
-      Advance((std::min(to, start + kScanChunk) - start) / 2);
+      if (!ReadFile(start, Buffer.data(), length)) return;
+      SearchBytes(start, starts, Buffer.data(), length);
+      Advance((starts - start) / 2);
     }
   }
 
-  void TryBlock(std::uint64_t pos, const std::uint8_t* header, std::uint64_t gapEnd) {
+  // Text block headers by their structure: 16 bytes of Marker, capacity,
+  // DataLength and NextBlock, with 0 < DataLength <= capacity <= 0xFFFF.
+  // Every header thus has two zero bytes at +6, which is what the search
+  // looks for; text holds none, so it is passed over quickly. bytes holds
+  // length bytes from from; headers beginning before to are searched.
+  void SearchBytes(std::uint64_t from, std::uint64_t to, const std::uint8_t* bytes, std::size_t length) {
+    if (length < kBlockHeaderSize) return;
+    const std::size_t lastStart = static_cast<std::size_t>(std::min<std::uint64_t>(to - from, length - kBlockHeaderSize + 1)) - 1;
+    for (std::size_t i = 6; i <= lastStart + 6;) {
+      const void* zero = std::memchr(bytes + i, 0, lastStart + 7 - i);
+      if (!zero) break;
+      i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes);
+      if (bytes[i + 1] != 0) {
+        i += 2;
+        continue;
+      }
+      TryBlock(from + i - 6, bytes + i - 6);
+      if (i + 2 <= lastStart + 6 && bytes[i + 2] == 0) TryBlock(from + i - 5, bytes + i - 5);
+      // Further on in a run of zeros a capacity would be 0: no header begins there.
+      i += 2;
+      while (i <= lastStart + 6 && bytes[i] == 0) ++i;
+    }
+  }
+
+  void TryBlock(std::uint64_t pos, const std::uint8_t* header) {
     const std::uint32_t capacity = Get32(header + 4), length = Get32(header + 8);
     if (length == 0 || length > capacity) return;
     const std::uint32_t marker = Get32(header), next = Get32(header + 12);
     if (marker < kDbxFirstObject || (next != 0 && next < kDbxFirstObject)) return;
-    // Its text may not run into the bytes of a message already given; at the
-    // end of the file it may be cut.
-    if (pos + kBlockHeaderSize + length > gapEnd && gapEnd != Size) return;
     Found.push_back({static_cast<std::uint32_t>(pos), marker, length, next});
+  }
+
+  // Blocks that lie in the bytes of a listed message, or whose text runs
+  // into them, are no removed ones: they were overwritten since, or are the
+  // listed blocks themselves, met while the window passed them. At the end
+  // of the file a block may be cut.
+  void DropClaimed() {
+    std::sort(Found.begin(), Found.end(), [](const TFoundBlock& a, const TFoundBlock& b) { return a.Pos < b.Pos; });
+    Found.erase(std::unique(Found.begin(), Found.end(),
+                            [](const TFoundBlock& a, const TFoundBlock& b) { return a.Pos == b.Pos; }),
+                Found.end());
+    Covered.Merge();
+    Found.erase(std::remove_if(Found.begin(), Found.end(),
+                               [this](const TFoundBlock& b) {
+                                 const std::uint64_t end = std::min<std::uint64_t>(
+                                     Size, std::uint64_t{b.Pos} + kBlockHeaderSize + b.Length);
+                                 return Covered.Meets(b.Pos, end);
+                               }),
+                Found.end());
   }
 
   // Links each block to the one its NextBlock names, relative to where the
@@ -496,9 +651,7 @@ private:
     for (std::size_t i = first; count < limit; ++count) {
       if (take) Taken[i] = true;
       const TFoundBlock& b = Found[i];
-      const std::string data = ReadUpTo(static_cast<std::uint64_t>(b.Pos) + kBlockHeaderSize, b.Length);
-      result.Text.append(UpToZero(data));
-      if (data.size() < b.Length) {
+      if (AppendUpToZero(result.Text, static_cast<std::uint64_t>(b.Pos) + kBlockHeaderSize, b.Length) < b.Length) {
         result.Incomplete = true;
         result.Reason = "the file ends inside its text";
         ++count;

@@ -496,6 +496,53 @@ TEST_F(RecoveryTest, ChainStoredBackwardsReadsInChainOrder) {
   EXPECT_EQ(r.Summary.Removed + r.Summary.Fragments, 0u);
 }
 
+// ---------------------------------------------------------------- .dbx, large stores
+
+class DbxLargeStore : public RecoveryTest, public ::testing::WithParamInterface<int> {};
+
+// A store of several megabytes, so that it is read in many windows: removed
+// and stale chains between the listed messages are found wherever they lie,
+// whether the index lists the messages in file order (read onward), in
+// reverse or shuffled (read in jumps, the rest searched at the end).
+TEST_P(DbxLargeStore, RemovedChainsAreFoundWhateverTheOrderOfTheIndex) {
+  TDbxImage image;
+  std::vector<std::uint32_t> infos;
+  std::vector<std::string> listed, removed;
+  for (int i = 0; i < 900; ++i) {
+    const std::string text = MessageText(i, 40 + i % 70);
+    TTestMessage m;
+    m.Subject = "Message " + std::to_string(i);
+    infos.push_back(image.AddMessageInfo(PropertiesOf(m, image.AddText(text, 512))));
+    listed.push_back(text);
+    if (i % 37 == 5) {
+      removed.push_back(MessageText(10000 + i, 30));
+      image.AddText(removed.back(), 512);
+    }
+    if (i % 53 == 7) {
+      removed.push_back(MessageText(20000 + i, 25));
+      image.AddDisplacedText(removed.back(), 0x40000, 512);
+    }
+  }
+  ASSERT_GT(image.Size(), 4u << 20);
+  std::vector<std::size_t> order(infos.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  if (GetParam() == 1) std::reverse(order.begin(), order.end());
+  if (GetParam() == 2) std::shuffle(order.begin(), order.end(), std::mt19937(5));
+  std::vector<std::uint32_t> values;
+  std::vector<std::string> expected;
+  for (const std::size_t i : order) {
+    values.push_back(infos[i]);
+    expected.push_back(listed[i]);
+  }
+  image.BuildTree(values);
+  const TCollected r = RecoverImage(image);
+  EXPECT_EQ(r.Texts(TKind::Listed), expected);
+  EXPECT_EQ(r.Texts(TKind::Removed), removed);
+  EXPECT_EQ(r.Summary.Duplicates + r.Summary.Incomplete + r.Summary.Problems, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Order, DbxLargeStore, ::testing::Values(0, 1, 2));
+
 // ---------------------------------------------------------------- .dbx, false positives
 
 // Free space of a real store holds old HTML, copies of index nodes and
