@@ -153,7 +153,10 @@ void TFileStream::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) 
 // Reads that follow on from the last window, forwards or backwards (the
 // index walk comes back up to parent nodes), double the next window up to
 // kCacheSize; a jump elsewhere starts small again. Backwards, the window ends
-// at the bytes asked for, so a walk towards the start of the file keeps hitting it.
+// at the bytes asked for, so a walk towards the start of the file keeps
+// hitting it; otherwise it keeps a little of what lies before them, so a
+// walk that steps back a few bytes (an object, then its text just before
+// it) does not miss at every step.
 void TFileStream::Refill(std::uint64_t offset, void* buffer, std::size_t count) {
   bool near = false, before = false;
   if (Window != 0) {
@@ -165,8 +168,11 @@ void TFileStream::Refill(std::uint64_t offset, void* buffer, std::size_t count) 
     }
   }
   Window = near ? std::min(2 * Window, kCacheSize) : kMinWindow;
-  std::uint64_t start = offset;
-  if (near && before) start = offset + count > Window ? offset + count - Window : 0;
+  std::uint64_t start;
+  if (near && before)
+    start = offset + count > Window ? offset + count - Window : 0;
+  else
+    start = offset - std::min<std::uint64_t>({offset, Window / 8, Window - count});
 
   if (Cache.size() != kCacheSize) Cache.resize(kCacheSize);
   CacheLength = 0; // a failing refill must not leave the old window claimed

@@ -42,8 +42,12 @@ public:
   std::uint64_t Size() const;
 
   // Small reads are served from a read-ahead window. Readers drop it at the
-  // start of every operation, so each operation sees the file as it is then.
-  void DropCache() { CacheLength = 0; }
+  // start of every operation, so each operation sees the file as it is then;
+  // the next window starts small again (a text request may want 16 bytes).
+  void DropCache() {
+    CacheLength = 0;
+    Window = 0;
+  }
 
 private:
   std::size_t ReadSome(std::uint64_t offset, void* buffer, std::size_t count);
@@ -57,8 +61,8 @@ private:
   std::vector<unsigned char> Cache;
   std::uint64_t CacheStart = 0;
   std::size_t CacheLength = 0;
-  // The last window asked for, kept when the cache is dropped: it tells
-  // whether the next refill follows on from it or jumps elsewhere.
+  // The last window asked for: it tells whether the next refill follows on
+  // from it or jumps elsewhere. 0 when there is none.
   std::uint64_t WindowStart = 0;
   std::size_t Window = 0;
 };
