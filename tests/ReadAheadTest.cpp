@@ -1,0 +1,80 @@
+// The file layer's read-ahead window: whatever the order of the reads
+// (forwards, backwards, stepping back a little, jumping about, near the end
+// of the file), every read delivers exactly the file's bytes, and a read
+// past the end raises the read error after delivering the bytes that were there.
+#include "FileStream.h"
+#include "StoreWriter.h"
+#include "TestSupport.h"
+
+#include <random>
+
+using namespace postvue;
+using namespace postvue::testing;
+
+namespace {
+
+constexpr std::size_t kFileSize = 300000;
+
+std::uint8_t ByteAt(std::uint64_t i) { return static_cast<std::uint8_t>((i * 2654435761u) >> 13); }
+
+class ReadAhead : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::string bytes(kFileSize, '\0');
+    for (std::size_t i = 0; i < kFileSize; ++i) bytes[i] = static_cast<char>(ByteAt(i));
+    WriteFileBytes(Dir / "file", bytes);
+    Stream = std::make_unique<TFileStream>(Dir / "file");
+  }
+
+  // Reads count bytes at offset and compares them with the file.
+  void Expect(std::uint64_t offset, std::size_t count) {
+    std::vector<std::uint8_t> buffer(count, 0xEE);
+    const bool fits = offset <= kFileSize && count <= kFileSize - offset;
+    if (fits) {
+      Stream->ReadAt(offset, buffer.data(), count);
+    } else {
+      EXPECT_RAISES(Stream->ReadAt(offset, buffer.data(), count), EReadError, "Stream read error");
+    }
+    const std::size_t there = offset >= kFileSize ? 0 : std::min<std::size_t>(count, kFileSize - offset);
+    for (std::size_t i = 0; i < there; ++i)
+      if (buffer[i] != ByteAt(offset + i)) {
+        ADD_FAILURE() << "byte " << i << " of a read of " << count << " at " << offset;
+        return;
+      }
+  }
+
+  TTempDir Dir;
+  std::unique_ptr<TFileStream> Stream;
+};
+
+TEST_F(ReadAhead, WalksInEveryDirection) {
+  // Forwards in small steps, then backwards (a walk back up to parent nodes),
+  // then an object followed by a block just before it, again and again.
+  for (std::uint64_t at = 0; at + 636 <= 200000; at += 24) Expect(at, 636);
+  for (std::uint64_t at = 200000; at >= 24; at -= 24) Expect(at - 24, 636);
+  for (std::uint64_t at = 1000; at < 150000; at += 60) {
+    Expect(at, 12);
+    Expect(at - 40, 16);
+  }
+  // Far jumps between both ends of the file.
+  for (std::uint64_t k = 0; k < 2000; ++k) Expect(k % 2 ? kFileSize - 16 - 16 * (k / 2) : 16 * k, 16);
+}
+
+TEST_F(ReadAhead, RandomReadsAndTheEndOfTheFile) {
+  std::mt19937_64 random(42);
+  for (int k = 0; k < 20000; ++k) {
+    if (k % 97 == 0) Stream->DropCache();
+    const std::uint64_t offset = random() % (kFileSize + 100);
+    // Mostly small reads (through the window), some that bypass it.
+    const std::size_t count = k % 10 == 0 ? 4097 + random() % 10000 : 1 + random() % 4096;
+    Expect(offset, count);
+  }
+  // Right at the end: the last byte, one byte past it, an empty read past it.
+  Expect(kFileSize - 1, 1);
+  Expect(kFileSize, 1);
+  Expect(kFileSize - 10, 4096);
+  std::uint8_t none = 0;
+  Stream->ReadAt(kFileSize + 5, &none, 0);
+}
+
+} // namespace
