@@ -12,6 +12,7 @@
 
 using namespace postvue;
 using namespace postvue::testing;
+using namespace std::string_literals;
 
 namespace {
 
@@ -889,7 +890,7 @@ TEST(RecoveryText, LooksLikeMessage) {
       {"From: a\nSubject: b\n\nbody", true},
       {"Return-path: <a@b>\r\nRecei", true}, // the cut line is not judged
       {"Subject: one line without its end", true},
-      {std::string("Subject: a\0\r\nnot judged\r\n", 27), true},
+      {"Subject: a\0\r\nnot judged\r\n"s, true},
       {"", false},
       {"\r\nSubject: x\r\n", false},
       {" Subject: x\r\n", false},
