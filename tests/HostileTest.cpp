@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 
 using namespace postvue;
 using namespace postvue::testing;
@@ -229,6 +230,35 @@ TEST_F(Hostile, DbxLargeBodiesAndScatteredChains) {
     EXPECT_EQ(out.Records[static_cast<std::size_t>(i)].Subject.Str(), std::string(255, static_cast<char>('a' + i)));
   EXPECT_EQ(out.Records[4].Size, text.size());
   EXPECT_EQ(reader.GetMessageText(4), text);
+}
+
+// Blocks whose texts overlap and hold no zero byte (offsets from 2^24 + 2^16
+// + 2^8 + 1 on have none), chained so that each one's text runs over the
+// headers of the blocks after it: 200 blocks of 16 MB text each in a 34 MB
+// file. The message's text would have been 3.4 GB.
+TEST_F(Hostile, DbxTextFarLongerThanTheFile) {
+  constexpr std::uint32_t kBase = 0x01010101, kBlocks = 200, kLength = 0x01010101;
+  TDbxImage image;
+  const std::uint32_t first = kBase + 16 * (kBlocks - 1); // the chain runs downwards
+  image.BuildTree({InfoWithText(image, first, "long")});
+  std::ofstream out(Dbx(), std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(image.Data.data()), static_cast<std::streamsize>(image.Size()));
+  TImage blocks;
+  for (std::uint32_t k = 0; k < kBlocks; ++k) {
+    const std::uint32_t at = kBase + 16 * k;
+    blocks.U32(16 * k, at);
+    blocks.U32(16 * k + 4, 0x01010101);
+    blocks.U32(16 * k + 8, kLength);
+    blocks.U32(16 * k + 12, k == 0 ? 0 : at - 16);
+  }
+  out.seekp(kBase);
+  out.write(reinterpret_cast<const char*>(blocks.Data.data()), static_cast<std::streamsize>(blocks.Size()));
+  const std::string text(kLength, 'x');
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.close();
+
+  TDBXReader reader;
+  EXPECT_EQ(ReadEverything(reader, Dbx()).Failure, "Messages overlap in the file.");
 }
 
 // ------------------------------------------------------------ .mbx
