@@ -97,16 +97,16 @@ void PutWorstCases(const std::filesystem::path& out) {
     image.SetMessageCount(1000);
     TIdxImage idx;
     idx.SetRecordCount(1000);
-    TIdxRecord near;
-    near.Strings[0] = "near";
-    near.NextOffset = 16000;
-    idx.AddRecord(near);
+    TIdxRecord here;
+    here.Strings[0] = "near";
+    here.NextOffset = 16000;
+    idx.AddRecord(here);
     idx.Reserve(16000);
-    TIdxRecord far;
-    far.Strings[0] = "far";
-    far.Strings[4] = std::string(8000, 's');
-    far.NextOffset = 80;
-    idx.AddRecord(far);
+    TIdxRecord there;
+    there.Strings[0] = "far";
+    there.Strings[4] = std::string(8000, 's');
+    there.NextOffset = 80;
+    idx.AddRecord(there);
     Put(out / "FuzzMbxIdx", "index-jumping", Pair(image.Str(), idx.Str()));
   }
 }

@@ -158,18 +158,18 @@ void TFileStream::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) 
 // walk that steps back a few bytes (an object, then its text just before
 // it) does not miss at every step.
 void TFileStream::Refill(std::uint64_t offset, void* buffer, std::size_t count) {
-  bool near = false, before = false;
+  bool follows = false, before = false;
   if (Window != 0) {
     if (offset >= WindowStart) {
-      near = offset - WindowStart < 2 * static_cast<std::uint64_t>(Window);
+      follows = offset - WindowStart < 2 * static_cast<std::uint64_t>(Window);
     } else {
       before = true;
-      near = WindowStart - offset <= Window;
+      follows = WindowStart - offset <= Window;
     }
   }
-  Window = near ? std::min(2 * Window, kCacheSize) : kMinWindow;
+  Window = follows ? std::min(2 * Window, kCacheSize) : kMinWindow;
   std::uint64_t start;
-  if (near && before)
+  if (follows && before)
     start = offset + count > Window ? offset + count - Window : 0;
   else
     start = offset - std::min<std::uint64_t>({offset, Window / 8, Window - count});

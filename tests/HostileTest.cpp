@@ -320,16 +320,16 @@ TEST_F(Hostile, MbxManyTinyMessagesAndAnIndexThatJumps) {
 
   TIdxImage idx;
   idx.SetRecordCount(count);
-  TIdxRecord near;
-  near.Strings[0] = "near";
-  near.NextOffset = 80 + 600000;
-  idx.AddRecord(near);
+  TIdxRecord here;
+  here.Strings[0] = "near";
+  here.NextOffset = 80 + 600000;
+  idx.AddRecord(here);
   idx.Reserve(80 + 600000);
-  TIdxRecord far;
-  far.Strings[0] = "far";
-  far.Strings[4] = std::string(300000, 's'); // a long string that is skipped, never read whole
-  far.NextOffset = 80;
-  idx.AddRecord(far);
+  TIdxRecord there;
+  there.Strings[0] = "far";
+  there.Strings[4] = std::string(300000, 's'); // a long string that is skipped, never read whole
+  there.NextOffset = 80;
+  idx.AddRecord(there);
   idx.WriteFile(Idx());
 
   TMBXReader reader;
