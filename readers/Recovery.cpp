@@ -680,6 +680,19 @@ private:
     return result;
   }
 
+  // The first kLookBytes of the text of the chain that begins with found
+  // block first (or less, when the text is shorter).
+  std::string FoundHead(std::size_t first) {
+    std::string head;
+    std::size_t steps = 0;
+    for (std::size_t i = first; i != kNone && head.size() < kLookBytes && steps++ < Found.size(); i = Succ[i]) {
+      const TFoundBlock& b = Found[i];
+      const std::uint64_t wanted = std::min<std::uint64_t>(b.Length, kLookBytes - head.size());
+      if (AppendUpToZero(head, static_cast<std::uint64_t>(b.Pos) + kBlockHeaderSize, wanted) < wanted) break;
+    }
+    return head;
+  }
+
   // Every chain that no other block leads into and whose first block begins
   // as a message does; the rest are pieces of messages, not messages.
   void GiveFound() {
@@ -689,8 +702,7 @@ private:
     const auto kind = Summary.IndexRead ? TRecoveredKind::Removed : TRecoveredKind::Unclassified;
     for (const std::size_t i : starts) {
       const TFoundBlock& b = Found[i];
-      const std::string first = ReadUpTo(static_cast<std::uint64_t>(b.Pos) + kBlockHeaderSize, b.Length);
-      if (!LooksLikeMessage(UpToZero(first))) {
+      if (!LooksLikeMessage(FoundHead(i))) {
         ++Summary.Fragments;
         continue;
       }
@@ -937,9 +949,10 @@ bool LooksLikeMessage(std::string_view text) {
   std::size_t start = 0;
   while (start < text.size()) {
     const std::size_t end = text.find_first_of("\r\n", start);
-    const std::string_view line = text.substr(start, end == std::string_view::npos ? end : end - start);
-    // A line cut by the end of the bytes is judged only when it is the first.
-    if (end == std::string_view::npos) return first ? IsFieldLine(line) : true;
+    // A line cut by the end of the bytes is not judged; but the first line
+    // must be whole, or two stray bytes such as "1:" would pass.
+    if (end == std::string_view::npos) return !first;
+    const std::string_view line = text.substr(start, end - start);
     if (line.empty()) return !first; // the blank line that ends the header
     const bool continuation = !first && (line[0] == ' ' || line[0] == '\t');
     if (!continuation && !IsFieldLine(line)) return false;

@@ -81,9 +81,10 @@ private:
   TStoreFormat StoreFormat = sfUnknown;
 };
 
-// Whether text begins as a stored message does: a header field line ("Name:"),
-// then header or continuation lines up to the blank line or the end of text.
-// Only the lines that end within text are judged, so a first block will do.
+// Whether text begins as a stored message does: a whole header field line
+// ("Name:", a name of letters, digits, "-", "_" and "."), then header or
+// continuation lines up to the blank line. A last line cut by the end of text
+// is not judged, so the first kilobyte of a message will do.
 bool LooksLikeMessage(std::string_view text);
 
 // The value of the first header line named name (letter case ignored), before

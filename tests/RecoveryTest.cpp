@@ -369,11 +369,11 @@ TEST_F(RecoveryTest, RemovedAndStaleChainsComeBackAsRemoved) {
   image.AddText(removed, kBlock); // blocks no object or node refers to any more
   infos.push_back(AddMessage(image, b));
   image.AddDisplacedText(stale, 0x8000, kBlock); // a copy from before a compaction
-  image.AddText("Subject: one block only", kBlock);
+  image.AddText("Subject: one block only\r\n", kBlock);
   image.BuildTree(infos);
   const TCollected r = RecoverImage(image);
   EXPECT_EQ(r.Texts(TKind::Listed), (std::vector<std::string>{a, b}));
-  EXPECT_EQ(r.Texts(TKind::Removed), (std::vector<std::string>{removed, stale, "Subject: one block only"}));
+  EXPECT_EQ(r.Texts(TKind::Removed), (std::vector<std::string>{removed, stale, "Subject: one block only\r\n"}));
   EXPECT_EQ(r.Summary.Removed, 3u);
   for (std::uint32_t i = 0; i < 3; ++i) {
     const TRecoveredMessage& m = r.Messages[2 + i];
@@ -471,10 +471,10 @@ TEST_F(RecoveryTest, ChainsThatLoopNeverHangAndGiveTheirTextOnce) {
   const std::uint32_t info = image.AddMessageInfo(PropertiesOf(m, first));
   // A removed chain that goes backwards in the file and then loops to its second block.
   const std::uint32_t c = image.AddBlock("block three\r\n");
-  const std::uint32_t b = image.AddBlock("Two: block two\r\n", c);
+  const std::uint32_t b = image.AddBlock("\r\nblock two\r\n", c);
   const std::uint32_t a = image.AddBlock("Subject: backwards\r\n", b);
   (void)a;
-  const std::string loop = "Subject: backwards\r\nTwo: block two\r\nblock three\r\n";
+  const std::string loop = "Subject: backwards\r\n\r\nblock two\r\nblock three\r\n";
   image.U32(c + 12, b);
   image.BuildTree({info});
   const TCollected r = RecoverImage(image);
@@ -504,24 +504,28 @@ class DbxLargeStore : public RecoveryTest, public ::testing::WithParamInterface<
 // A store of several megabytes, so that it is read in many windows: removed
 // and stale chains between the listed messages are found wherever they lie,
 // whether the index lists the messages in file order (read onward), in
-// reverse or shuffled (read in jumps, the rest searched at the end).
+// reverse or shuffled (read in jumps, the rest searched at the end), or is
+// gone (everything searched in chunks).
 TEST_P(DbxLargeStore, RemovedChainsAreFoundWhateverTheOrderOfTheIndex) {
   TDbxImage image;
   std::vector<std::uint32_t> infos;
-  std::vector<std::string> listed, removed;
+  std::vector<std::string> listed, removed, inFile;
   for (int i = 0; i < 900; ++i) {
     const std::string text = MessageText(i, 40 + i % 70);
     TTestMessage m;
     m.Subject = "Message " + std::to_string(i);
     infos.push_back(image.AddMessageInfo(PropertiesOf(m, image.AddText(text, 512))));
     listed.push_back(text);
+    inFile.push_back(text);
     if (i % 37 == 5) {
       removed.push_back(MessageText(10000 + i, 30));
       image.AddText(removed.back(), 512);
+      inFile.push_back(removed.back());
     }
     if (i % 53 == 7) {
       removed.push_back(MessageText(20000 + i, 25));
       image.AddDisplacedText(removed.back(), 0x40000, 512);
+      inFile.push_back(removed.back());
     }
   }
   ASSERT_GT(image.Size(), 4u << 20);
@@ -535,14 +539,21 @@ TEST_P(DbxLargeStore, RemovedChainsAreFoundWhateverTheOrderOfTheIndex) {
     values.push_back(infos[i]);
     expected.push_back(listed[i]);
   }
-  image.BuildTree(values);
+  const std::uint32_t root = image.BuildTree(values);
+  if (GetParam() == 3) {
+    image.U32(root, 0); // without an index, everything in file order, unclassified
+    const TCollected r = RecoverImage(image);
+    EXPECT_EQ(r.Texts(TKind::Unclassified), inFile);
+    EXPECT_EQ(r.Summary.Duplicates + r.Summary.Incomplete, 0u);
+    return;
+  }
   const TCollected r = RecoverImage(image);
   EXPECT_EQ(r.Texts(TKind::Listed), expected);
   EXPECT_EQ(r.Texts(TKind::Removed), removed);
   EXPECT_EQ(r.Summary.Duplicates + r.Summary.Incomplete + r.Summary.Problems, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Order, DbxLargeStore, ::testing::Values(0, 1, 2));
+INSTANTIATE_TEST_SUITE_P(Order, DbxLargeStore, ::testing::Values(0, 1, 2, 3));
 
 // ---------------------------------------------------------------- .dbx, false positives
 
@@ -605,7 +616,7 @@ TEST_F(RecoveryTest, RandomDamageNeverBreaksTheRecovery) {
       EXPECT_FALSE(m.Text.empty());
       EXPECT_LT(m.Number, m.NumberLimit);
       if (m.Kind != TKind::Listed) {
-        EXPECT_TRUE(LooksLikeMessage(m.Text.substr(0, 16))) << "round " << round;
+        EXPECT_TRUE(LooksLikeMessage(m.Text.substr(0, 1024))) << "round " << round;
       }
     }
   }
@@ -889,13 +900,17 @@ TEST(RecoveryText, LooksLikeMessage) {
       {"X-Empty:\r\n", true},
       {"From: a\nSubject: b\n\nbody", true},
       {"Return-path: <a@b>\r\nRecei", true}, // the cut line is not judged
-      {"Subject: one line without its end", true},
-      {"Subject: a\0\r\nnot judged\r\n"s, true},
+      {"Subject: x\r", true},
+      {"Subject: one line without its end", false}, // a first line must be whole
+      {"1:", false},                                // as in the bytes of block headers
+      {"Subject: a\0\r\nnot judged\r\n"s, false},  // the text ends at the zero
+      {"X-Mailer: a\r\nContent-Type: b;\r\n\tcharset=c\r\nMIME-Version: 1.0\r\n", true},
       {"", false},
       {"\r\nSubject: x\r\n", false},
       {" Subject: x\r\n", false},
       {"Dear John: hello\r\n", false},
       {"<html>\r\n<head>\r\n", false},
+      {"<td>Subject: x</td>\r\n", false},
       {"Subject: x\r\nthis is body text\r\n", false},
       {"Subj", false},
       {":x\r\n", false},
