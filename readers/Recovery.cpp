@@ -628,10 +628,14 @@ private:
       if (b.Next == 0) continue;
       const std::int64_t at = NextAt(b);
       if (at < 0) continue;
-      const auto it = std::lower_bound(Found.begin(), Found.end(), static_cast<std::uint64_t>(at),
-                                       [](const TFoundBlock& f, std::uint64_t pos) { return f.Pos < pos; });
-      if (it == Found.end() || it->Pos != static_cast<std::uint64_t>(at) || it->Marker != b.Next) continue;
-      const std::size_t j = static_cast<std::size_t>(it - Found.begin());
+      // Chains mostly run on through the file: the next block found first.
+      std::size_t j = i + 1;
+      if (j >= Found.size() || Found[j].Pos != static_cast<std::uint64_t>(at)) {
+        const auto it = std::lower_bound(Found.begin(), Found.end(), static_cast<std::uint64_t>(at),
+                                         [](const TFoundBlock& f, std::uint64_t pos) { return f.Pos < pos; });
+        j = static_cast<std::size_t>(it - Found.begin());
+      }
+      if (j == Found.size() || Found[j].Pos != static_cast<std::uint64_t>(at) || Found[j].Marker != b.Next) continue;
       Succ[i] = static_cast<std::uint32_t>(j);
       HasPred[j] = true;
     }
@@ -647,7 +651,14 @@ private:
   // work stays linear however chains meet.
   TChainText FoundText(std::size_t first, std::size_t limit, bool take, std::size_t* blocks) {
     TChainText result;
+    std::uint64_t total = 0; // the text's size at most, to take its memory once
     std::size_t count = 0;
+    for (std::size_t i = first; i != kNone && count < limit && total < Size; i = Succ[i], ++count) {
+      if (take && Taken[i]) break;
+      total += Found[i].Length;
+    }
+    result.Text.reserve(static_cast<std::size_t>(std::min(total, Size)));
+    count = 0;
     for (std::size_t i = first; count < limit; ++count) {
       if (take) Taken[i] = true;
       const TFoundBlock& b = Found[i];
