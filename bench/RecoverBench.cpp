@@ -121,17 +121,18 @@ int main(int argc, char** argv) {
     const std::uint64_t fileSize = fs::file_size(path);
     const double mb = static_cast<double>(fileSize) / 1e6;
     SequentialRead(path); // warms the page cache
-    std::vector<double> reads;
-    for (int r = 0; r < rounds; ++r) reads.push_back(SequentialRead(path));
-
-    std::vector<double> recovers, converts;
+    // Each round reads the file and then recovers it, so both meet the same
+    // conditions on a busy machine; the ratio is taken per round.
+    std::vector<double> reads, recovers, converts, ratios;
     TBenchSink counted(""), converted("", true);
     TRecoverySummary summary;
     for (int r = 0; r < rounds; ++r) {
+      reads.push_back(SequentialRead(path));
       counted = TBenchSink("");
       auto start = TClock::now();
       summary = RecoverOnce(path, counted);
       recovers.push_back(Since(start));
+      ratios.push_back(recovers.back() / reads.back());
       converted = TBenchSink("", true);
       start = TClock::now();
       RecoverOnce(path, converted);
@@ -152,12 +153,11 @@ int main(int argc, char** argv) {
                 mb / Best(reads));
     std::printf("recover, texts      %.3f s / %.3f s   %.0f MB/s (best)\n", Best(recovers), Median(recovers),
                 mb / Best(recovers));
-    std::printf("  ratio             %.2f (best)  %.2f (median)   target <= 3\n", Best(recovers) / Best(reads),
-                Median(recovers) / Median(reads));
+    std::printf("  ratio             %.2f (best of each)  %.2f (median of the rounds' ratios)   target <= 3\n",
+                Best(recovers) / Best(reads), Median(ratios));
     std::printf("recover, .eml bytes %.3f s / %.3f s   %.0f MB/s (best)\n", Best(converts), Median(converts),
                 mb / Best(converts));
-    std::printf("  ratio             %.2f (best)  %.2f (median)\n", Best(converts) / Best(reads),
-                Median(converts) / Median(reads));
+    std::printf("  ratio             %.2f (best of each)\n", Best(converts) / Best(reads));
 
     if (!writeDir.empty()) {
       fs::create_directories(writeDir);
