@@ -26,6 +26,7 @@ constexpr std::size_t kNodeSize = 0x27C, kNodeEntriesAt = 0x18, kEntrySize = 12;
 constexpr unsigned kMaxNodeEntries = 51;
 constexpr std::size_t kObjectHeaderSize = 12;
 constexpr std::size_t kBlockHeaderSize = 16;
+constexpr std::uint64_t kMinBytesPerMessage = 24; // a message-info object and an index entry
 constexpr std::uint64_t kOffsetLimit = 0x100000000; // every .dbx offset is 32-bit
 
 // .mbx and .idx
@@ -315,9 +316,14 @@ protected:
 
 // ---------------------------------------------------------------- .dbx
 
+// A value of the index: where in index order, and its message-info object.
 struct TListedMessage {
-  std::uint32_t Number = 0;
-  std::uint32_t Info = 0;
+  std::uint32_t Number;
+  std::uint32_t Info;
+};
+
+// What recovery takes from a message-info object.
+struct TMessageInfo {
   std::uint32_t TextOffset = 0;
   double Received = 0.0;
   std::string Subject;
@@ -349,7 +355,7 @@ public:
     // sound store is read about once.
     SearchWhileReading = true;
     SearchMark = kDbxFirstObject;
-    for (TListedMessage& m : listed) GiveListed(m, Positions);
+    for (const TListedMessage& m : listed) GiveListed(m, Positions);
     LeaveWindow();
     SearchWhileReading = false;
 
@@ -400,10 +406,15 @@ private:
       const TItem item = work.back();
       work.pop_back();
       if (!item.Node) {
-        TListedMessage& m = listed.emplace_back();
-        m.Number = position++;
-        m.Info = item.Offset;
+        listed.push_back({position++, item.Offset});
         continue;
+      }
+      // Without trusting the count, the file's size bounds the walk: every
+      // node needs 636 bytes of its own, every message 24 (an object and an
+      // index entry), however a crafted index names them.
+      if (nodes.size() >= Size / kNodeSize || listed.size() >= Size / kMinBytesPerMessage) {
+        Problem(item.Offset, "the index names more than the file can hold: the rest is searched for in the file");
+        break;
       }
       const char* damage = nullptr;
       if (!nodes.insert(item.Offset).second)
@@ -433,20 +444,20 @@ private:
   }
 
   // The properties that recovery needs, decoded as the reader decodes them.
-  bool ReadMessageInfo(TListedMessage& m) {
+  bool ReadMessageInfo(std::uint32_t offset, TMessageInfo& m) {
     std::uint8_t header[kObjectHeaderSize];
-    if (!ReadExactly(m.Info, header, sizeof header)) {
-      Problem(m.Info, "message-info object outside the file");
+    if (!ReadExactly(offset, header, sizeof header)) {
+      Problem(offset, "message-info object outside the file");
       return false;
     }
-    if (LE32(header, 0) != m.Info) {
-      Problem(m.Info, "message-info object with a wrong marker");
+    if (LE32(header, 0) != offset) {
+      Problem(offset, "message-info object with a wrong marker");
       return false;
     }
     const std::size_t bodyLength = header[4] | (static_cast<std::size_t>(header[5]) << 8);
     Body.resize(bodyLength);
-    if (!ReadExactly(static_cast<std::uint64_t>(m.Info) + kObjectHeaderSize, Body.data(), bodyLength)) {
-      Problem(m.Info, "message-info object reaching past the end of the file");
+    if (!ReadExactly(static_cast<std::uint64_t>(offset) + kObjectHeaderSize, Body.data(), bodyLength)) {
+      Problem(offset, "message-info object reaching past the end of the file");
       return false;
     }
     const unsigned entryCount = header[0x0A];
@@ -520,21 +531,22 @@ private:
     return result;
   }
 
-  void GiveListed(TListedMessage& m, std::uint32_t limit) {
-    if (!ReadMessageInfo(m)) return;
+  void GiveListed(const TListedMessage& listed, std::uint32_t limit) {
+    TMessageInfo m;
+    if (!ReadMessageInfo(listed.Info, m)) return;
     if (m.TextOffset == 0) {
-      Problem(m.Info, "message " + std::to_string(m.Number) + " has no text");
+      Problem(listed.Info, "message " + std::to_string(listed.Number) + " has no text");
       return;
     }
     TChainText chain = ListedText(m.TextOffset, true);
     if (chain.Text.empty()) {
-      Problem(m.TextOffset, "message " + std::to_string(m.Number) + ": no text could be read" +
+      Problem(m.TextOffset, "message " + std::to_string(listed.Number) + ": no text could be read" +
                                 (chain.Incomplete ? " (" + chain.Reason + ")" : std::string()));
       return;
     }
     TRecoveredMessage message;
     message.Kind = TRecoveredKind::Listed;
-    message.Number = m.Number;
+    message.Number = listed.Number;
     message.NumberLimit = limit;
     message.Offset = m.TextOffset;
     message.Text = std::move(chain.Text);
@@ -592,6 +604,14 @@ private:
     if (length == 0 || length > capacity) return;
     const std::uint32_t marker = Get32(header), next = Get32(header + 12);
     if (marker < kDbxFirstObject || (next != 0 && next < kDbxFirstObject)) return;
+    // Blocks of a store take 17 bytes at least and do not overlap; bytes
+    // crafted to look like a header every few bytes must not take memory
+    // without bound.
+    if (Found.size() >= Size / kBlockHeaderSize) {
+      if (!FoundFull) Problem(pos, "more block headers than the file can hold: the rest is not searched");
+      FoundFull = true;
+      return;
+    }
     Found.push_back({static_cast<std::uint32_t>(pos), marker, length, next});
   }
 
@@ -744,6 +764,7 @@ private:
   std::vector<std::uint32_t> ChainBlocks;
   std::vector<std::uint8_t> Buffer, Body;
   std::vector<TFoundBlock> Found; // in file order
+  bool FoundFull = false;
   std::vector<std::uint32_t> Succ;
   std::vector<bool> HasPred, Taken;
 };

@@ -591,6 +591,21 @@ TEST_F(RecoveryTest, FreeSpaceFullOfOldBytesGivesNoMessage) {
   EXPECT_GE(r.Summary.Fragments, 1u);
 }
 
+// Bytes crafted so that a block header begins every four bytes: the
+// recovery takes no more of them than the file could hold, says so, and
+// finds no message in them.
+TEST_F(RecoveryTest, HeadersEveryFewBytesAreBounded) {
+  TDbxStore store = MakeStore(1);
+  std::string crafted;
+  for (int i = 0; i < 40000; ++i) crafted += std::string("\x00\x30\x00\x00", 4);
+  store.Image.Bytes(store.Image.Allocate(crafted.size()), crafted);
+  const TCollected r = RecoverImage(store.Image);
+  EXPECT_EQ(r.Texts(TKind::Listed), store.Texts);
+  EXPECT_TRUE(r.Texts(TKind::Removed).empty());
+  ASSERT_EQ(r.Problems.size(), 1u);
+  EXPECT_NE(r.Problems[0].second.find("more block headers than the file can hold"), std::string::npos);
+}
+
 // ---------------------------------------------------------------- .dbx, any damage
 
 // Random damage anywhere: the recovery never fails, never hangs, never reads
