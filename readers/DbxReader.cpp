@@ -324,14 +324,21 @@ void TDBXReader::Load() {
   if (!Active) return;
   Stream->DropCache();
   // After a successful Open InfoOffsets holds MessageCount offsets; after a
-  // failed one it may hold none, and nothing is read past its end.
-  Messages.assign(InfoOffsets.size(), TMessageRecord{});
-  for (auto& record : Messages) ClearRecord(record);
+  // failed one it may hold none, and nothing is read past its end. Each record
+  // is written once, in place: the array is the bulk of a large load.
+  Messages.clear();
+  Messages.reserve(InfoOffsets.size());
   TReadBudget budget(Stream->Size());
-  TMessageRecord work;
   for (std::size_t i = 0; i < InfoOffsets.size(); ++i) {
-    ReadMessageInfo(InfoOffsets[i], work, budget); // a failure leaves record i and later ones all zero
-    Messages[i] = work;
+    TMessageRecord& record = Messages.emplace_back();
+    try {
+      ReadMessageInfo(InfoOffsets[i], record, budget);
+    } catch (...) {
+      // Record i and the later ones stay all zero.
+      ClearRecord(record);
+      Messages.resize(InfoOffsets.size());
+      throw;
+    }
   }
 }
 

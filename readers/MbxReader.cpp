@@ -99,6 +99,7 @@ void TMBXReader::Open(const std::string& fileName) {
   const std::int32_t count = Header.MessageCount();
   if (count == 0) throw EMBXReaderException(kNoMessage);
 
+  WalkFileSize = Stream->Size();
   std::uint64_t pos = kFirstMessageHeader + kMessageHeaderSize;
   for (std::int32_t k = 0; k < count; ++k) {
     std::uint8_t bytes[kMessageHeaderSize];
@@ -134,7 +135,7 @@ std::string TMBXReader::ReadHeaderText(std::size_t Index) {
 
   // Chunks never reach past the message's own text (they would pick up the
   // next message's header lines) nor past the end of the file.
-  const std::uint64_t fileSize = Stream->Size();
+  const std::uint64_t fileSize = WalkFileSize;
   std::string text;
   char chunk[kHeaderChunk];
   for (std::uint64_t done = 0; done < info.DataLength;) {
@@ -150,6 +151,7 @@ std::string TMBXReader::ReadHeaderText(std::size_t Index) {
     const std::size_t blank = text.find(kBlankLine, searchFrom);
     if (blank != std::string::npos) {
       text.resize(blank + 1); // the lines before the blank line and the CR that begins it
+      text.shrink_to_fit();
       return text;
     }
   }
@@ -170,8 +172,8 @@ std::string TMBXReader::GetMessageText(std::int32_t Index) {
 void TMBXReader::Load() {
   if (!Active) return;
   if (Header.MessageCount() < 0) throw ERangeError(); // the table cannot take a negative size
-  Messages.assign(MessageInfos.size(), TMessageRecord{});
-  for (auto& record : Messages) ClearRecord(record);
+  Messages.clear();
+  Messages.resize(MessageInfos.size());
   const std::string indexPath = ChangeFileExt(FileName, ".idx");
   if (FileExists(indexPath))
     LoadFromIndex(indexPath);

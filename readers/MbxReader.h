@@ -45,6 +45,7 @@ private:
   void LoadFromIndex(const std::string& indexPath);
   void LoadFromHeaders();
 
+  std::uint64_t WalkFileSize = 0; // the .mbx size when the walk began
   bool WalkDone = false; // the walk over message headers ran to its end, early or not
 };
 
