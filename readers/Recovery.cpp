@@ -188,9 +188,13 @@ protected:
     if (offset < WindowStart || offset + count > windowEnd) {
       if (count > kWindowSmall) return ReadFile(offset, buffer, count);
       // Near the window, before it (an object written after its text) or
-      // after it, reading goes on through the file.
+      // after it, reading goes on through the file. Once objects turn out
+      // to follow their text, windows start early enough to hold that text.
       const bool near = WindowLength > 0 && offset + kWindowSmall >= WindowStart && offset <= windowEnd + kWindowSmall;
-      if (!Load(offset, near ? kWindowLarge : kWindowSmall)) return false;
+      const bool backward = near && offset < WindowStart;
+      if (backward) BackReach = kWindowSmall;
+      const std::uint64_t from = near && !backward ? offset - std::min<std::uint64_t>(offset, BackReach) : offset;
+      if (!Load(from, near ? kWindowLarge : kWindowSmall)) return false;
     }
     std::memcpy(buffer, Window.data() + (offset - WindowStart), count);
     return true;
@@ -308,7 +312,7 @@ protected:
   std::uint64_t Done = 0, Reported = 0;
 
   std::vector<std::uint8_t> Window;
-  std::uint64_t WindowStart = 0, WindowLength = 0;
+  std::uint64_t WindowStart = 0, WindowLength = 0, BackReach = 0;
   std::size_t CoveredAtLoad = 0;
   bool SearchWhileReading = false;
   std::uint64_t SearchMark = 0; // header starts below it were searched, or are left to the end
