@@ -190,11 +190,11 @@ protected:
       // Near the window, before it (an object written after its text) or
       // after it, reading goes on through the file. Once objects turn out
       // to follow their text, windows start early enough to hold that text.
-      const bool near = WindowLength > 0 && offset + kWindowSmall >= WindowStart && offset <= windowEnd + kWindowSmall;
-      const bool backward = near && offset < WindowStart;
+      const bool nearby = WindowLength > 0 && offset + kWindowSmall >= WindowStart && offset <= windowEnd + kWindowSmall;
+      const bool backward = nearby && offset < WindowStart;
       if (backward) BackReach = kWindowSmall;
-      const std::uint64_t from = near && !backward ? offset - std::min<std::uint64_t>(offset, BackReach) : offset;
-      if (!Load(from, near ? kWindowLarge : kWindowSmall)) return false;
+      const std::uint64_t from = nearby && !backward ? offset - std::min<std::uint64_t>(offset, BackReach) : offset;
+      if (!Load(from, nearby ? kWindowLarge : kWindowSmall)) return false;
     }
     std::memcpy(buffer, Window.data() + (offset - WindowStart), count);
     return true;
