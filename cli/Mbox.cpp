@@ -11,107 +11,23 @@
 #include "DateTime.h"
 #include "Exceptions.h"
 #include "MailbaseReader.h"
+#include "MessageFile.h"
 #include "Recovery.h"
 #include "TextLines.h"
 
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <random>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 namespace postvue::cli {
 
 namespace {
-namespace fs = std::filesystem;
 
 const char* const kNoSender = "MAILER-DAEMON";
 const char* const kNoDate = "Thu Jan  1 00:00:00 1970"; // the usual stand-in for a date not known
 constexpr double kFirstDay = -693593; // 1 January 0001
 constexpr double kLastDay = 2958466;  // 1 January 10000, excluded
-
-fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
-
-std::FILE* OpenFile(const fs::path& path, const char* mode, const wchar_t* wideMode) {
-#ifdef _WIN32
-  (void)mode;
-  return _wfopen(path.c_str(), wideMode);
-#else
-  (void)wideMode;
-  return std::fopen(path.c_str(), mode);
-#endif
-}
-
-// A file written as a stream and put in place only when complete, like a
-// save: until Commit the target is untouched, and a failure or an early end
-// leaves it as it was and no temporary file behind. A link is followed to
-// the file it names; a replaced file keeps its permissions.
-class TReplacingFile {
-public:
-  explicit TReplacingFile(const std::string& path) : Path(path), Target(PathFromUtf8(path)) {
-    std::error_code ec;
-    if (fs::is_symlink(Target, ec)) {
-      fs::path resolved = fs::weakly_canonical(Target, ec);
-      if (!ec) Target = std::move(resolved);
-    }
-    Former = fs::status(Target, ec);
-    if (fs::is_directory(Former)) throw EFCreateError(path);
-    if (fs::is_regular_file(Former)) {
-      // The rename could replace a file that may not be written; writing it could not.
-      std::FILE* probe = OpenFile(Target, "ab", L"ab");
-      if (!probe) throw EFCreateError(path);
-      std::fclose(probe);
-    }
-    std::random_device seed;
-    std::mt19937_64 random(seed());
-    for (int attempt = 0; attempt < 16 && !File; ++attempt) {
-      char name[40];
-      std::snprintf(name, sizeof name, ".postvue-%016llx.tmp", static_cast<unsigned long long>(random()));
-      Temporary = Target;
-      Temporary.replace_filename(name);
-      File = OpenFile(Temporary, "wbx", L"wbx");
-    }
-    if (!File) throw EFCreateError(path);
-  }
-
-  ~TReplacingFile() {
-    if (!File) return;
-    std::fclose(File);
-    std::error_code ec;
-    fs::remove(Temporary, ec);
-  }
-  TReplacingFile(const TReplacingFile&) = delete;
-  TReplacingFile& operator=(const TReplacingFile&) = delete;
-
-  void Write(std::string_view bytes) {
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), File) != bytes.size()) throw EWriteError();
-  }
-
-  void Commit() {
-    const bool flushed = std::fflush(File) == 0;
-    const bool closed = std::fclose(File) == 0;
-    File = nullptr;
-    std::error_code ec;
-    if (!flushed || !closed) {
-      fs::remove(Temporary, ec);
-      throw EWriteError();
-    }
-    if (fs::is_regular_file(Former)) fs::permissions(Temporary, Former.permissions(), ec);
-    fs::rename(Temporary, Target, ec);
-    if (ec) {
-      fs::remove(Temporary, ec);
-      throw EFCreateError(Path);
-    }
-  }
-
-private:
-  std::string Path;
-  fs::path Target, Temporary;
-  fs::file_status Former;
-  std::FILE* File = nullptr;
-};
 
 // An address fit for the separator line: printable, no blanks.
 bool IsPlainAddress(std::string_view address) {

@@ -38,61 +38,75 @@ std::FILE* OpenFile(const fs::path& path, const char* mode, const wchar_t* wideM
 #endif
 }
 
-// Whether an existing file may be written: opening it to append changes nothing.
-bool IsWritable(const fs::path& path) {
-  std::FILE* file = OpenFile(path, "ab", L"ab");
-  if (file) std::fclose(file);
-  return file != nullptr;
-}
-
-bool WriteAll(std::FILE* file, std::string_view bytes) {
-  bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  written = std::fflush(file) == 0 && written;
-  return std::fclose(file) == 0 && written;
+// Temporary names: one generator per process, seeded once (a random device
+// per file is slow where thousands of messages are written).
+std::uint64_t NextTemporaryId() {
+  static std::mt19937_64 random{std::random_device{}()};
+  return random();
 }
 } // namespace
 
-void WriteFileReplacing(const std::string& path, std::string_view bytes) {
-  fs::path target = PathFromUtf8(path);
+TReplacingFile::TReplacingFile(const std::string& path) : Path(path), Target(PathFromUtf8(path)) {
   std::error_code ec;
   // Saving over a link changes the file it names, as writing in place would,
   // instead of putting a plain file where the link was.
-  if (fs::is_symlink(target, ec)) {
-    fs::path resolved = fs::weakly_canonical(target, ec);
-    if (!ec) target = std::move(resolved);
+  if (fs::is_symlink(Target, ec)) {
+    fs::path resolved = fs::weakly_canonical(Target, ec);
+    if (!ec) Target = std::move(resolved);
   }
-  const fs::file_status former = fs::status(target, ec);
-  if (fs::is_directory(former)) throw EFCreateError(path);
-  // The rename could replace a file that may not be written; emptying it could not.
-  if (fs::is_regular_file(former) && !IsWritable(target)) throw EFCreateError(path);
-
-  // A fresh, exclusively created name in the target's folder, so the final
-  // rename stays within one file system. It is short, so a target name near
-  // the length limit still leaves room for it.
-  std::random_device seed;
-  std::mt19937_64 random(seed());
-  fs::path temporary;
-  std::FILE* file = nullptr;
-  for (int attempt = 0; attempt < 16 && !file; ++attempt) {
+  Former = fs::status(Target, ec);
+  if (fs::is_directory(Former)) throw EFCreateError(path);
+  if (fs::is_regular_file(Former)) {
+    // The rename could replace a file that may not be written; emptying it could not.
+    std::FILE* probe = OpenFile(Target, "ab", L"ab");
+    if (!probe) throw EFCreateError(path);
+    std::fclose(probe);
+  }
+  // An exclusively created name, short so that a target name near the
+  // length limit still leaves room for it.
+  for (int attempt = 0; attempt < 16 && !File; ++attempt) {
     char name[40];
-    std::snprintf(name, sizeof name, ".postvue-%016llx.tmp", static_cast<unsigned long long>(random()));
-    temporary = target;
-    temporary.replace_filename(name);
-    file = OpenFile(temporary, "wbx", L"wbx");
+    std::snprintf(name, sizeof name, ".postvue-%016llx.tmp", static_cast<unsigned long long>(NextTemporaryId()));
+    Temporary = Target;
+    Temporary.replace_filename(name);
+    File = OpenFile(Temporary, "wbx", L"wbx");
   }
-  if (!file) throw EFCreateError(path);
+  if (!File) throw EFCreateError(path);
+}
 
-  if (!WriteAll(file, bytes)) {
-    fs::remove(temporary, ec);
+TReplacingFile::~TReplacingFile() {
+  if (!File) return;
+  std::fclose(File);
+  std::error_code ec;
+  fs::remove(Temporary, ec);
+}
+
+void TReplacingFile::Write(std::string_view bytes) {
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), File) != bytes.size()) throw EWriteError();
+}
+
+void TReplacingFile::Commit() {
+  const bool flushed = std::fflush(File) == 0;
+  const bool closed = std::fclose(File) == 0;
+  File = nullptr;
+  std::error_code ec;
+  if (!flushed || !closed) {
+    fs::remove(Temporary, ec);
     throw EWriteError();
   }
   // A replaced file keeps its permissions, as it would when emptied and rewritten.
-  if (fs::is_regular_file(former)) fs::permissions(temporary, former.permissions(), ec);
-  fs::rename(temporary, target, ec);
+  if (fs::is_regular_file(Former)) fs::permissions(Temporary, Former.permissions(), ec);
+  fs::rename(Temporary, Target, ec);
   if (ec) {
-    fs::remove(temporary, ec);
-    throw EFCreateError(path);
+    fs::remove(Temporary, ec);
+    throw EFCreateError(Path);
   }
+}
+
+void WriteFileReplacing(const std::string& path, std::string_view bytes) {
+  TReplacingFile file(path);
+  file.Write(bytes);
+  file.Commit();
 }
 
 void SaveMessageText(const std::string& path, std::string_view text) { WriteFileReplacing(path, CrLfLines(text)); }

@@ -2,6 +2,8 @@
 // the viewer's Save and the command line's save and export.
 #pragma once
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -9,6 +11,31 @@ namespace postvue {
 
 // The text as saved: every line (SplitLines) followed by CR LF, the last one too.
 std::string CrLfLines(std::string_view text);
+
+// A file written as a stream and put in place only when complete: until
+// Commit the target is untouched, and a failure or an early end (destruction
+// without Commit) leaves it as it was and no temporary file behind. The
+// temporary file lies in the target's folder, so the final rename stays
+// within one file system. A link is followed to the file it names; a replaced
+// file keeps its permissions; a file that may not be written is refused.
+// Raises EFCreateError with path when it cannot be created, EWriteError when
+// writing fails.
+class TReplacingFile {
+public:
+  explicit TReplacingFile(const std::string& path);
+  ~TReplacingFile();
+  TReplacingFile(const TReplacingFile&) = delete;
+  TReplacingFile& operator=(const TReplacingFile&) = delete;
+
+  void Write(std::string_view bytes);
+  void Commit();
+
+private:
+  std::string Path;
+  std::filesystem::path Target, Temporary;
+  std::filesystem::file_status Former;
+  std::FILE* File = nullptr;
+};
 
 // Writes bytes to path through a temporary file in the same folder that
 // replaces path only once every byte is written: a failed save leaves path as
