@@ -2,6 +2,7 @@
 // (and nothing outside the folder asked for), the lines on standard error,
 // exit statuses, file times.
 #include "MessageFile.h"
+#include "CliRunner.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
 
@@ -11,10 +12,6 @@
 #include <filesystem>
 #include <vector>
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
 using namespace postvue;
 using namespace postvue::testing;
 using namespace std::string_literals;
@@ -22,20 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TRun {
-  int Status = -1;
-  std::string Out, Err;
-};
-
-std::string Quote(const std::string& arg) {
-#ifdef _WIN32
-  return "\"" + arg + "\"";
-#else
-  std::string quoted = "'";
-  for (const char c : arg) quoted += c == '\'' ? "'\\''"s : std::string(1, c);
-  return quoted + "'";
-#endif
-}
 
 std::vector<std::string> SortedNames(const std::string& dir) {
   std::vector<std::string> names;
@@ -72,29 +55,7 @@ class CliRecoverTest : public ::testing::Test {
 protected:
   TTempDir Dir;
 
-  TRun Run(const std::vector<std::string>& args) {
-    std::string command = Quote(POSTVUE_CLI_PATH);
-    for (const auto& arg : args) command += " " + Quote(arg);
-    const std::string out = Dir / "stdout", err = Dir / "stderr";
-    WriteFileBytes(Dir / "stdin", "");
-    command += " <" + Quote(Dir / "stdin") + " >" + Quote(out) + " 2>" + Quote(err);
-#ifdef _WIN32
-    command = "\"" + command + "\"";
-#endif
-    const int status = std::system(command.c_str());
-    TRun run;
-#ifdef _WIN32
-    run.Status = status;
-#else
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-    run.Out = ReadFileBytes(out);
-    run.Err = ReadFileBytes(err);
-    fs::remove(out);
-    fs::remove(err);
-    fs::remove(Dir / "stdin");
-    return run;
-  }
+  TCliRun Run(const std::vector<std::string>& args) { return RunCli(Dir, args); }
 
   // What save writes for message index of store.
   std::string Saved(const std::string& store, int index) {
@@ -142,7 +103,7 @@ TStore ThreeAndARemoved() {
 TEST_F(CliRecoverTest, ListedMessagesComeOutAsSaveWritesThemAndRemovedOnesApart) {
   ThreeAndARemoved().Image.WriteFile(Dir / "a.dbx");
   const std::string out = Dir / "out";
-  const TRun run = Run({"recover", Dir / "a.dbx", out});
+  const TCliRun run = Run({"recover", Dir / "a.dbx", out});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "");
   EXPECT_EQ(run.Err, "postvue-cli: recovered 4, removed found 1, incomplete 0, errors 0\n");
@@ -176,7 +137,7 @@ TEST_F(CliRecoverTest, StoreWithoutItsIndexStillGivesEveryMessage) {
   store.Image.U32(store.Root, 0); // the root's marker
   store.Image.WriteFile(Dir / "a.dbx");
   const std::string out = Dir / "out";
-  const TRun run = Run({"recover", Dir / "a.dbx", out});
+  const TCliRun run = Run({"recover", Dir / "a.dbx", out});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "");
   char root[16];
@@ -196,7 +157,7 @@ TEST_F(CliRecoverTest, FileCutInsideAMessageGivesWhatIsThereAndSaysSo) {
   TDbxImage image = MakeDbx({Message("Whole", "Subject: Whole\r\n\r\nall here\r\n"), Message("Cut", text)}, {"Inbox", 51, 16});
   image.Data.resize(image.Data.size() - 0x27C - 60); // the tree, the last object and the end of the text
   image.WriteFile(Dir / "a.dbx");
-  const TRun run = Run({"recover", Dir / "a.dbx", Dir / "out"});
+  const TCliRun run = Run({"recover", Dir / "a.dbx", Dir / "out"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_NE(run.Err.find("postvue-cli: incomplete: 0001 - Cut.eml: "), std::string::npos) << run.Err;
   EXPECT_NE(run.Err.find("postvue-cli: recovered 2, removed found 0, incomplete 1, errors "), std::string::npos);
@@ -217,7 +178,7 @@ TEST_F(CliRecoverTest, NothingIsWrittenOutsideTheFolder) {
   fs::create_directories(Dir / "store");
   image.WriteFile(Dir / "store/a.dbx");
   fs::create_directories(Dir / "deep/down");
-  const TRun run = Run({"recover", Dir / "store/a.dbx", Dir / "deep/down/out"});
+  const TCliRun run = Run({"recover", Dir / "store/a.dbx", Dir / "deep/down/out"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(Tree(Dir / "deep"),
             (std::vector<std::string>{"down", "down/out", "down/out/0000 - .._.._escape.eml",
@@ -237,7 +198,7 @@ TEST_F(CliRecoverTest, LinksInTheFolderAreNotWrittenThrough) {
   WriteFileBytes(Dir / "victim", "keep me");
   fs::create_symlink(Dir / "victim", out + "/0001 - Beta.eml");
   fs::create_directory_symlink(Dir / "elsewhere", out + "/removed");
-  const TRun run = Run({"recover", Dir / "a.dbx", out});
+  const TCliRun run = Run({"recover", Dir / "a.dbx", out});
   EXPECT_EQ(run.Status, 1); // files that could not be written
   EXPECT_EQ(ReadFileBytes(Dir / "victim"), "keep me");
   EXPECT_TRUE(fs::is_empty(Dir / "elsewhere"));
@@ -250,23 +211,23 @@ TEST_F(CliRecoverTest, LinksInTheFolderAreNotWrittenThrough) {
 
 TEST_F(CliRecoverTest, FailuresAndUsage) {
   ThreeAndARemoved().Image.WriteFile(Dir / "a.dbx");
-  const TRun usage1 = Run({"recover", Dir / "a.dbx"});
+  const TCliRun usage1 = Run({"recover", Dir / "a.dbx"});
   EXPECT_EQ(usage1.Status, 2);
   EXPECT_NE(usage1.Err.find("recover STORE DIR"), std::string::npos);
   EXPECT_EQ(Run({"recover", Dir / "a.dbx", Dir / "o", "extra"}).Status, 2);
 
-  const TRun missing = Run({"recover", Dir / "missing.dbx", Dir / "out"});
+  const TCliRun missing = Run({"recover", Dir / "missing.dbx", Dir / "out"});
   EXPECT_EQ(missing.Status, 1);
   EXPECT_EQ(missing.Err, "postvue-cli: Cannot open file " + (Dir / "missing.dbx") + ".\n");
   EXPECT_FALSE(fs::exists(Dir / "out")); // the folder is made only for a store that opens
 
   WriteFileBytes(Dir / "other", "FMDF not a store");
-  const TRun other = Run({"recover", Dir / "other", Dir / "out"});
+  const TCliRun other = Run({"recover", Dir / "other", Dir / "out"});
   EXPECT_EQ(other.Status, 1);
   EXPECT_EQ(other.Err, "postvue-cli: File is not in supported format.\n");
 
   WriteFileBytes(Dir / "plain", "a file");
-  const TRun notFolder = Run({"recover", Dir / "a.dbx", Dir / "plain"});
+  const TCliRun notFolder = Run({"recover", Dir / "a.dbx", Dir / "plain"});
   EXPECT_EQ(notFolder.Status, 1);
   EXPECT_EQ(notFolder.Err, "postvue-cli: Cannot create file " + (Dir / "plain") + ".\n");
   EXPECT_EQ(notFolder.Out, "");
@@ -276,7 +237,7 @@ TEST_F(CliRecoverTest, MbxStoreWhoseWalkBreaks) {
   TMbxImage image = MakeMbx({{"Subject: one\r\n\r\n1\r\n", 1}, {"Subject: two\r\n\r\n2\r\n", 2}, {"Subject: three\r\n\r\n3\r\n", 3}});
   image.U32(84 + 8, 0); // the first message's BlockLength
   image.WriteFile(Dir / "a.mbx");
-  const TRun run = Run({"recover", Dir / "a.mbx", Dir / "out"});
+  const TCliRun run = Run({"recover", Dir / "a.mbx", Dir / "out"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Err, "postvue-cli: at 0x54: message header whose BlockLength does not pass its text: the messages "
                      "after it are searched for in the file\n"
@@ -290,7 +251,7 @@ TEST_F(CliRecoverTest, RealStoreWithALeftover) {
   const std::string store = std::string(POSTVUE_REAL_STORES) + "/fragment-left.dbx";
   const std::string clean = std::string(POSTVUE_REAL_STORES) + "/fragment-clean.dbx";
   if (!fs::exists(store)) GTEST_SKIP() << "real store not present (needs ../shared): " << store;
-  const TRun run = Run({"recover", store, Dir / "out"});
+  const TCliRun run = Run({"recover", store, Dir / "out"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Err, "postvue-cli: recovered 2, removed found 1, incomplete 0, errors 0\n");
   EXPECT_EQ(Tree(Dir / "out"),
@@ -316,7 +277,7 @@ TEST_F(CliRecoverTest, MboxSeparatorsQuotingAndLineEnds) {
   TTestMessage third = Message("three", "Subject: three\n\nno sender, no date\n");
   MakeDbx({first, second, third}).WriteFile(Dir / "a.dbx");
 
-  const TRun run = Run({"export", "--mbox", Dir / "a.dbx", Dir / "all.mbox"});
+  const TCliRun run = Run({"export", "--mbox", Dir / "a.dbx", Dir / "all.mbox"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "");
   EXPECT_EQ(run.Err, "");
@@ -352,19 +313,19 @@ TEST_F(CliRecoverTest, MboxReplacesAFileWholeOrNotAtAll) {
   MakeDbx({Message("one", "Subject: one\r\n\r\n1"), Message("no text", ""), Message("two", "Subject: two\r\n\r\n2")})
       .WriteFile(Dir / "a.dbx");
   WriteFileBytes(Dir / "old.mbox", std::string(10000, 'o'));
-  const TRun run = Run({"export", "--mbox", Dir / "a.dbx", Dir / "old.mbox"});
+  const TCliRun run = Run({"export", "--mbox", Dir / "a.dbx", Dir / "old.mbox"});
   EXPECT_EQ(run.Status, 1); // one message could not be read; the others are written
   EXPECT_EQ(run.Err, "postvue-cli: message 1: No text found.\n");
   EXPECT_EQ(ReadFileBytes(Dir / "old.mbox"), "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\nSubject: one\n\n1\n\n"
                                              "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\nSubject: two\n\n2\n\n");
 
-  const TRun missingFolder = Run({"export", "--mbox", Dir / "a.dbx", Dir / "none/x.mbox"});
+  const TCliRun missingFolder = Run({"export", "--mbox", Dir / "a.dbx", Dir / "none/x.mbox"});
   EXPECT_EQ(missingFolder.Status, 1);
   EXPECT_EQ(missingFolder.Err, "postvue-cli: Cannot create file " + (Dir / "none/x.mbox") + ".\n");
   EXPECT_FALSE(fs::exists(Dir / "none"));
 
   WriteFileBytes(Dir / "broken.dbx", "\xCF\xAD\x12\xFE short");
-  const TRun broken = Run({"export", "--mbox", Dir / "broken.dbx", Dir / "old.mbox"});
+  const TCliRun broken = Run({"export", "--mbox", Dir / "broken.dbx", Dir / "old.mbox"});
   EXPECT_EQ(broken.Status, 1);
   EXPECT_EQ(broken.Err, "postvue-cli: Stream read error.\n");
   EXPECT_EQ(ReadFileBytes(Dir / "old.mbox").substr(0, 10), "From MAILE"); // left as it was
@@ -375,7 +336,7 @@ TEST_F(CliRecoverTest, MboxUsage) {
   MakeDbx({Message("one", "Subject: one\r\n\r\n1")}).WriteFile(Dir / "a.dbx");
   EXPECT_EQ(Run({"export", "--mbox", Dir / "a.dbx"}).Status, 2); // not export STORE="--mbox" DIR=...
   EXPECT_EQ(Run({"export", "--mbox", Dir / "a.dbx", Dir / "x", Dir / "y"}).Status, 2);
-  const TRun help = Run({"--help"});
+  const TCliRun help = Run({"--help"});
   EXPECT_NE(help.Out.find("export --mbox STORE FILE"), std::string::npos);
   EXPECT_NE(help.Out.find("recover STORE DIR"), std::string::npos);
 }

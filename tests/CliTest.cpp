@@ -2,16 +2,13 @@
 // the exact line on standard error, and the files it writes.
 #include "MailbaseReader.h"
 #include "MessageFile.h"
+#include "CliRunner.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 using namespace postvue;
 using namespace postvue::testing;
@@ -20,52 +17,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TRun {
-  int Status = -1;
-  std::string Out, Err;
-};
-
-std::string Quote(const std::string& arg) {
-#ifdef _WIN32
-  return "\"" + arg + "\"";
-#else
-  std::string quoted = "'";
-  for (const char c : arg) quoted += c == '\'' ? "'\\''"s : std::string(1, c);
-  return quoted + "'";
-#endif
-}
 
 class CliTest : public ::testing::Test {
 protected:
   TTempDir Dir;
 
-  TRun Run(const std::vector<std::string>& args) {
-    std::string command = Quote(POSTVUE_CLI_PATH);
-    for (const auto& arg : args) command += " " + Quote(arg);
-    const std::string out = Dir / "stdout", err = Dir / "stderr";
-    command += " <" + Quote(Dir / "stdin") + " >" + Quote(out) + " 2>" + Quote(err);
-    WriteFileBytes(Dir / "stdin", "");
-#ifdef _WIN32
-    command = "\"" + command + "\"";
-#endif
-    const int status = std::system(command.c_str());
-    TRun run;
-#ifdef _WIN32
-    run.Status = status;
-#else
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-    run.Out = ReadFileBytes(out);
-    run.Err = ReadFileBytes(err);
-    fs::remove(out);
-    fs::remove(err);
-    fs::remove(Dir / "stdin");
-    return run;
-  }
+  TCliRun Run(const std::vector<std::string>& args) { return RunCli(Dir, args); }
 
   // Runs args and expects a failure with exactly this error line.
   void ExpectError(const std::vector<std::string>& args, const std::string& message) {
-    const TRun run = Run(args);
+    const TCliRun run = Run(args);
     EXPECT_EQ(run.Status, 1) << args[0];
     EXPECT_EQ(run.Out, "") << args[0];
     EXPECT_EQ(run.Err, "postvue-cli: " + message + "\n") << args[0];
@@ -125,7 +86,7 @@ TEST_F(CliTest, ListDbxLines) {
   image.BuildTree(infos, 2);
   image.WriteFile(Dir / "a.dbx");
 
-  const TRun run = Run({"list", Dir / "a.dbx"});
+  const TCliRun run = Run({"list", Dir / "a.dbx"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Err, "");
   EXPECT_EQ(run.Out, "0\tYes\tHigh\t\tAnn Example\tHello\t2004-01-01 12:00:00\t15\n"
@@ -138,7 +99,7 @@ TEST_F(CliTest, ListMbxByHeaderScan) {
   const std::string first = "From: Ann <ann@x>\r\nSubject: Hi\r\nDate: Mon, 1 Jan 2001\r\n\r\nbody";
   const std::string second = "subject:lower\r\n\r\nb";
   MakeMbx({{first, 7}, {second, 8}}).WriteFile(Dir / "b.mbx");
-  const TRun run = Run({"list", Dir / "b.mbx"});
+  const TCliRun run = Run({"list", Dir / "b.mbx"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Err, "");
   EXPECT_EQ(run.Out, "0\t\t\t\t Ann <ann@x>\t Hi\t1899-12-30 00:00:00\t" + std::to_string(first.size()) +
@@ -160,7 +121,7 @@ TEST_F(CliTest, ListMbxFromIndex) {
   r2.MessageSize = 99;
   r2.Strings[0] = "Second";
   MakeIdx({r1, r2}).WriteFile(Dir / "c.idx");
-  const TRun run = Run({"list", Dir / "c.mbx"});
+  const TCliRun run = Run({"list", Dir / "c.mbx"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Err, "");
   EXPECT_EQ(run.Out, "0\tYes\tHigh\tYes\tcarol@example.com\tIdx subject\t2001-02-03 04:05:06\t1234\n"
@@ -186,7 +147,7 @@ TEST_F(CliTest, ListJsonDbxEveryFieldAndEscaping) {
   image.BuildTree({image.AddMessageInfo(properties)});
   image.WriteFile(Dir / "a.dbx");
 
-  const TRun run = Run({"list", "--json", Dir / "a.dbx"});
+  const TCliRun run = Run({"list", "--json", Dir / "a.dbx"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Err, "");
   EXPECT_EQ(run.Out, "{\n"
@@ -225,7 +186,7 @@ TEST_F(CliTest, ListJsonReceivedRoundTrips) {
     messages.push_back(m);
   }
   DbxOf(messages).WriteFile(Dir / "a.dbx");
-  const TRun run = Run({"list", "--json", Dir / "a.dbx"});
+  const TCliRun run = Run({"list", "--json", Dir / "a.dbx"});
   ASSERT_EQ(run.Status, 0);
   const auto values = ReceivedValues(run.Out);
   ASSERT_EQ(values.size(), times.size());
@@ -236,7 +197,7 @@ TEST_F(CliTest, ListJsonMbxHeaderScan) {
   const std::string first = "From: A\r\nDate: Tue, 2 Jan 2001\r\nSubject: S\r\n\r\nbody";
   MakeMbx({{first, 7}, {"Subject: two\r\n\r\n2", 8}}).WriteFile(Dir / "Box.mbx");
   const std::uint32_t secondAt = 84 + ((16 + static_cast<std::uint32_t>(first.size()) + 3) & ~3u) + 16;
-  const TRun run = Run({"list", "--json", Dir / "Box.mbx"});
+  const TCliRun run = Run({"list", "--json", Dir / "Box.mbx"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Err, "");
   EXPECT_EQ(run.Out, "{\n  \"format\": \"mbx\",\n  \"folder\": \"Box\",\n  \"count\": 2,\n  \"messages\": [\n"
@@ -263,7 +224,7 @@ TEST_F(CliTest, TextAndHeaderBytes) {
   DbxOf({m, m}).WriteFile(Dir / "a.dbx");
   MakeMbx({{"x\r\n\r\n", 1}, {kText, 2}}).WriteFile(Dir / "a.mbx");
   for (const auto& [store, index] : {std::pair{Dir / "a.dbx", "1"}, {Dir / "a.mbx", "1"}}) {
-    TRun run = Run({"text", store, index});
+    TCliRun run = Run({"text", store, index});
     EXPECT_EQ(run.Status, 0) << store;
     EXPECT_EQ(run.Err, "") << store;
     EXPECT_EQ(run.Out, kText) << store;
@@ -279,7 +240,7 @@ TEST_F(CliTest, SaveWritesCrLfLinesAndReplaces) {
   m.Text = "a\nb\rc\r\nd\n\re";
   DbxOf({m}).WriteFile(Dir / "a.dbx");
   WriteFileBytes(Dir / "out.eml", Repeat("old contents ", 100));
-  const TRun run = Run({"save", Dir / "a.dbx", "0", Dir / "out.eml"});
+  const TCliRun run = Run({"save", Dir / "a.dbx", "0", Dir / "out.eml"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "");
   EXPECT_EQ(run.Err, "");
@@ -333,7 +294,7 @@ TEST_F(CliTest, ExportNamesFilesAndSkipsUnreadableMessages) {
   }
   DbxOf(messages).WriteFile(Dir / "a.dbx");
   const std::string out = Dir / "out/nested";
-  const TRun run = Run({"export", Dir / "a.dbx", out});
+  const TCliRun run = Run({"export", Dir / "a.dbx", out});
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Out, "");
   EXPECT_EQ(run.Err, "postvue-cli: message 6: No text found.\n");
@@ -355,7 +316,7 @@ TEST_F(CliTest, ExportMbxIntoExistingFolderReplacesFiles) {
   MakeMbx({{"Subject: one\r\n\r\n1", 1}, {"Subject: two\r\n\r\n2\n", 2}}).WriteFile(Dir / "a.mbx");
   fs::create_directory(Dir / "out");
   WriteFileBytes(Dir / "out/0000 - one.eml", "stale");
-  const TRun run = Run({"export", Dir / "a.mbx", Dir / "out/"});
+  const TCliRun run = Run({"export", Dir / "a.mbx", Dir / "out/"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "");
   EXPECT_EQ(run.Err, "");
@@ -372,7 +333,7 @@ TEST_F(CliTest, ExportNumbersWidenWithTheCount) {
   messages.back().Subject = "last";
   messages.back().Text = "2";
   MakeDbx(messages).WriteFile(Dir / "a.dbx");
-  const TRun run = Run({"export", Dir / "a.dbx", Dir / "out"});
+  const TCliRun run = Run({"export", Dir / "a.dbx", Dir / "out"});
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(SortedNames(Dir / "out"), (std::vector<std::string>{"00000 - first.eml", "10000 - last.eml"}));
   EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 9999);
@@ -469,7 +430,7 @@ TEST_F(CliTest, IndexWithoutMessage) {
 
 TEST_F(CliTest, HelpPrintsUsage) {
   for (const char* option : {"--help", "-h"}) {
-    const TRun run = Run({option});
+    const TCliRun run = Run({option});
     EXPECT_EQ(run.Status, 0);
     EXPECT_EQ(run.Err, "");
     EXPECT_EQ(run.Out.rfind("Usage: postvue-cli", 0), 0u) << run.Out;
@@ -514,7 +475,7 @@ TEST_F(CliTest, UsageErrors) {
       {"-h", "list"},
   };
   for (const auto& args : cases) {
-    const TRun run = Run(args);
+    const TCliRun run = Run(args);
     const std::string shown = args.empty() ? "(none)" : args[0] + " ... (" + std::to_string(args.size()) + ")";
     EXPECT_EQ(run.Status, 2) << shown;
     EXPECT_EQ(run.Out, "") << shown;
@@ -527,7 +488,7 @@ TEST_F(CliTest, UsageErrors) {
 TEST_F(CliTest, RealStores) {
   const std::string real = POSTVUE_REAL_STORES;
   if (!fs::is_directory(real)) GTEST_SKIP() << "no real stores at " << real;
-  TRun run = Run({"list", real + "/Inbox.dbx"});
+  TCliRun run = Run({"list", real + "/Inbox.dbx"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "0\t\t\t\tMicrosoft Outlook Express Team\tWelcome to Outlook Express 6\t"
                      "2021-12-12 04:45:59\t10139\n");
