@@ -4,15 +4,12 @@
 // is still there stays readable.
 #include "DbxReader.h"
 #include "MbxReader.h"
+#include "CliRunner.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
 
 #include <cstdlib>
 #include <filesystem>
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 using namespace postvue;
 using namespace postvue::testing;
@@ -156,16 +153,9 @@ TEST(ChangingFileCli, SaveOfACutStoreLeavesTheTargetAlone) {
     WriteFileBytes(dir / name, bytes);
     const std::string target = dir / "kept.eml";
     WriteFileBytes(target, "what was there\r\n");
-    const std::string command = std::string("\"") + POSTVUE_CLI_PATH + "\" save \"" + (dir / name) + "\" 2 \"" +
-                                target + "\" >\"" + (dir / "out") + "\" 2>\"" + (dir / "err") + "\"";
-    const int status = std::system(command.c_str());
-#ifndef _WIN32
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-#else
-    EXPECT_EQ(status, 1);
-#endif
-    EXPECT_EQ(ReadFileBytes(dir / "err"), "postvue-cli: Stream read error.\n");
+    const TCliRun run = RunCli(dir, {"save", dir / name, "2", target});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "postvue-cli: Stream read error.\n");
     EXPECT_EQ(ReadFileBytes(target), "what was there\r\n");
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) // no temporary file left
       EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();

@@ -3,6 +3,7 @@
 // files are sparse: a few structures at high offsets cost no real disk.
 #include "DbxReader.h"
 #include "MbxReader.h"
+#include "CliRunner.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
 
@@ -12,7 +13,6 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
-#include <sys/wait.h>
 #endif
 
 using namespace postvue;
@@ -86,26 +86,6 @@ std::string BlockBytes(std::uint32_t at, std::string_view text, std::uint32_t ne
          std::string(text);
 }
 
-struct TRun {
-  int Status = -1;
-  std::string Out;
-};
-
-// postvue-cli as a process, standard output kept.
-TRun RunCli(const TTempDir& dir, const std::string& args) {
-  const std::string out = dir / "stdout";
-  const std::string command = std::string("\"") + POSTVUE_CLI_PATH + "\" " + args + " >\"" + out + "\" 2>&1";
-  const int status = std::system(command.c_str());
-  TRun run;
-#ifdef _WIN32
-  run.Status = status;
-#else
-  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-  run.Out = ReadFileBytes(out);
-  return run;
-}
-
 class LargeFile : public ::testing::Test {
 protected:
   TTempDir Dir;
@@ -168,11 +148,11 @@ TEST_F(LargeFile, DbxStructuresBeyondTwoGigabytes) {
   EXPECT_EQ(reader.GetMessageHeader(0), "From: Ann\r\nSubject: first\r");
 
   // The command line prints offsets and sizes unsigned, and reads the texts.
-  const TRun list = RunCli(Dir, "list --json \"" + path + "\"");
+  const TCliRun list = RunCli(Dir, {"list", "--json", path});
   EXPECT_EQ(list.Status, 0) << list.Out;
   EXPECT_NE(list.Out.find("\"TextOffset\": " + std::to_string(blockA1)), std::string::npos) << list.Out;
   EXPECT_NE(list.Out.find("\"TextOffset\": " + std::to_string(blockB)), std::string::npos) << list.Out;
-  const TRun text = RunCli(Dir, "text \"" + path + "\" 2");
+  const TCliRun text = RunCli(Dir, {"text", path, "2"});
   EXPECT_EQ(text.Status, 0);
   EXPECT_EQ(text.Out, textB);
 }
@@ -235,10 +215,10 @@ TEST_F(LargeFile, MbxMessagesBeyondTwoGigabytes) {
     EXPECT_EQ(reader.GetMessageText(i), texts[i]);
   }
 
-  const TRun list = RunCli(Dir, "list --json \"" + path + "\"");
+  const TCliRun list = RunCli(Dir, {"list", "--json", path});
   EXPECT_EQ(list.Status, 0) << list.Out;
   EXPECT_NE(list.Out.find("\"TextOffset\": " + std::to_string(third + 16)), std::string::npos) << list.Out;
-  const TRun text = RunCli(Dir, "text \"" + path + "\" 1");
+  const TCliRun text = RunCli(Dir, {"text", path, "1"});
   EXPECT_EQ(text.Status, 0);
   EXPECT_EQ(text.Out, texts[1]);
 }
