@@ -250,6 +250,40 @@ private slots:
     QCOMPARE(text, QStringLiteral("last text"));
   }
 
+  // Another program cuts the store while it is shown: its last message can no
+  // longer be read, the others can, and the window goes on working.
+  void storeCutAfterLoading() {
+    TTempDir dir;
+    TTestWindow window(QStringList{"postvue"});
+    const std::string store = WriteStore(dir, "middle text\r\n");
+    window.Open(store);
+    const std::string bytes = ReadFileBytes(store);
+    std::filesystem::resize_file(store, bytes.find("last text") + 4);
+    WriteFileBytes(dir / "kept.eml", "former contents");
+
+    window.SelectRow(2);
+    {
+      TModalWatcher<Twnd_oe_View> watcher([](Twnd_oe_View* view) { view->close(); });
+      window.mmView->trigger();
+      QVERIFY(!watcher.Seen());
+    }
+    window.SaveAnswers = {Q(dir / "kept.eml")};
+    window.mmSave->trigger();
+    QCOMPARE(window.BoxTexts(), (QStringList{"Stream read error.", "Stream read error."}));
+    QCOMPARE(ReadFileBytes(dir / "kept.eml"), std::string("former contents"));
+    QCOMPARE(window.PanelText(0), QStringLiteral("Count: 3"));
+
+    QString text;
+    TModalWatcher<Twnd_oe_View> reader([&text](Twnd_oe_View* view) {
+      text = view->Memo->toPlainText();
+      view->close();
+    });
+    window.SelectRow(1);
+    window.mmView->trigger();
+    QVERIFY(reader.Seen());
+    QCOMPARE(text, QStringLiteral("middle text"));
+  }
+
   void failedViewOpensNoWindow() {
     TTempDir dir;
     TTestWindow window(QStringList{"postvue"});
