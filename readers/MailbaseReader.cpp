@@ -20,15 +20,18 @@ void TMailbaseReader::Open(const std::string& fileName) {
   Stream.reset(); // the previous file is closed before the next is opened
   Format = sfUnknown;
   Stream = std::make_unique<TFileStream>(fileName, TShareMode::DenyNone);
-  std::uint8_t magic[4];
-  Stream->ReadAt(0, magic, sizeof magic);
-  const std::uint32_t value = LE32(magic, 0);
-  if (value == kMBXMagic)
-    Format = sfMBX;
-  else if (value == kDBXMagic)
-    Format = sfDBX;
+  Format = RecogniseFormat(*Stream);
   Stream->Seek(0);
   Active = true; // also for an unknown format: the caller decides
+}
+
+TStoreFormat RecogniseFormat(TFileStream& stream) {
+  std::uint8_t magic[4];
+  stream.ReadAt(0, magic, sizeof magic);
+  const std::uint32_t value = LE32(magic, 0);
+  if (value == kMBXMagic) return sfMBX;
+  if (value == kDBXMagic) return sfDBX;
+  return sfUnknown;
 }
 
 void TMailbaseReader::SetFileName(const std::string& fileName) { Open(fileName); }

@@ -46,6 +46,10 @@ protected:
   std::vector<TMessageRecord> Messages;
 };
 
+// The format named by a store's first four bytes (raises "Stream read error"
+// when the file holds fewer).
+TStoreFormat RecogniseFormat(TFileStream& stream);
+
 // A Windows FILETIME (100 ns ticks since 1 January 1601 UTC) as days since
 // 30 December 1899, in UTC. Never raises: an invalid date or time part is 0.
 double FileTimeToDateTimeSafe(std::uint64_t fileTime);

@@ -950,15 +950,8 @@ private:
 
 TStoreRecovery::TStoreRecovery(const std::string& fileName) : FileName(fileName) {
   Stream = std::make_unique<TFileStream>(fileName);
-  std::uint8_t magic[4];
-  Stream->ReadAt(0, magic, sizeof magic);
-  const std::uint32_t value = LE32(magic, 0);
-  if (value == kMBXMagic)
-    StoreFormat = sfMBX;
-  else if (value == kDBXMagic)
-    StoreFormat = sfDBX;
-  else
-    throw EMailbaseReaderException(kNotSupported);
+  StoreFormat = RecogniseFormat(*Stream);
+  if (StoreFormat == sfUnknown) throw EMailbaseReaderException(kNotSupported);
 }
 
 TStoreRecovery::~TStoreRecovery() = default;
