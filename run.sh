@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 postvue_install_deps "${POSTVUE_BUILD_PACKAGES[@]}"
 
 [ -n "$store" ] || store="examples/Sample.dbx"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPOSTVUE_BUILD_APP=ON >/dev/null
 cmake --build build -j "$(nproc 2>/dev/null || echo 2)"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
