@@ -11,6 +11,7 @@
 // size of the Messages array; then GetMessageText over all messages.
 // With --cold (Linux), the store's pages are dropped from the page cache
 // before every timed pass instead, so both sides read from the disk.
+#include "BenchSupport.h"
 #include "DbxReader.h"
 #include "Exceptions.h"
 #include "MbxReader.h"
@@ -36,21 +37,7 @@ using namespace postvue;
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
-
-double Since(TClock::time_point start) { return std::chrono::duration<double>(TClock::now() - start).count(); }
-
-// Processor time of the whole process: on a shared machine it moves less
-// than the wall clock when other jobs take the processor away.
-double CpuNow() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double Best(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
+using namespace postvue::bench;
 
 // Resident set figures from /proc (Linux); -1 elsewhere.
 long long StatusKiB(const char* field) {
@@ -82,22 +69,6 @@ bool DropFromPageCache(const std::string& path) {
   (void)path;
   return false;
 #endif
-}
-
-double SequentialRead(const std::string& path, std::uint64_t* total, double* cpu) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) throw EFOpenError(path);
-  std::setvbuf(file, nullptr, _IONBF, 0); // straight to read(2), as cat does
-  std::vector<char> buffer(1 << 20);
-  const auto start = TClock::now();
-  const double cpuStart = CpuNow();
-  std::uint64_t bytes = 0;
-  for (std::size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;) bytes += got;
-  const double seconds = Since(start);
-  *cpu = CpuNow() - cpuStart;
-  std::fclose(file);
-  *total = bytes;
-  return seconds;
 }
 
 struct TLoadTimes {
@@ -168,14 +139,13 @@ int main(int argc, char** argv) {
     const std::uint64_t fileSize = std::filesystem::file_size(path);
     const double mb = static_cast<double>(fileSize) / 1e6;
 
-    std::uint64_t readBytes = 0;
-    double cpu = 0;
-    if (!cold) SequentialRead(path, &readBytes, &cpu); // warms the page cache
+    if (!cold) SequentialRead(path); // warms the page cache
     std::vector<double> reads, readCpus;
     for (int r = 0; r < rounds; ++r) {
       prepare();
-      reads.push_back(SequentialRead(path, &readBytes, &cpu));
-      readCpus.push_back(cpu);
+      const TSequentialRead read = SequentialRead(path);
+      reads.push_back(read.Seconds);
+      readCpus.push_back(read.Cpu);
     }
 
     std::vector<double> totals, totalCpus, opens, loads, copies, probes;

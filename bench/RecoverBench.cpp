@@ -14,6 +14,7 @@
 //     --write for its folder).
 // Messages, bytes, incomplete ones and problems are printed, so a damaged
 // store (an index destroyed) can be measured the same way.
+#include "BenchSupport.h"
 #include "Exceptions.h"
 #include "MessageFile.h"
 #include "Recovery.h"
@@ -30,31 +31,8 @@ using namespace postvue;
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
+using namespace postvue::bench;
 namespace fs = std::filesystem;
-
-double Since(TClock::time_point start) { return std::chrono::duration<double>(TClock::now() - start).count(); }
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double Best(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
-
-double SequentialRead(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) throw EFOpenError(path);
-  std::setvbuf(file, nullptr, _IONBF, 0); // straight to read(2), as cat does
-  std::vector<char> buffer(1 << 20);
-  const auto start = TClock::now();
-  while (std::fread(buffer.data(), 1, buffer.size(), file) > 0) {
-  }
-  const double seconds = Since(start);
-  std::fclose(file);
-  return seconds;
-}
 
 // Counts what is found; converts it to .eml bytes, or writes it when given a folder.
 class TBenchSink : public TRecoverySink {
@@ -127,7 +105,7 @@ int main(int argc, char** argv) {
     TBenchSink counted(""), converted("", true);
     TRecoverySummary summary;
     for (int r = 0; r < rounds; ++r) {
-      reads.push_back(SequentialRead(path));
+      reads.push_back(SequentialRead(path).Seconds);
       counted = TBenchSink("");
       auto start = TClock::now();
       summary = RecoverOnce(path, counted);

@@ -6,6 +6,7 @@
 // an .mbx holding one message of M MB into a temporary folder, then times
 // GetMessageText, GetMessageHeader and SaveMessageText (the viewer's Save)
 // on each. The text must come back whole, in well under a second.
+#include "BenchSupport.h"
 #include "DbxReader.h"
 #include "MbxReader.h"
 #include "MessageFile.h"
@@ -25,15 +26,7 @@ using namespace postvue::testing;
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
-
-double Since(TClock::time_point start) { return std::chrono::duration<double>(TClock::now() - start).count(); }
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using namespace postvue::bench;
 
 // A long message: header lines, then a body of 76-character lines.
 std::string LargeMessage(std::size_t size) {
