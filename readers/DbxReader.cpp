@@ -10,7 +10,6 @@
 namespace postvue {
 
 namespace {
-constexpr std::uint32_t kDatabaseKindMessages = 0x6F74FDC5;
 constexpr std::size_t kMagicAt = 0x00;
 constexpr std::size_t kDatabaseKindAt = 0x04;
 constexpr std::size_t kMessageCountAt = 0xC4;
@@ -84,24 +83,22 @@ private:
 };
 } // namespace
 
-// The bytes of the file that a walk may still go over (see kReadFactor).
-class TReadBudget {
-public:
-  explicit TReadBudget(std::uint64_t fileSize) : FileSize(fileSize), Left(kReadFactor * fileSize) {}
-  void Spend(std::uint64_t bytes) {
-    if (bytes > Left) throw EDBXReaderException(kMessagesOverlap);
-    Left -= bytes;
-  }
-  // A block costs its header and the part of its text that lies in the
-  // file: a damaged length pointing past the end costs no more than that.
-  void SpendBlock(std::uint32_t at, std::uint32_t dataLength) {
-    const std::uint64_t textAt = static_cast<std::uint64_t>(at) + kBlockHeaderSize;
-    Spend(kBlockHeaderSize + (textAt <= FileSize && dataLength <= FileSize - textAt ? dataLength : 0));
-  }
+TReadBudget::TReadBudget(std::uint64_t fileSize) : FileSize(fileSize), Left(kReadFactor * fileSize) {}
 
-private:
-  std::uint64_t FileSize, Left;
-};
+void TReadBudget::Spend(std::uint64_t bytes) {
+  if (bytes > Left) throw EDBXReaderException(kMessagesOverlap);
+  Left -= bytes;
+}
+
+// A damaged length pointing past the end costs no more than the file holds.
+void TReadBudget::SpendBlock(std::uint32_t at, std::uint32_t dataLength) {
+  const std::uint64_t textAt = static_cast<std::uint64_t>(at) + kBlockHeaderSize;
+  Spend(kBlockHeaderSize + (textAt <= FileSize && dataLength <= FileSize - textAt ? dataLength : 0));
+}
+
+void CheckDbxCount(std::uint32_t count, std::uint64_t room) {
+  if (count > room / kMinBytesPerMessage) throw EDBXReaderException(kCountTooLarge);
+}
 
 std::uint32_t TDBXReader::MessageCount() const { return LE32(Header, kMessageCountAt); }
 
@@ -136,7 +133,7 @@ void TDBXReader::Open(const std::string& fileName) {
   // A damaged count must not make us allocate gigabytes before the index fails.
   const std::uint64_t fileSize = Stream->Size();
   const std::uint64_t room = fileSize > kHeaderSize + kFolderInfoSize ? fileSize - kHeaderSize - kFolderInfoSize : 0;
-  if (count > room / kMinBytesPerMessage) throw EDBXReaderException(kCountTooLarge);
+  CheckDbxCount(count, room);
 
   InfoOffsets.assign(count, 0);
   ReadIndex();
@@ -144,18 +141,23 @@ void TDBXReader::Open(const std::string& fileName) {
 
 void TDBXReader::ReadIndex() { ReadIndexNode(0, LE32(Header, kIndexRootAt), 0, MessageCount()); }
 
+void TDBXReader::ReadIndexNode(std::uint32_t Parent, std::uint32_t Node, std::uint32_t Position,
+                               std::uint32_t ValueCount) {
+  ReadDbxIndexNode(*Stream, Parent, Node, Position, ValueCount, InfoOffsets);
+}
+
 // Walks the index tree in order, filling InfoOffsets. The tree's depth is set
 // by the file alone, so the walk keeps its own stack instead of recursing. A
 // frame is small: the node is read again when the walk comes back to it, so
 // memory stays a fraction of the file's size however deep the tree.
-void TDBXReader::ReadIndexNode(std::uint32_t Parent, std::uint32_t Node, std::uint32_t Position,
-                               std::uint32_t ValueCount) {
+void ReadDbxIndexNode(TFileStream& Stream, std::uint32_t Parent, std::uint32_t Node, std::uint32_t Position,
+                      std::uint32_t ValueCount, std::vector<std::uint32_t>& Values) {
   static constexpr std::uint8_t kLeftChildPending = 0xFF;
   struct TFrame {
     std::uint32_t Node, Position, ValueCount, Found; // all within MessageCount, so 32 bits
     std::uint8_t NextEntry;                           // kLeftChildPending, then 0 to 51
   };
-  const std::uint64_t count = InfoOffsets.size();
+  const std::uint64_t count = Values.size();
   std::vector<TFrame> stack;
   // A node appears once in a sound tree; one reached twice would be walked
   // again and again (a shared subtree doubles the work at every level).
@@ -164,11 +166,11 @@ void TDBXReader::ReadIndexNode(std::uint32_t Parent, std::uint32_t Node, std::ui
   // that overlap all but their headers makes a small file very deep. At most
   // one distinct node per header's worth of file keeps the walk's memory
   // (a frame and a visited mark per node) within a small multiple of the file.
-  const std::uint64_t maxNodes = Stream->Size() / kNodeEntriesAt;
+  const std::uint64_t maxNodes = Stream.Size() / kNodeEntriesAt;
   std::uint8_t bytes[kNodeSize]; // the node of the top frame
 
   auto readNode = [&](std::uint32_t parent, std::uint32_t node) {
-    Stream->ReadAt(node, bytes, kNodeSize);
+    Stream.ReadAt(node, bytes, kNodeSize);
     if (LE32(bytes, 0x00) != node) throw EDBXReaderException(kWrongMarker);
     if (LE32(bytes, 0x0C) != parent) throw EDBXReaderException(kWrongParent);
     if (bytes[0x11] > kMaxNodeEntries) throw EDBXReaderException(kWrongEntries);
@@ -207,7 +209,7 @@ void TDBXReader::ReadIndexNode(std::uint32_t Parent, std::uint32_t Node, std::ui
         const std::uint64_t found = static_cast<std::uint64_t>(frame.Found) + 1;
         if (frame.Position + found > count) throw EDBXReaderException(kTooMany);
         frame.Found = static_cast<std::uint32_t>(found);
-        InfoOffsets[frame.Position + found - 1] = value;
+        Values[frame.Position + found - 1] = value;
       }
       if (child != 0) {
         enter(frame.Node, child, static_cast<std::uint64_t>(frame.Position) + frame.Found, LE32(bytes, at + 8));
@@ -226,74 +228,88 @@ void TDBXReader::ReadIndexNode(std::uint32_t Parent, std::uint32_t Node, std::ui
   }
 }
 
-void TDBXReader::ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record, TReadBudget& Budget) {
-  ClearRecord(Record);
+bool TDbxProperties::Entry(unsigned i, std::uint8_t& id, std::uint32_t& value) const {
+  TByteCursor entry(Body, 4 * static_cast<std::size_t>(i));
+  id = entry.U8();
+  value = entry.U24();
+  return i < EntryCount && entry.Ok();
+}
+
+bool TDbxProperties::U32(std::uint32_t value, std::uint32_t& out) const {
+  TByteCursor data(Body, DataAt(value));
+  const std::uint32_t read = data.U32();
+  if (data.Ok()) out = read;
+  return data.Ok();
+}
+
+bool TDbxProperties::U64(std::uint32_t value, std::uint64_t& out) const {
+  TByteCursor data(Body, DataAt(value));
+  const std::uint64_t read = data.U64();
+  if (data.Ok()) out = read;
+  return data.Ok();
+}
+
+bool TDbxProperties::String(std::uint32_t value, std::size_t maxLength, std::string_view& out) {
+  if (!LastZeroKnown) {
+    LastZeroKnown = true;
+    for (std::size_t i = Body.size(); i-- > 0;)
+      if (Body[i] == 0) {
+        LastZero = i;
+        LastZeroFound = true;
+        break;
+      }
+  }
+  const std::size_t p = DataAt(value);
+  if (p >= Body.size() || !LastZeroFound || p > LastZero) return false; // runs to the end of the body
+  const std::size_t window = std::min(Body.size() - p, maxLength + 1);
+  const void* zero = std::memchr(Body.data() + p, 0, window);
+  const std::size_t length =
+      zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - (Body.data() + p)) : maxLength;
+  out = std::string_view(reinterpret_cast<const char*>(Body.data()) + p, length);
+  return true;
+}
+
+TDbxProperties ReadDbxObject(TFileStream& Stream, std::uint32_t Offset, std::vector<std::uint8_t>& Body,
+                             TReadBudget& Budget) {
   std::uint8_t header[kObjectHeaderSize];
-  Stream->ReadAt(Offset, header, sizeof header);
+  Stream.ReadAt(Offset, header, sizeof header);
   if (LE32(header, 0x00) != Offset) throw EDBXReaderException(kWrongMarker);
   const std::size_t bodyLength = header[4] | (static_cast<std::size_t>(header[5]) << 8);
-  const unsigned entryCount = header[0x0A];
   Body.resize(kMaxBodyLength);
-  Stream->ReadAt(static_cast<std::uint64_t>(Offset) + kObjectHeaderSize, Body.data(), bodyLength);
+  Stream.ReadAt(static_cast<std::uint64_t>(Offset) + kObjectHeaderSize, Body.data(), bodyLength);
   Budget.Spend(kObjectHeaderSize + bodyLength);
-  const std::span<const std::uint8_t> body(Body.data(), bodyLength);
-  const std::size_t dataArea = 4 * static_cast<std::size_t>(entryCount);
+  return TDbxProperties(std::span<const std::uint8_t>(Body.data(), bodyLength), header[0x0A]);
+}
 
-  // A string needs its terminator inside the body. Where the body's last zero
-  // byte lies is found once, so each string looks at no more than the 255
-  // bytes it can keep, however many entries point into a long run of text.
-  std::size_t lastZero = 0;
-  bool lastZeroFound = false, lastZeroKnown = false;
-  auto hasTerminator = [&](std::size_t p) {
-    if (!lastZeroKnown) {
-      lastZeroKnown = true;
-      for (std::size_t i = bodyLength; i-- > 0;)
-        if (body[i] == 0) {
-          lastZero = i;
-          lastZeroFound = true;
-          break;
-        }
-    }
-    return lastZeroFound && p <= lastZero;
-  };
-
-  for (unsigned i = 0; i < entryCount; ++i) {
-    // Every read stays inside the body; an entry that would leave it is
-    // skipped, as a failing entry is, and decoding goes on with the next.
-    TByteCursor entry(body, 4 * static_cast<std::size_t>(i));
-    const std::uint8_t id = entry.U8();
-    const std::uint32_t v = entry.U24();
-    if (!entry.Ok()) continue;
-    const std::size_t p = dataArea + v;
-    TByteCursor data(body, p);
+void TDBXReader::ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record, TReadBudget& Budget) {
+  ClearRecord(Record);
+  TDbxProperties properties = ReadDbxObject(*Stream, Offset, Body, Budget);
+  for (unsigned i = 0; i < properties.Count(); ++i) {
+    // An entry whose data would leave the body is skipped, as a failing
+    // entry is, and decoding goes on with the next.
+    std::uint8_t id = 0;
+    std::uint32_t v = 0;
+    if (!properties.Entry(i, id, v)) continue;
     auto setText = [&](TShortString& field) {
-      if (p >= bodyLength || !hasTerminator(p)) return; // runs to the end of the body: skipped
-      const std::size_t window = std::min<std::size_t>(bodyLength - p, sizeof(TShortString::Data) + 1);
-      const void* zero = std::memchr(body.data() + p, 0, window);
-      const std::size_t length =
-          zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - (body.data() + p)) : window;
-      field.Assign(std::string_view(reinterpret_cast<const char*>(body.data()) + p, length));
-    };
-    auto setU32 = [&](std::uint32_t& field) {
-      std::uint32_t value = data.U32();
-      if (data.Ok()) field = value;
+      std::string_view text;
+      if (properties.String(v, sizeof(TShortString::Data), text)) field.Assign(text);
     };
     switch (id) {
-    case 0x01: setU32(Record.Flags); break;
-    case 0x04: setU32(Record.TextOffset); break;
+    case 0x01: properties.U32(v, Record.Flags); break;
+    case 0x04: properties.U32(v, Record.TextOffset); break;
     case 0x07: setText(Record.Text07); break;
     case 0x08: setText(Record.Subject); break;
     case 0x0C: setText(Record.Text0C); break;
     case 0x0D: setText(Record.SenderName); break;
     case 0x0E: setText(Record.SenderAddress); break;
     case 0x10: {
-      std::uint32_t value = data.U32();
-      if (data.Ok()) Record.Priority = static_cast<std::int32_t>(value);
+      std::uint32_t value = 0;
+      if (properties.U32(v, value)) Record.Priority = static_cast<std::int32_t>(value);
       break;
     }
     case 0x12: {
-      std::uint64_t fileTime = data.U64();
-      if (data.Ok()) Record.Received = FileTimeToDateTimeSafe(fileTime);
+      std::uint64_t fileTime = 0;
+      if (properties.U64(v, fileTime)) Record.Received = FileTimeToDateTimeSafe(fileTime);
       break;
     }
     case 0x13: setText(Record.Text13); break;
