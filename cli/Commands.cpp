@@ -22,11 +22,6 @@ const char* const kNotSupported = "File is not in supported format.";
 constexpr std::size_t kMinIndexWidth = 4;
 constexpr std::size_t kMaxSubjectInName = 80;
 
-void AppendField(std::string& out, std::string_view field) {
-  // A line per message and a tab between fields, whatever the stored bytes hold.
-  for (const char c : field) out += (c == '\t' || c == '\r' || c == '\n') ? ' ' : c;
-}
-
 std::string FormatReceived(double received) {
   const TDateTimeFields f = DecodeDateTime(received);
   char text[48];
@@ -80,6 +75,11 @@ constexpr double kUnixEpochDay = 25569;  // 1 January 1970
 constexpr double kMsPerDay = 86400000;
 } // namespace
 
+void AppendField(std::string& out, std::string_view field) {
+  // A line per message and a tab between fields, whatever the stored bytes hold.
+  for (const char c : field) out += (c == '\t' || c == '\r' || c == '\n') ? ' ' : c;
+}
+
 bool SetModificationTime(const std::string& path, double received) {
   if (!(received >= kFirstFileDay && received < kLastFileDay)) return true;
   const std::chrono::sys_time<std::chrono::milliseconds> when(
@@ -109,7 +109,7 @@ std::string PrepareFolder(const std::string& dir) {
   return prefix;
 }
 
-std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path) {
+std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path, bool allowEmpty) {
   TStoreFormat format = sfUnknown;
   {
     TMailbaseReader probe;
@@ -123,7 +123,13 @@ std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path) {
     reader = std::make_unique<TDBXReader>();
   else
     throw EMailbaseReaderException(kNotSupported);
-  reader->SetFileName(path);
+  try {
+    reader->SetFileName(path);
+  } catch (const Exception&) {
+    // Open fails on a count of 0 only once the store is recognised as such.
+    if (!(allowEmpty && reader->Active && reader->GetCount() == 0)) throw;
+    return reader;
+  }
   reader->Load();
   return reader;
 }

@@ -13,7 +13,12 @@ namespace postvue::cli {
 
 // The store opened as the viewer opens it: a bare probe recognises the format
 // and is gone before the concrete reader opens and loads the file.
-std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path);
+// With allowEmpty, a store that holds no message is an empty folder (a
+// reader whose GetCount is 0) instead of a failure.
+std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path, bool allowEmpty = false);
+
+// field with tabs and line breaks as spaces, so a line stays one line.
+void AppendField(std::string& out, std::string_view field);
 
 // One tab-separated line per message.
 std::string ListText(TMailbaseReader& reader);
@@ -39,6 +44,9 @@ void WriteStdout(std::string_view bytes);
 void ReportError(std::string_view text);
 
 int RunList(const std::string& store, bool json);
+// The folder tree of a store folder, one line per folder or one JSON object;
+// 0 when every folder's store could be read, 1 when any could not.
+int RunFolders(const std::string& storeDir, bool json);
 int RunText(const std::string& store, std::int32_t index, bool headerOnly);
 int RunSave(const std::string& store, std::int32_t index, const std::string& file);
 // 0 when every message was written, 1 when any could not be.

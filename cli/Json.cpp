@@ -5,7 +5,8 @@
 
 namespace postvue::cli {
 
-void AppendJsonString(std::string& out, std::string_view bytes) {
+namespace {
+void AppendQuoted(std::string& out, std::string_view bytes, bool utf8) {
   static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
   for (const char c : bytes) {
@@ -23,7 +24,7 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
         out += "\\u00";
         out += kHex[b >> 4];
         out += kHex[b & 0xF];
-      } else if (b >= 0x80) {
+      } else if (b >= 0x80 && !utf8) {
         out += static_cast<char>(0xC0 | (b >> 6));
         out += static_cast<char>(0x80 | (b & 0x3F));
       } else {
@@ -33,6 +34,11 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
   }
   out += '"';
 }
+} // namespace
+
+void AppendJsonString(std::string& out, std::string_view bytes) { AppendQuoted(out, bytes, false); }
+
+void AppendJsonUtf8(std::string& out, std::string_view text) { AppendQuoted(out, text, true); }
 
 void AppendJsonNumber(std::string& out, double value) {
   if (!std::isfinite(value)) {

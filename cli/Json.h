@@ -11,6 +11,9 @@ namespace postvue::cli {
 // backslash and control characters (below 0x20, and 0x7F) are escaped.
 void AppendJsonString(std::string& out, std::string_view bytes);
 
+// A quoted JSON string of UTF-8 text, escaped as AppendJsonString does.
+void AppendJsonUtf8(std::string& out, std::string_view text);
+
 // A number that reads back as the same double (shortest round-trip form);
 // null for a value JSON cannot hold.
 void AppendJsonNumber(std::string& out, double value);

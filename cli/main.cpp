@@ -34,6 +34,9 @@ const char* const kUsage =
     "                            STORE into DIR as .eml files, trusting neither its\n"
     "                            message count nor its index; messages the index does\n"
     "                            not reach (removed or orphaned) go to DIR/removed\n"
+    "  folders [--json] STOREDIR list the folder tree of a store folder (a mail\n"
+    "                            identity's folder of .dbx files with Folders.dbx, or\n"
+    "                            of .mbx files): path, message count, store file\n"
     "  -h, --help                show this text\n"
     "\n"
     "STORE is a .dbx or .mbx file; INDEX counts from 0 in store order. export and\n"
@@ -65,6 +68,8 @@ int Run(const std::vector<std::string>& args) {
   }
   if (command == "list" && count == 1 && args[1] != "--json") return RunList(args[1], false);
   if (command == "list" && count == 2 && args[1] == "--json") return RunList(args[2], true);
+  if (command == "folders" && count == 1 && args[1] != "--json") return RunFolders(args[1], false);
+  if (command == "folders" && count == 2 && args[1] == "--json") return RunFolders(args[2], true);
   if (command == "text" && count == 2) return RunText(args[1], ParseIndex(args[2]), false);
   if (command == "header" && count == 2) return RunText(args[1], ParseIndex(args[2]), true);
   if (command == "save" && count == 3) return RunSave(args[1], ParseIndex(args[2]), args[3]);

@@ -141,6 +141,18 @@ void TDBXReader::Open(const std::string& fileName) {
 
 void TDBXReader::ReadIndex() { ReadIndexNode(0, LE32(Header, kIndexRootAt), 0, MessageCount()); }
 
+std::vector<std::uint32_t> ReadDbxIndex(TFileStream& Stream, std::uint32_t Kind, const char* WrongKind) {
+  std::array<std::uint8_t, TDBXReader::kHeaderSize> header;
+  Stream.ReadAt(0, header.data(), header.size());
+  if (LE32(header, kMagicAt) != kDBXMagic || LE32(header, kDatabaseKindAt) != Kind) throw EDBXReaderException(WrongKind);
+  const std::uint32_t count = LE32(header, kMessageCountAt);
+  const std::uint64_t fileSize = Stream.Size();
+  CheckDbxCount(count, fileSize > header.size() ? fileSize - header.size() : 0);
+  std::vector<std::uint32_t> values(count, 0);
+  if (count > 0) ReadDbxIndexNode(Stream, 0, LE32(header, kIndexRootAt), 0, count, values);
+  return values;
+}
+
 void TDBXReader::ReadIndexNode(std::uint32_t Parent, std::uint32_t Node, std::uint32_t Position,
                                std::uint32_t ValueCount) {
   ReadDbxIndexNode(*Stream, Parent, Node, Position, ValueCount, InfoOffsets);

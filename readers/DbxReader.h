@@ -44,6 +44,11 @@ void CheckDbxCount(std::uint32_t count, std::uint64_t room);
 void ReadDbxIndexNode(TFileStream& Stream, std::uint32_t Parent, std::uint32_t Node, std::uint32_t Position,
                       std::uint32_t ValueCount, std::vector<std::uint32_t>& Values);
 
+// The header of the .dbx open in Stream, which must be of DatabaseKind Kind
+// (else WrongKind is raised), and the values its index tree lists, in order:
+// none when its count is 0.
+std::vector<std::uint32_t> ReadDbxIndex(TFileStream& Stream, std::uint32_t Kind, const char* WrongKind);
+
 // The property entries of one object's body: an id byte and a 24-bit value
 // each; an id with bit 0x80 holds its value itself, the others point into the
 // data area behind the entry table. No read leaves the body: an entry or a

@@ -229,6 +229,22 @@ TDbxImage MakeDbx(const std::vector<TTestMessage>& messages, const TDbxOptions& 
   return image;
 }
 
+TDbxImage MakeFolderList(const std::vector<TTestFolder>& folders) {
+  TDbxImage image;
+  image.SetKind(0x6F74FDC6);
+  std::vector<std::uint32_t> values;
+  for (const auto& f : folders) {
+    std::vector<TDbxProperty> p;
+    if (f.Id) p.push_back(TDbxProperty::Direct(0x80, f.Id));
+    if (f.Parent) p.push_back(TDbxProperty::Direct(0x81, f.Parent));
+    if (!f.Name.empty()) p.push_back(TDbxProperty::Text(0x02, f.Name));
+    if (!f.File.empty()) p.push_back(TDbxProperty::Text(0x03, f.File));
+    values.push_back(image.AddMessageInfo(p));
+  }
+  if (!values.empty()) image.BuildTree(values);
+  return image;
+}
+
 // ---------------------------------------------------------------- .mbx and .idx
 
 TMbxImage::TMbxImage() {

@@ -127,6 +127,16 @@ struct TDbxOptions {
 std::vector<TDbxProperty> PropertiesOf(const TTestMessage& message, std::uint32_t textOffset);
 TDbxImage MakeDbx(const std::vector<TTestMessage>& messages, const TDbxOptions& options = {});
 
+// A folder record of Folders.dbx: id 0x80 and parent 0x81 (left out when 0,
+// as the mail program does), name 0x02 and file 0x03 (left out when empty).
+struct TTestFolder {
+  std::uint32_t Id = 0, Parent = 0;
+  std::string Name, File;
+};
+
+// A Folders.dbx (DatabaseKind 0x6F74FDC6) listing these records in order.
+TDbxImage MakeFolderList(const std::vector<TTestFolder>& folders);
+
 // ---------------------------------------------------------------- .mbx and .idx
 
 struct TMbxMessage {
