@@ -1,5 +1,5 @@
 // Writes the seed corpora of the fuzz targets from the test store writer:
-// MakeSeeds OUTDIR writes OUTDIR/FuzzDbx, FuzzMbx, FuzzMbxIdx and FuzzLines.
+// MakeSeeds OUTDIR writes OUTDIR/FuzzDbx, FuzzMbx, FuzzMbxIdx, FuzzLines and FuzzFolders.
 // MakeSeeds OUTDIR REGRESSIONDIR also writes the hand-made worst cases (stores
 // that once made a reader's work grow with the square of their size) into
 // REGRESSIONDIR, which every test build replays.
@@ -147,6 +147,12 @@ int main(int argc, char** argv) {
 
   Put(out / "FuzzLines", "mixed", "a\r\nb\rc\nd\n\re\r\n\r\n");
   Put(out / "FuzzLines", "nul", std::string("head\r\n\0tail", 12));
+  // FuzzFolders: the input is Folders.dbx and also a.dbx, the one store it can name.
+  Put(out / "FuzzFolders", "tree",
+      MakeFolderList({{0, 0, "Outlook Express", ""}, {1, 0, "Local Folders", ""}, {4, 1, "Inbox", "a.dbx"},
+                      {5, 4, "inbox", "A.DBX"}, {6, 1, "Inbox", "..\\a.dbx"}})
+          .Str());
+  Put(out / "FuzzFolders", "loop", MakeFolderList({{1, 2, "A", ""}, {2, 3, "B", ""}, {3, 1, "C", ""}, {4, 4, "D", ""}}).Str());
   if (argc > 2) PutWorstCases(argv[2]);
   return 0;
 }

@@ -1,0 +1,138 @@
+// Exporting a whole store folder against exporting each of its stores alone,
+// in one run:
+//
+//   StoreFolderBench STOREDIR OUTDIR --cli PATH [--rounds K] [--mbox] [--write-list]
+//
+// (a) "PATH export STORE OUTDIR/alone" for each store of the folder's tree,
+//     one process after the other, the times summed;
+// (b) "PATH export STOREDIR OUTDIR/folder" once;
+// with --mbox, "export --mbox" both ways. K rounds (default 2), alternating
+// which comes first, after one untimed read of every store that warms the
+// page cache; OUTDIR is emptied after every export. The best round of each
+// and their ratio are printed. --write-list first writes a Folders.dbx into
+// STOREDIR that nests its .dbx stores two to a level, so the tree is walked.
+//
+// Stores to measure come from GenerateStore, for example ten of about 100 MB:
+//   for i in 0 1 2 3 4 5 6 7 8 9; do GenerateStore --dbx DIR/s$i.dbx --messages 8500; done
+#include "BenchSupport.h"
+#include "StoreFolder.h"
+#include "StoreWriter.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using namespace postvue;
+using namespace postvue::bench;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Quote(const std::string& arg) {
+  std::string quoted = "'";
+  for (const char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Seconds the command took; its exit status is reported when not 0.
+double Timed(const std::string& command) {
+  const auto start = TClock::now();
+  const int status = std::system((command + " 2>/dev/null").c_str());
+  const double seconds = Since(start);
+  if (status != 0) std::printf("  (exit status %d: %s)\n", status, command.c_str());
+  return seconds;
+}
+
+void WriteList(const std::string& dir) {
+  std::vector<std::string> stores;
+  for (const auto& entry : fs::directory_iterator(dir))
+    if (entry.path().extension() == ".dbx" && entry.path().filename() != "Folders.dbx")
+      stores.push_back(entry.path().filename().string());
+  std::sort(stores.begin(), stores.end());
+  std::vector<postvue::testing::TTestFolder> folders = {{1, 0, "Local Folders", ""}};
+  for (std::size_t i = 0; i < stores.size(); ++i) {
+    const auto id = static_cast<std::uint32_t>(i + 2);
+    folders.push_back({id, i < 2 ? 1 : id - 2, fs::path(stores[i]).stem().string(), stores[i]});
+  }
+  postvue::testing::MakeFolderList(folders).WriteFile(dir + "/Folders.dbx");
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: StoreFolderBench STOREDIR OUTDIR --cli PATH [--rounds K] [--mbox] [--write-list]\n");
+  return 2;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return Usage();
+  const std::string storeDir = argv[1], outDir = argv[2];
+  std::string cli;
+  int rounds = 2;
+  bool mbox = false, writeList = false;
+  for (int i = 3; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--cli" && i + 1 < argc) cli = argv[++i];
+    else if (arg == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+    else if (arg == "--mbox") mbox = true;
+    else if (arg == "--write-list") writeList = true;
+    else return Usage();
+  }
+  if (cli.empty()) return Usage();
+  try {
+    if (writeList) WriteList(storeDir);
+    const TStoreFolder tree = ReadStoreFolder(storeDir);
+    std::vector<std::string> stores;
+    std::uint64_t bytes = 0;
+    for (const auto& folder : tree.Folders) {
+      if (folder.StorePath.empty()) continue;
+      stores.push_back(folder.StorePath);
+      bytes += SequentialRead(folder.StorePath).Bytes; // untimed: warms the page cache
+    }
+    std::printf("%zu folders, %zu stores, %.1f MB\n", tree.Folders.size(), stores.size(), bytes / 1e6);
+
+    const std::string exportCommand = Quote(cli) + (mbox ? " export --mbox " : " export ");
+    const std::string alone = outDir + "/alone", whole = outDir + "/folder";
+    auto clear = [&] {
+      fs::remove_all(outDir);
+      fs::create_directories(outDir);
+    };
+    auto eachAlone = [&] {
+      double sum = 0;
+      for (std::size_t i = 0; i < stores.size(); ++i) {
+        const std::string target = alone + "/" + std::to_string(i) + (mbox ? ".mbox" : "");
+        if (!mbox) fs::create_directories(target);
+        else fs::create_directories(alone);
+        sum += Timed(exportCommand + Quote(stores[i]) + " " + Quote(target));
+      }
+      clear();
+      return sum;
+    };
+    auto wholeFolder = [&] {
+      const double seconds = Timed(exportCommand + Quote(storeDir) + " " + Quote(whole));
+      clear();
+      return seconds;
+    };
+
+    clear();
+    std::vector<double> alones, wholes;
+    for (int r = 0; r < rounds; ++r) {
+      if (r % 2 == 0) {
+        alones.push_back(eachAlone());
+        wholes.push_back(wholeFolder());
+      } else {
+        wholes.push_back(wholeFolder());
+        alones.push_back(eachAlone());
+      }
+      std::printf("round %d: stores alone %.2f s, store folder %.2f s\n", r + 1, alones.back(), wholes.back());
+    }
+    fs::remove_all(outDir);
+    std::printf("best: stores alone %.2f s (%.0f MB/s), store folder %.2f s (%.0f MB/s), ratio %.3f\n", Best(alones),
+                bytes / 1e6 / Best(alones), Best(wholes), bytes / 1e6 / Best(wholes), Best(wholes) / Best(alones));
+  } catch (const Exception& e) {
+    std::fprintf(stderr, "StoreFolderBench: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,31 @@
+// Any bytes as the Folders.dbx of a store folder, and as a store it names.
+// Whatever the list holds, the tree must stay a tree: parents before their
+// children, no deeper than the limit, no two names alike beside each other,
+// no store file in two folders.
+#include "FuzzSupport.h"
+#include "StoreFolder.h"
+
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <utility>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  postvue::fuzz::WriteScratch("Folders.dbx", data, size);
+  postvue::fuzz::WriteScratch("a.dbx", data, size);
+  const postvue::TStoreFolder tree = postvue::ReadStoreFolder(postvue::fuzz::ScratchDir());
+  std::set<std::pair<std::int32_t, std::string>> names;
+  std::set<std::string> files;
+  for (std::size_t i = 0; i < tree.Folders.size(); ++i) {
+    const postvue::TStoreFolderEntry& f = tree.Folders[i];
+    std::string lower = f.Name;
+    for (char& c : lower)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const bool parentFirst = f.Parent < static_cast<std::int32_t>(i);
+    const bool depthRight = f.Parent < 0 ? f.Depth == 0 : f.Depth == tree.Folders[static_cast<std::size_t>(f.Parent)].Depth + 1;
+    if (!parentFirst || !depthRight || f.Depth > postvue::kMaxFolderDepth || !names.insert({f.Parent, lower}).second ||
+        (!f.StoreFile.empty() && !files.insert(f.StoreFile).second))
+      std::abort();
+  }
+  return 0;
+}
