@@ -81,19 +81,49 @@ private:
   std::uint32_t Saved;
   std::uint64_t Steps = 0, Limit = 1;
 };
+
+// Whether the chain from first comes back to a block it passed, following
+// block headers alone and spending nothing: a walk that ran out of its read
+// budget asks this first, so a loop is called a loop however long it is. The
+// blocks of a chain that does not loop are distinct objects of the file, so
+// this ends within a few times the file's size in steps.
+bool ChainLoops(TFileStream& stream, std::uint32_t first) {
+  TChainGuard guard(first);
+  try {
+    for (std::uint32_t b = first; b != 0;) {
+      const TBlockHeader block = ReadBlockHeader(stream, b);
+      if (block.Marker != b) return false;
+      b = block.NextBlock;
+      guard.Step(b);
+    }
+  } catch (const EDBXReaderException&) {
+    return true; // the guard found the loop
+  } catch (const EReadError&) {
+  }
+  return false;
+}
+
+[[noreturn]] void FailChain(TFileStream& stream, std::uint32_t first, const char* message) {
+  throw EDBXReaderException(ChainLoops(stream, first) ? kCircularChain : message);
+}
 } // namespace
 
 TReadBudget::TReadBudget(std::uint64_t fileSize) : FileSize(fileSize), Left(kReadFactor * fileSize) {}
 
 void TReadBudget::Spend(std::uint64_t bytes) {
-  if (bytes > Left) throw EDBXReaderException(kMessagesOverlap);
+  if (!TrySpend(bytes)) throw EDBXReaderException(kMessagesOverlap);
+}
+
+bool TReadBudget::TrySpend(std::uint64_t bytes) {
+  if (bytes > Left) return false;
   Left -= bytes;
+  return true;
 }
 
 // A damaged length pointing past the end costs no more than the file holds.
-void TReadBudget::SpendBlock(std::uint32_t at, std::uint32_t dataLength) {
+bool TReadBudget::TrySpendBlock(std::uint32_t at, std::uint32_t dataLength) {
   const std::uint64_t textAt = static_cast<std::uint64_t>(at) + kBlockHeaderSize;
-  Spend(kBlockHeaderSize + (textAt <= FileSize && dataLength <= FileSize - textAt ? dataLength : 0));
+  return TrySpend(kBlockHeaderSize + (textAt <= FileSize && dataLength <= FileSize - textAt ? dataLength : 0));
 }
 
 void CheckDbxCount(std::uint32_t count, std::uint64_t room) {
@@ -340,7 +370,7 @@ void TDBXReader::ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record, T
   for (std::uint32_t b = Record.TextOffset; b != 0;) {
     const TBlockHeader block = ReadBlockHeader(*Stream, b);
     if (block.Marker != b) throw EDBXReaderException(kWrongMarker);
-    Budget.SpendBlock(b, block.DataLength);
+    if (!Budget.TrySpendBlock(b, block.DataLength)) FailChain(*Stream, Record.TextOffset, kMessagesOverlap);
     size += block.DataLength; // 32-bit, as the field is
     b = block.NextBlock;
     guard.Step(b);
@@ -395,10 +425,10 @@ std::string TDBXReader::ReadText(std::int32_t Index, bool headerOnly) {
     // message would overrun the buffer sized from Size; a chain that now
     // holds more than Size bytes in all could grow the text without bound.
     total += block.DataLength;
-    if (total > record.Size) throw EDBXReaderException(kBlockTooLong);
+    if (total > record.Size) FailChain(*Stream, record.TextOffset, kBlockTooLong);
     const std::uint64_t textAt = static_cast<std::uint64_t>(b) + kBlockHeaderSize;
     if (textAt > fileSize || block.DataLength > fileSize - textAt) throw EReadError();
-    budget.SpendBlock(b, block.DataLength);
+    if (!budget.TrySpendBlock(b, block.DataLength)) FailChain(*Stream, record.TextOffset, kMessagesOverlap);
     if (scratch.size() < block.DataLength) scratch.resize(block.DataLength);
     Stream->ReadAt(textAt, scratch.data(), block.DataLength);
 

@@ -26,9 +26,12 @@ public:
   explicit TReadBudget(std::uint64_t fileSize);
   void Spend(std::uint64_t bytes);
   // A text block costs its header and the part of its text within the file.
-  void SpendBlock(std::uint32_t at, std::uint32_t dataLength);
+  // False, spending nothing, when the budget cannot pay for it.
+  bool TrySpendBlock(std::uint32_t at, std::uint32_t dataLength);
 
 private:
+  bool TrySpend(std::uint64_t bytes);
+
   std::uint64_t FileSize, Left;
 };
 
