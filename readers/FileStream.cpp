@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -16,6 +17,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,10 +95,13 @@ bool FileExists(const std::string& path) {
 #else
 
 TFileStream::TFileStream(const std::string& fileName, TShareMode /*share: POSIX has no share modes*/) {
-  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a named pipe waits for a writer, forever.
+  // Only a regular file is a store: a pipe or a device would block or never end.
+  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw EFOpenError(fileName);
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     ::close(fd);
     throw EFOpenError(fileName);
   }
@@ -131,10 +136,72 @@ std::uint64_t TFileStream::Size() const {
 
 bool FileExists(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 #endif
+
+TMemoryStream::TMemoryStream(std::string_view bytes) : Bytes(bytes) {}
+
+std::size_t TMemoryStream::ReadSome(std::uint64_t offset, void* buffer, std::size_t count) {
+  if (offset >= Bytes.size()) return 0;
+  const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(count, Bytes.size() - offset));
+  std::memcpy(buffer, Bytes.data() + offset, length);
+  return length;
+}
+
+std::uint64_t TMemoryStream::Size() const { return Bytes.size(); }
+
+namespace {
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+class TDiskFiles : public TFileSource {
+public:
+  std::unique_ptr<TFileStream> Open(const std::string& path, TShareMode share) const override {
+    return std::make_unique<TFileStream>(path, share);
+  }
+
+  std::string Find(const std::string& path) const override {
+    if (FileExists(path)) return path;
+#ifndef _WIN32
+    // Names are case-sensitive here, but a store copied from Windows keeps
+    // whatever case each of its files had there (Windows ignores it).
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string name = path.substr(folder.size());
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return {};
+    std::string best;
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string_view candidate = entry->d_name;
+      if ((best.empty() || candidate < best) && EqualsIgnoringAsciiCase(candidate, name) &&
+          FileExists(folder + std::string(candidate)))
+        best = candidate;
+    }
+    ::closedir(dir);
+    if (!best.empty()) return folder + best;
+#endif
+    return {};
+  }
+};
+} // namespace
+
+const TFileSource& DiskFiles() {
+  static const TDiskFiles files;
+  return files;
+}
+
+std::unique_ptr<TFileStream> TMemoryFiles::Open(const std::string& path, TShareMode /*share*/) const {
+  const auto it = Files.find(path);
+  if (it == Files.end()) throw EFOpenError(path);
+  return std::make_unique<TMemoryStream>(it->second);
+}
+
+std::string TMemoryFiles::Find(const std::string& path) const { return Files.count(path) ? path : std::string(); }
 
 void TFileStream::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) {
   if (count == 0) return;

@@ -8,7 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace postvue {
@@ -20,9 +23,10 @@ enum class TShareMode {
 
 class TFileStream {
 public:
-  // Raises EFOpenError with fileName when the file cannot be opened or is a folder.
+  // Raises EFOpenError with fileName when the file cannot be opened or is not
+  // a regular file (a folder, a named pipe, a device).
   explicit TFileStream(const std::string& fileName, TShareMode share = TShareMode::DenyNone);
-  ~TFileStream();
+  virtual ~TFileStream();
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
 
@@ -39,7 +43,7 @@ public:
   void Read(void* buffer, std::size_t count);
 
   // The file's size now (it may change while open).
-  std::uint64_t Size() const;
+  virtual std::uint64_t Size() const;
 
   // Small reads are served from a read-ahead window. Readers drop it at the
   // start of every operation, so each operation sees the file as it is then;
@@ -49,8 +53,12 @@ public:
     Window = 0;
   }
 
+protected:
+  TFileStream() = default; // for a stream over something other than an open file
+  // Up to count bytes at offset: fewer only at the end of the file.
+  virtual std::size_t ReadSome(std::uint64_t offset, void* buffer, std::size_t count);
+
 private:
-  std::size_t ReadSome(std::uint64_t offset, void* buffer, std::size_t count);
   void Refill(std::uint64_t offset, void* buffer, std::size_t count);
 
 #ifdef _WIN32
@@ -67,7 +75,45 @@ private:
   std::size_t Window = 0;
 };
 
-// Whether path names an existing file that is not a folder.
+// A stream over bytes in memory, read as a file that holds them; the bytes
+// must outlive the stream.
+class TMemoryStream : public TFileStream {
+public:
+  explicit TMemoryStream(std::string_view bytes);
+  std::uint64_t Size() const override;
+
+protected:
+  std::size_t ReadSome(std::uint64_t offset, void* buffer, std::size_t count) override;
+
+private:
+  std::string_view Bytes;
+};
+
+// Whether path names an existing regular file.
 bool FileExists(const std::string& path);
+
+// Where the readers find their files: on disk, or (for fuzzing and tests)
+// in memory. A store's companion files are looked up through the same source.
+class TFileSource {
+public:
+  virtual ~TFileSource() = default;
+  // Raises EFOpenError with path when it names no regular file that can be opened.
+  virtual std::unique_ptr<TFileStream> Open(const std::string& path, TShareMode share) const = 0;
+  // path when it names a regular file; otherwise the regular file in the same
+  // folder whose name equals path's ignoring ASCII letter case (the first in
+  // byte order when several do), where names have case; else empty.
+  virtual std::string Find(const std::string& path) const = 0;
+};
+
+// The file system.
+const TFileSource& DiskFiles();
+
+// Files in memory by their paths; the bytes must outlive the streams opened on them.
+class TMemoryFiles : public TFileSource {
+public:
+  std::map<std::string, std::string_view> Files;
+  std::unique_ptr<TFileStream> Open(const std::string& path, TShareMode share) const override;
+  std::string Find(const std::string& path) const override; // exact paths only
+};
 
 } // namespace postvue

@@ -19,7 +19,7 @@ void TMailbaseReader::Open(const std::string& fileName) {
   FileName = fileName;
   Stream.reset(); // the previous file is closed before the next is opened
   Format = sfUnknown;
-  Stream = std::make_unique<TFileStream>(fileName, TShareMode::DenyNone);
+  Stream = Files->Open(fileName, TShareMode::DenyNone);
   Format = RecogniseFormat(*Stream);
   Stream->Seek(0);
   Active = true; // also for an unknown format: the caller decides

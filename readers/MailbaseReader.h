@@ -34,6 +34,10 @@ public:
   virtual void Load();
   virtual void SetFileName(const std::string& FileName);
 
+  // Where Open finds the store and its companion files; the disk unless set.
+  // The source must outlive the reader's use of it.
+  void UseFiles(const TFileSource& files) { Files = &files; }
+
   std::string FileName;
   bool Active = false;
   TStoreFormat Format = sfUnknown;
@@ -44,6 +48,7 @@ protected:
 
   std::unique_ptr<TFileStream> Stream;
   std::vector<TMessageRecord> Messages;
+  const TFileSource* Files = &DiskFiles();
 };
 
 // The format named by a store's first four bytes (raises "Stream read error"

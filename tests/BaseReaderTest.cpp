@@ -16,6 +16,10 @@
 #include <limits>
 #include <type_traits>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 using namespace postvue;
 using namespace postvue::testing;
 
@@ -100,7 +104,13 @@ TEST(BaseReader, ShortFileIsAReadError) {
 
 TEST(BaseReader, PathThatCannotBeOpened) {
   TTempDir dir;
-  for (const std::string& path : {dir / "missing.dbx", dir.Path()}) {
+  std::vector<std::string> paths = {dir / "missing.dbx", dir.Path()};
+#ifndef _WIN32
+  // Opening a named pipe for reading would wait for a writer.
+  ASSERT_EQ(::mkfifo((dir / "pipe.dbx").c_str(), 0600), 0);
+  paths.push_back(dir / "pipe.dbx");
+#endif
+  for (const std::string& path : paths) {
     SCOPED_TRACE(path);
     TProbe probe;
     EXPECT_RAISES(probe.SetFileName(path), EFOpenError, "Cannot open file " + path);
