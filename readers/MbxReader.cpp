@@ -5,6 +5,7 @@
 #include "TextLines.h"
 
 #include <algorithm>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@ constexpr std::size_t kMessageCountAt = 8;
 constexpr std::uint64_t kFirstMessageHeader = 84;
 constexpr std::size_t kMessageHeaderSize = 16;
 constexpr std::size_t kHeaderChunk = 1024;
+constexpr std::size_t kOverrunChunk = 4096;
 
 constexpr std::size_t kIndexHeaderSize = 80;
 constexpr std::size_t kIndexRecordSize = 212;
@@ -25,6 +27,7 @@ constexpr int kIndexStrings = 7;
 const char* const kNotADatabase = "File is not an Outlook Express 4 Message Database.";
 const char* const kNoMessage = "File does not contain any message.";
 const char* const kNoText = "No text found.";
+const char* const kMessagesOverlap = "Messages overlap in the file.";
 
 constexpr std::string_view kBlankLine = "\r\n\r\n";
 
@@ -45,6 +48,12 @@ std::string_view ReadIndexString(TFileStream& index, std::uint64_t indexSize, st
   index.ReadAt(index.Position, buffer.data(), kept);
   index.Seek(index.Position + static_cast<std::uint64_t>(length));
   return UpToZero(std::string_view(buffer.data(), kept));
+}
+
+// The room for text in a message's block; a message the walk cannot step
+// over (BlockLength below 16) is the last one, and its text has the rest.
+std::uint64_t BlockRoom(const TMBX_MessageInfo& info) {
+  return info.BlockLength >= kMessageHeaderSize ? info.BlockLength - kMessageHeaderSize : UINT64_MAX;
 }
 
 bool StartsWithNoCase(std::string_view line, std::string_view upperPrefix) {
@@ -79,6 +88,27 @@ void TMBXReader::GetMessage(std::int32_t Index, TMessageRecord& Record) { CopyMe
 
 void TMBXReader::SetFileName(const std::string& fileName) { Open(fileName); }
 
+// A damaged DataLength can make a text run on past its block into the
+// messages behind it, where the first zero byte ends it (the next header's
+// tag begins with one). Hands take the bytes of that part up to the zero, a
+// chunk at a time; nothing when the text stays in its block or the file
+// cannot hold all of it (reading it then fails anyway). Open spends these
+// bytes from one allowance of the file's size, so that reading every text
+// costs at most twice the file however the texts overlap.
+void TMBXReader::TextPastBlock(const TMBX_MessageInfo& info, const std::function<void(std::string_view)>& take) {
+  const std::uint64_t room = BlockRoom(info), fileSize = Stream->Size();
+  if (info.DataLength <= room || info.DataPos > fileSize || info.DataLength > fileSize - info.DataPos) return;
+  char chunk[kOverrunChunk];
+  for (std::uint64_t at = info.DataPos + room, end = info.DataPos + info.DataLength; at < end;) {
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, end - at));
+    Stream->ReadAt(at, chunk, length);
+    const std::string_view piece = UpToZero(std::string_view(chunk, length));
+    take(piece);
+    if (piece.size() < length) return;
+    at += length;
+  }
+}
+
 void TMBXReader::Open(const std::string& fileName) {
   // Forget the previous file before the base Open can fail: its entries must
   // not outlive its stream, nor its count answer for the new file.
@@ -100,6 +130,9 @@ void TMBXReader::Open(const std::string& fileName) {
   if (count == 0) throw EMBXReaderException(kNoMessage);
 
   WalkFileSize = Stream->Size();
+  // What texts that run on past their block may read of the messages behind
+  // them, all together (see TextPastBlock).
+  std::uint64_t overrunLeft = WalkFileSize;
   std::uint64_t pos = kFirstMessageHeader + kMessageHeaderSize;
   for (std::int32_t k = 0; k < count; ++k) {
     std::uint8_t bytes[kMessageHeaderSize];
@@ -115,14 +148,15 @@ void TMBXReader::Open(const std::string& fileName) {
     info.DataLength = LE32(bytes, 12);
     info.DataPos = static_cast<std::uint32_t>(pos);
     info.HeaderText = ReadHeaderText(MessageInfos.size() - 1);
-    // The mail program puts the next header behind this message's text. One
-    // that would start inside this header or text (a zero step included)
-    // means this length or that header is damaged; walking on would read the
-    // same bytes again for every overlapping entry, up to one entry per byte
-    // of the file, each with its header text. Offsets are 32-bit.
-    if (info.BlockLength < kMessageHeaderSize + static_cast<std::uint64_t>(info.DataLength) ||
-        pos + info.BlockLength > UINT32_MAX)
-      break;
+    TextPastBlock(info, [&](std::string_view piece) {
+      if (piece.size() > overrunLeft) throw EMBXReaderException(kMessagesOverlap);
+      overrunLeft -= piece.size();
+    });
+    // The next header follows BlockLength bytes after this one, whatever
+    // DataLength says. One that would start inside this header (a zero step
+    // included) would be met again and again, up to one entry per byte of
+    // the file. Offsets are 32-bit.
+    if (info.BlockLength < kMessageHeaderSize || pos + info.BlockLength > UINT32_MAX) break;
     pos += info.BlockLength;
   }
   WalkDone = true;
@@ -133,17 +167,17 @@ std::string TMBXReader::ReadHeaderText(std::size_t Index) {
   if (info.DataLength == 0) throw EMBXReaderException(kNoText);
   if (info.DataPos == 0) return {};
 
-  // Chunks never reach past the message's own text (they would pick up the
-  // next message's header lines) nor past the end of the file.
+  // Chunks never reach past the message's text or its block (they would pick
+  // up the next message's header lines, and read its bytes twice) nor past
+  // the end of the file.
   const std::uint64_t fileSize = WalkFileSize;
+  const std::uint64_t end = std::min<std::uint64_t>(
+      {info.DataLength, BlockRoom(info), info.DataPos < fileSize ? fileSize - info.DataPos : 0});
   std::string text;
   char chunk[kHeaderChunk];
-  for (std::uint64_t done = 0; done < info.DataLength;) {
-    const std::uint64_t at = info.DataPos + done;
-    if (at >= fileSize) break;
-    const std::size_t length = static_cast<std::size_t>(
-        std::min<std::uint64_t>({kHeaderChunk, info.DataLength - done, fileSize - at}));
-    Stream->ReadAt(at, chunk, length);
+  for (std::uint64_t done = 0; done < end;) {
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kHeaderChunk, end - done));
+    Stream->ReadAt(info.DataPos + done, chunk, length);
     // Only the new bytes (and the three before them) can complete a blank line.
     const std::size_t searchFrom = text.size() >= 3 ? text.size() - 3 : 0;
     text.append(UpToZero(std::string_view(chunk, length)));
@@ -164,8 +198,17 @@ std::string TMBXReader::GetMessageText(std::int32_t Index) {
   if (info.DataLength == 0) throw EMBXReaderException(kNoText);
   if (info.DataPos == 0) return {};
   Stream->DropCache();
-  std::string text = Stream->ReadStringAt(info.DataPos, info.DataLength);
-  text.resize(UpToZero(text).size());
+  const std::uint64_t fileSize = Stream->Size();
+  if (info.DataPos > fileSize || info.DataLength > fileSize - info.DataPos) throw EReadError();
+  // The text in its block in one read; a part beyond it is read only up to
+  // where a zero byte ends it.
+  std::string text = Stream->ReadStringAt(info.DataPos, std::min<std::uint64_t>(info.DataLength, BlockRoom(info)));
+  const std::size_t kept = UpToZero(text).size();
+  if (kept < text.size()) {
+    text.resize(kept);
+    return text;
+  }
+  TextPastBlock(info, [&](std::string_view piece) { text.append(piece); });
   return text;
 }
 
@@ -174,8 +217,9 @@ void TMBXReader::Load() {
   if (Header.MessageCount() < 0) throw ERangeError(); // the table cannot take a negative size
   Messages.clear();
   Messages.resize(MessageInfos.size());
-  const std::string indexPath = ChangeFileExt(FileName, ".idx");
-  if (FileExists(indexPath))
+  // Only a regular file is an index: a pipe or a folder of that name is none.
+  const std::string indexPath = Files->Find(ChangeFileExt(FileName, ".idx"));
+  if (!indexPath.empty())
     LoadFromIndex(indexPath);
   else
     LoadFromHeaders();
@@ -183,7 +227,8 @@ void TMBXReader::Load() {
 
 void TMBXReader::LoadFromIndex(const std::string& indexPath) {
   try {
-    TFileStream index(indexPath, TShareMode::DenyWrite);
+    const std::unique_ptr<TFileStream> stream = Files->Open(indexPath, TShareMode::DenyWrite);
+    TFileStream& index = *stream;
     // Taken once: writers are kept out where the platform can, and a file that
     // shrinks anyway fails its next read.
     const std::uint64_t indexSize = index.Size();

@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 namespace postvue {
@@ -42,6 +44,7 @@ public:
 
 private:
   std::string ReadHeaderText(std::size_t Index);
+  void TextPastBlock(const TMBX_MessageInfo& info, const std::function<void(std::string_view)>& take);
   void LoadFromIndex(const std::string& indexPath);
   void LoadFromHeaders();
 

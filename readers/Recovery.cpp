@@ -783,7 +783,8 @@ struct TMbxFound {
 class TMbxRun : public TRun {
 public:
   using TRun::TRun;
-  std::string IndexPath;
+  const TFileSource* Files = nullptr;
+  std::string IndexPath; // empty when the store has no .idx
 
   void Execute() override {
     ReadIndexFile();
@@ -815,9 +816,10 @@ private:
   // The received time and subject of each record of the .idx beside the
   // store, read as far as it is sound. Record q belongs to message q of the walk.
   void ReadIndexFile() {
-    if (IndexPath.empty() || !FileExists(IndexPath)) return;
+    if (IndexPath.empty()) return;
     try {
-      TFileStream index(IndexPath, TShareMode::DenyWrite);
+      const std::unique_ptr<TFileStream> stream = Files->Open(IndexPath, TShareMode::DenyWrite);
+      TFileStream& index = *stream;
       const std::uint64_t size = index.Size();
       std::uint8_t header[kIdxHeaderSize];
       index.ReadAt(0, header, sizeof header);
@@ -870,14 +872,24 @@ private:
         Problem(at, std::string(damage) + ": the messages after it are searched for in the file");
         return !listed.empty();
       }
-      listed.push_back({at, dataLength});
+      // As the reader does, the next header is BlockLength bytes on, also
+      // when the text runs past it (a damaged DataLength); the text then
+      // reads on into the messages behind, which costs more than their own
+      // bytes, so those reaches together may not pass the file's size.
       const std::uint64_t textEnd = std::min(Size, textAt + dataLength);
-      Covered.Add(at, textEnd);
-      Advance(textEnd - at);
-      if (blockLength < kMbxHeaderSize + std::uint64_t{dataLength}) {
+      const std::uint64_t blockEnd = blockLength >= kMbxHeaderSize ? std::min(textEnd, at + blockLength) : textEnd;
+      if (textEnd - blockEnd > ReachLeft) {
+        Problem(at, "message texts overlap: the messages from here on are searched for in the file");
+        return true;
+      }
+      ReachLeft -= textEnd - blockEnd;
+      listed.push_back({at, dataLength});
+      Covered.Add(at, blockEnd);
+      Advance(blockEnd - at);
+      if (blockLength < kMbxHeaderSize) {
         if (textEnd < Size)
-          Problem(at, "message header whose BlockLength does not pass its text: the messages after it are "
-                      "searched for in the file");
+          Problem(at, "message header whose BlockLength is below 16: the messages after it are searched for in "
+                      "the file");
         return true;
       }
       at += blockLength;
@@ -945,11 +957,13 @@ private:
 
   std::vector<std::pair<double, std::string>> Records;
   std::vector<std::uint8_t> Buffer;
+  std::uint64_t ReachLeft = Size; // what listed texts may read past their blocks, together
 };
 } // namespace
 
-TStoreRecovery::TStoreRecovery(const std::string& fileName) : FileName(fileName) {
-  Stream = std::make_unique<TFileStream>(fileName);
+TStoreRecovery::TStoreRecovery(const std::string& fileName, const TFileSource& files)
+    : FileName(fileName), Files(files) {
+  Stream = Files.Open(fileName, TShareMode::DenyNone);
   StoreFormat = RecogniseFormat(*Stream);
   if (StoreFormat == sfUnknown) throw EMailbaseReaderException(kNotSupported);
 }
@@ -963,7 +977,8 @@ TRecoverySummary TStoreRecovery::Run(TRecoverySink& sink) {
     run = std::make_unique<TDbxRun>(*Stream, sink);
   } else {
     auto mbx = std::make_unique<TMbxRun>(*Stream, sink);
-    mbx->IndexPath = ChangeFileExt(FileName, ".idx");
+    mbx->Files = &Files;
+    mbx->IndexPath = Files.Find(ChangeFileExt(FileName, ".idx"));
     run = std::move(mbx);
   }
   run->Execute();

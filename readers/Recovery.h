@@ -65,7 +65,8 @@ public:
   // Opens the store read-only and recognises its format as the probe does.
   // Raises EFOpenError or EReadError as the file layer does, and
   // EMailbaseReaderException "File is not in supported format." for neither magic.
-  explicit TStoreRecovery(const std::string& fileName);
+  // The store and its .idx come from files (the disk unless given).
+  explicit TStoreRecovery(const std::string& fileName, const TFileSource& files = DiskFiles());
   ~TStoreRecovery();
   TStoreRecovery(const TStoreRecovery&) = delete;
   TStoreRecovery& operator=(const TStoreRecovery&) = delete;
@@ -77,6 +78,7 @@ public:
 
 private:
   std::string FileName;
+  const TFileSource& Files;
   std::unique_ptr<TFileStream> Stream;
   TStoreFormat StoreFormat = sfUnknown;
 };

@@ -239,7 +239,7 @@ TEST_F(CliRecoverTest, MbxStoreWhoseWalkBreaks) {
   image.WriteFile(Dir / "a.mbx");
   const TCliRun run = Run({"recover", Dir / "a.mbx", Dir / "out"});
   EXPECT_EQ(run.Status, 0);
-  EXPECT_EQ(run.Err, "postvue-cli: at 0x54: message header whose BlockLength does not pass its text: the messages "
+  EXPECT_EQ(run.Err, "postvue-cli: at 0x54: message header whose BlockLength is below 16: the messages "
                      "after it are searched for in the file\n"
                      "postvue-cli: recovered 3, removed found 2, incomplete 0, errors 1\n");
   EXPECT_EQ(Tree(Dir / "out"), (std::vector<std::string>{"0000 - one.eml", "removed", "removed/0000 - two.eml",

@@ -261,16 +261,31 @@ TEST_F(Hostile, DbxTextFarLongerThanTheFile) {
   EXPECT_EQ(ReadEverything(reader, Dbx()).Failure, "Messages overlap in the file.");
 }
 
+// Five blocks with most of the file as their text, the last leading back to
+// the first: the loop is found before the chain runs out of its budget.
+TEST_F(Hostile, DbxLoopOfLargeBlocks) {
+  TDbxImage image;
+  std::vector<std::uint32_t> blocks;
+  for (int k = 0; k < 5; ++k) blocks.push_back(image.AddBlock(std::string(150000, static_cast<char>('a' + k)), 0));
+  for (int k = 0; k < 5; ++k) image.U32(blocks[static_cast<std::size_t>(k)] + 12, blocks[static_cast<std::size_t>((k + 1) % 5)]);
+  image.BuildTree({InfoWithText(image, blocks[0], "loop")});
+  image.WriteFile(Dbx());
+
+  TDBXReader reader;
+  EXPECT_EQ(ReadEverything(reader, Dbx()).Failure, "Circular text block chain.");
+}
+
 // ------------------------------------------------------------ .mbx
 
 // Headers every BlockLength bytes from the first one on, each claiming the
 // rest of the file as its text, with no blank line in it: a pattern that
 // repeats with the period BlockLength, so every header the walk meets looks
-// alike. Each one overlaps the text of the one before; walking on read the
-// rest of the file once per header, up to one header every 8 bytes.
+// alike. Each one overlaps the text of the one before; a header scan that
+// read the text instead of the block would read the rest of the file once
+// per header, up to one header every 16 bytes.
 class HostileOverlap : public Hostile, public ::testing::WithParamInterface<std::uint32_t> {};
 
-TEST_P(HostileOverlap, MbxWalkEndsWhereTheNextHeaderWouldOverlap) {
+TEST_P(HostileOverlap, MbxWalkFollowsBlockLengthInTime) {
   const std::uint32_t period = GetParam(), dataLength = kMegabyte - 100;
   TMbxImage image;
   image.SetMessageCount(1000000);
@@ -283,16 +298,20 @@ TEST_P(HostileOverlap, MbxWalkEndsWhereTheNextHeaderWouldOverlap) {
   TMBXReader reader;
   const TOutcome out = ReadEverything(reader, Mbx());
   ASSERT_EQ(out.Failure, "");
-  EXPECT_EQ(out.Count, 1);
-  EXPECT_EQ(reader.MessageInfos.size(), 1u);
-  EXPECT_EQ(out.Texts, 1u);
+  // A step below a header's own size ends the walk; otherwise every header
+  // up to the end of the file is an entry, its header scan kept to its block.
+  const std::int32_t entries = period < 16 ? 1 : static_cast<std::int32_t>((kMegabyte - 84 - 16) / period + 1);
+  EXPECT_EQ(out.Count, entries);
+  EXPECT_EQ(reader.MessageInfos.size(), static_cast<std::size_t>(entries));
+  EXPECT_EQ(out.Texts, 1u); // the others reach past the end of the file
 }
 
 INSTANTIATE_TEST_SUITE_P(Mbx, HostileOverlap, ::testing::Values(8u, 12u, 16u, 20u, 1000u));
 
-// The same layout with a sound BlockLength: the walk goes on to the next
-// header (which then claims the rest of the file, so it is the last).
-TEST_F(Hostile, MbxSoundBlockLengthWalksOn) {
+// A header whose block holds no text but whose text claims 200 KB: the walk
+// steps on to the next 16 bytes (its text, read as a header), its header
+// scan reads nothing, and its text ends at the first zero byte.
+TEST_F(Hostile, MbxEmptyBlockWithALongText) {
   const std::string text = "Subject: first\r\n\r\n" + std::string(982, 't');
   TMbxImage image;
   image.SetMessageCount(3);
@@ -304,8 +323,36 @@ TEST_F(Hostile, MbxSoundBlockLengthWalksOn) {
   TMBXReader reader;
   const TOutcome out = ReadEverything(reader, Mbx());
   ASSERT_EQ(out.Failure, "");
-  EXPECT_EQ(out.Count, 2);
-  EXPECT_EQ(out.Records[1].Subject.Str(), " second");
+  EXPECT_EQ(out.Count, 3);
+  EXPECT_EQ(out.Records[0].Subject.Str(), " first");
+  EXPECT_EQ(out.Records[1].Subject.Str(), "");
+  EXPECT_EQ(reader.GetMessageText(1), "Subject: second\r\n\r\nbody");
+}
+
+// Headers 16 MB apart (the smallest step whose BlockLength has no zero byte),
+// each text running on to the end of the file through the ones behind it,
+// with no zero byte to end it: reading every text would read the file once
+// per header. Together they may read it once more, not more.
+TEST_F(Hostile, MbxTextsRunningThroughTheMessagesBehind) {
+  constexpr std::uint32_t kStep = 0x01010101, kHeaders = 4;
+  const std::uint64_t size = 84 + std::uint64_t{kStep} * kHeaders + 0x1000; // no DataLength with a zero byte
+  std::string bytes(static_cast<std::size_t>(size), 'x');
+  TImage header;
+  header.Bytes(0, "JMF6");
+  header.U32(8, kHeaders);
+  bytes.replace(0, 12, header.Str());
+  for (std::uint32_t k = 0; k < kHeaders; ++k) {
+    const std::uint64_t at = 84 + std::uint64_t{kStep} * k;
+    TImage h;
+    h.U32(8, kStep);
+    h.U32(12, static_cast<std::uint32_t>(size - at - 16));
+    bytes.replace(static_cast<std::size_t>(at + 8), 8, h.Str().substr(8));
+    ASSERT_EQ(h.Str().substr(8).find('\0'), std::string::npos);
+  }
+  WriteFileBytes(Mbx(), bytes);
+
+  TMBXReader reader;
+  EXPECT_EQ(ReadEverything(reader, Mbx()).Failure, "Messages overlap in the file.");
 }
 
 // A megabyte of the smallest sound messages, with an .idx whose records all

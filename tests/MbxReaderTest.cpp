@@ -13,6 +13,9 @@
 #ifdef __linux__
 #include <sys/resource.h>
 #endif
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 using namespace postvue;
 using namespace postvue::testing;
@@ -428,6 +431,23 @@ INSTANTIATE_TEST_SUITE_P(
                   2}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// One DataLength too large, as damage makes it: the walk goes on by
+// BlockLength, and that text stops at the zero byte that begins the next
+// message's header.
+TEST_F(MbxReaderTest, DataLengthPastItsBlockKeepsTheMessagesBehindIt) {
+  const std::vector<std::string> texts = {"Subject: m0\r\n\r\nbody0", "Subject: m1\r\n\r\nbody", "Subject: m2\r\n\r\nbody"};
+  TStore store({{texts[0]}, {texts[1]}, {texts[2]}});
+  ASSERT_EQ(store.DataPos[1] - store.DataPos[0], 16 + texts[0].size()); // no padding between them
+  store.Image.U32(store.DataPos[0] - 16 + 12, static_cast<std::uint32_t>(texts[0].size() + 1));
+  store.Image.WriteFile(Path);
+  OpenAndLoad();
+  ASSERT_EQ(Reader.GetCount(), 3);
+  for (std::int32_t q = 0; q < 3; ++q) {
+    EXPECT_EQ(Record(q).Subject.Str(), " m" + std::to_string(q));
+    EXPECT_EQ(Reader.GetMessageText(q), texts[static_cast<std::size_t>(q)]);
+  }
+}
+
 // ------------------------------------------------------------------ message texts
 
 TEST_F(MbxReaderTest, TextsAsStored) {
@@ -568,6 +588,34 @@ TEST_F(MbxIndexTest, FolderNamedLikeTheIndexIsNoIndex) {
   OpenAndLoad();
   EXPECT_EQ(Record(0).Subject.Str(), " from mbx");
 }
+
+#ifndef _WIN32
+TEST_F(MbxIndexTest, NamedPipeLikeTheIndexIsNoIndex) {
+  WriteStore(1);
+  ASSERT_EQ(::mkfifo(IdxPath.c_str(), 0600), 0); // opening it to read would wait for a writer
+  OpenAndLoad();
+  EXPECT_EQ(Record(0).Subject.Str(), " from mbx");
+}
+
+// Copied from Windows, where names ignore case, a store's files keep
+// whatever case they had there.
+TEST_F(MbxIndexTest, IndexFoundWhateverItsLetterCase) {
+  WriteStore(1);
+  MakeIdx(Records(1)).WriteFile(Dir / "INBOX.IDX");
+  OpenAndLoad();
+  EXPECT_EQ(Record(0).Subject.Str(), "subject 0");
+
+  // Of several, the first in byte order of their names; one of the same
+  // name exactly comes before all.
+  TIdxRecord other = IdxRecord(1);
+  MakeIdx({other}).WriteFile(Dir / "inbox.IDX");
+  OpenAndLoad();
+  EXPECT_EQ(Record(0).Subject.Str(), "subject 0");
+  MakeIdx({IdxRecord(2)}).WriteFile(IdxPath);
+  OpenAndLoad();
+  EXPECT_EQ(Record(0).Subject.Str(), "subject 2");
+}
+#endif
 
 TEST_F(MbxIndexTest, UnusableIndexLeavesEveryRecordZero) {
   WriteStore(3);
