@@ -3,8 +3,8 @@
 #include "FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string path = postvue::fuzz::WriteScratch("store.dbx", data, size);
+  const postvue::TMemoryFiles files = postvue::fuzz::OneFile("store.dbx", data, size);
   postvue::TDBXReader reader;
-  postvue::fuzz::Exercise(reader, path);
+  postvue::fuzz::Exercise(reader, files, "store.dbx");
   return 0;
 }

@@ -3,9 +3,8 @@
 #include "MbxReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  postvue::fuzz::RemoveScratch("alone.idx");
-  const std::string path = postvue::fuzz::WriteScratch("alone.mbx", data, size);
+  const postvue::TMemoryFiles files = postvue::fuzz::OneFile("alone.mbx", data, size);
   postvue::TMBXReader reader;
-  postvue::fuzz::Exercise(reader, path);
+  postvue::fuzz::Exercise(reader, files, "alone.mbx");
   return 0;
 }

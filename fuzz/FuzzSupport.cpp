@@ -1,12 +1,13 @@
 #include "FuzzSupport.h"
 
 #include "Exceptions.h"
+#include "Recovery.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <string>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -28,19 +29,33 @@ const std::string& ScratchDir() {
   return dir;
 }
 
-std::string WriteScratch(const std::string& name, const std::uint8_t* data, std::size_t size) {
-  const std::string path = ScratchDir() + "/" + name;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+void WriteScratch(const std::string& name, const std::uint8_t* data, std::size_t size) {
+  std::ofstream out(ScratchDir() + "/" + name, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  return path;
 }
 
-void RemoveScratch(const std::string& name) {
-  std::error_code ec;
-  std::filesystem::remove(ScratchDir() + "/" + name, ec);
+TMemoryFiles OneFile(const std::string& name, const std::uint8_t* data, std::size_t size) {
+  TMemoryFiles files;
+  files.Files[name] = std::string_view(reinterpret_cast<const char*>(data), size);
+  return files;
 }
 
-void Exercise(TMailbaseReader& reader, const std::string& path) {
+TMemoryFiles MbxPair(const std::uint8_t* data, std::size_t size, bool noEmptyIndex) {
+  TMemoryFiles files;
+  if (size < 4) return files;
+  std::size_t split = static_cast<std::size_t>(data[0]) | static_cast<std::size_t>(data[1]) << 8 |
+                      static_cast<std::size_t>(data[2]) << 16 | static_cast<std::size_t>(data[3]) << 24;
+  data += 4;
+  size -= 4;
+  split = std::min(split, size);
+  const char* bytes = reinterpret_cast<const char*>(data);
+  files.Files["pair.mbx"] = std::string_view(bytes, split);
+  if (split < size || !noEmptyIndex) files.Files["pair.idx"] = std::string_view(bytes + split, size - split);
+  return files;
+}
+
+void Exercise(TMailbaseReader& reader, const TFileSource& files, const std::string& path) {
+  reader.UseFiles(files);
   try {
     reader.SetFileName(path);
     reader.Load();
@@ -66,6 +81,43 @@ void Exercise(TMailbaseReader& reader, const std::string& path) {
     } catch (const Exception&) {
     }
   }
+}
+
+namespace {
+// Checks what a recovery hands over as it comes.
+class TCheckingSink : public TRecoverySink {
+public:
+  explicit TCheckingSink(std::uint64_t size) : Size(size) {}
+  void Message(const TRecoveredMessage& message) override {
+    // Every text is bytes of the file: none is longer than the file, none
+    // holds a zero byte (a zero ends a text), and a message has a text.
+    if (message.Text.empty() || message.Text.size() > Size || message.Text.find('\0') != std::string::npos ||
+        message.Offset >= Size || (message.Incomplete && message.IncompleteReason.empty()))
+      std::abort();
+  }
+  void Problem(std::uint64_t offset, const std::string& what) override {
+    if (what.empty()) std::abort();
+    (void)offset;
+  }
+  void Progress(std::uint64_t done, std::uint64_t total) override {
+    if (done > total || done < Done) std::abort();
+    Done = done;
+  }
+
+private:
+  std::uint64_t Size, Done = 0;
+};
+} // namespace
+
+void Recover(const TFileSource& files, const std::string& path) {
+  std::unique_ptr<TStoreRecovery> recovery;
+  try {
+    recovery = std::make_unique<TStoreRecovery>(path, files);
+  } catch (const Exception&) {
+    return; // not a store at all
+  }
+  TCheckingSink sink(files.Open(path, TShareMode::DenyNone)->Size());
+  (void)recovery->Run(sink);
 }
 
 } // namespace postvue::fuzz

@@ -1,5 +1,6 @@
 // Writes the seed corpora of the fuzz targets from the test store writer:
-// MakeSeeds OUTDIR writes OUTDIR/FuzzDbx, FuzzMbx, FuzzMbxIdx, FuzzLines and FuzzFolders.
+// MakeSeeds OUTDIR writes OUTDIR/FuzzDbx, FuzzMbx, FuzzMbxIdx, FuzzLines,
+// FuzzFolders, FuzzRecoverDbx and FuzzRecoverMbx.
 // MakeSeeds OUTDIR REGRESSIONDIR also writes the hand-made worst cases (stores
 // that once made a reader's work grow with the square of their size) into
 // REGRESSIONDIR, which every test build replays.
@@ -37,6 +38,63 @@ std::vector<TTestMessage> Messages(int count) {
     messages.push_back(m);
   }
   return messages;
+}
+
+// Stores as damage leaves them, for the recovery targets: removed messages in
+// free space, a broken index, a cut file, wrong lengths.
+void PutDamagedStores(const std::filesystem::path& out, const TMbxImage& mbx, const TIdxImage& idx) {
+  const auto messages = Messages(6);
+  const std::filesystem::path dbx = out / "FuzzRecoverDbx";
+  TDbxImage sound = MakeDbx(messages, {"Inbox", 4, 128});
+  Put(dbx, "sound", sound.Str());
+  { // one removed message: its chain stays, no index entry leads to it
+    TDbxImage image = MakeDbx(messages, {"Inbox", 51, 128});
+    image.AddText("From: gone@example.com\r\nSubject: removed\r\n\r\n" + std::string(300, 'r'), 100);
+    Put(dbx, "removed", image.Str());
+  }
+  { // the index root lost: every message is found by its blocks alone
+    TDbxImage image = sound;
+    image.SetIndexRoot(0x7777);
+    Put(dbx, "no-index", image.Str());
+  }
+  { // a stale copy of a chain, moved by a compaction
+    TDbxImage image = MakeDbx(messages, {"Inbox", 51, 128});
+    image.AddDisplacedText("Subject: stale\r\n\r\n" + std::string(200, 's'), 0x300, 64);
+    Put(dbx, "displaced", image.Str());
+  }
+  TDbxImage cut = sound;
+  cut.Data.resize(cut.Data.size() - 150);
+  Put(dbx, "cut", cut.Str());
+
+  const std::filesystem::path mbxDir = out / "FuzzRecoverMbx";
+  Put(mbxDir, "with-index", Pair(mbx.Str(), idx.Str()));
+  Put(mbxDir, "without-index", Pair(mbx.Str(), ""));
+  std::vector<std::uint32_t> headers;
+  for (std::uint32_t at = 84; at + 16 <= mbx.Size(); at += mbx.GetU32(at + 8)) headers.push_back(at);
+  { // a BlockLength of 0: the walk ends, the rest is searched for
+    TMbxImage image = mbx;
+    image.U32(headers[1] + 8, 0);
+    Put(mbxDir, "block-length-zero", Pair(image.Str(), idx.Str()));
+  }
+  { // a DataLength one byte too large
+    TMbxImage image = mbx;
+    image.U32(headers[1] + 12, image.GetU32(headers[1] + 12) + 1);
+    Put(mbxDir, "data-length-long", Pair(image.Str(), ""));
+  }
+  { // a removed message in the slack behind the last one
+    TMbxImage image = mbx;
+    const std::string removed = "Subject: removed\r\n\r\nstill here\r\n";
+    const std::uint32_t at = static_cast<std::uint32_t>(image.Size());
+    image.U32(at, 0x7F007F00);
+    image.U32(at + 8, static_cast<std::uint32_t>(16 + removed.size()));
+    image.U32(at + 12, static_cast<std::uint32_t>(removed.size()));
+    image.Bytes(at + 16, removed);
+    image.U32(headers.back() + 8, image.GetU32(headers.back() + 8) + static_cast<std::uint32_t>(16 + removed.size()));
+    Put(mbxDir, "removed-in-slack", Pair(image.Str(), idx.Str()));
+  }
+  TMbxImage cutMbx = mbx;
+  cutMbx.Data.resize(cutMbx.Data.size() - 10);
+  Put(mbxDir, "cut", Pair(cutMbx.Str(), ""));
 }
 
 // Each kept under 64 KB, the fuzzers' largest input.
@@ -153,6 +211,7 @@ int main(int argc, char** argv) {
                       {5, 4, "inbox", "A.DBX"}, {6, 1, "Inbox", "..\\a.dbx"}})
           .Str());
   Put(out / "FuzzFolders", "loop", MakeFolderList({{1, 2, "A", ""}, {2, 3, "B", ""}, {3, 1, "C", ""}, {4, 4, "D", ""}}).Str());
+  PutDamagedStores(out, store, MakeIdx(idx));
   if (argc > 2) PutWorstCases(argv[2]);
   return 0;
 }
