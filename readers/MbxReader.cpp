@@ -96,8 +96,10 @@ void TMBXReader::SetFileName(const std::string& fileName) { Open(fileName); }
 // bytes from one allowance of the file's size, so that reading every text
 // costs at most twice the file however the texts overlap.
 void TMBXReader::TextPastBlock(const TMBX_MessageInfo& info, const std::function<void(std::string_view)>& take) {
-  const std::uint64_t room = BlockRoom(info), fileSize = Stream->Size();
-  if (info.DataLength <= room || info.DataPos > fileSize || info.DataLength > fileSize - info.DataPos) return;
+  const std::uint64_t room = BlockRoom(info);
+  if (info.DataLength <= room) return;
+  const std::uint64_t fileSize = Stream->Size();
+  if (info.DataPos > fileSize || info.DataLength > fileSize - info.DataPos) return;
   char chunk[kOverrunChunk];
   for (std::uint64_t at = info.DataPos + room, end = info.DataPos + info.DataLength; at < end;) {
     const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, end - at));
