@@ -8,11 +8,12 @@
 #include "MessageFile.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cmath>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 namespace postvue::cli {
 
@@ -22,12 +23,32 @@ const char* const kNotSupported = "File is not in supported format.";
 constexpr std::size_t kMinIndexWidth = 4;
 constexpr std::size_t kMaxSubjectInName = 80;
 
-std::string FormatReceived(double received) {
+// value's last width digits, zero-padded (the fields are never negative).
+void AppendDigits(std::string& out, int value, int width) {
+  char digits[4];
+  for (int i = width; i-- > 0; value /= 10) digits[i] = static_cast<char>('0' + value % 10);
+  out.append(digits, static_cast<std::size_t>(width));
+}
+
+// YYYY-MM-DD hh:mm:ss, written without a format string: a listing has one per message.
+void AppendReceived(std::string& out, double received) {
   const TDateTimeFields f = DecodeDateTime(received);
-  char text[48];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", f.Year, f.Month, f.Day, f.Hour, f.Minute,
-                f.Second);
-  return text;
+  AppendDigits(out, f.Year, 4);
+  out += '-';
+  AppendDigits(out, f.Month, 2);
+  out += '-';
+  AppendDigits(out, f.Day, 2);
+  out += ' ';
+  AppendDigits(out, f.Hour, 2);
+  out += ':';
+  AppendDigits(out, f.Minute, 2);
+  out += ':';
+  AppendDigits(out, f.Second, 2);
+}
+
+template <typename TInt> void AppendNumber(std::string& out, TInt value) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
 const char* PriorityText(std::int32_t priority) {
@@ -49,7 +70,7 @@ void AppendText(std::string& out, const char* key, const TShortString& field) {
 
 template <typename TInt> void AppendInt(std::string& out, const char* key, TInt value) {
   AppendKey(out, key);
-  out += std::to_string(value);
+  AppendNumber(out, value);
 }
 
 bool IsUnsafeInFileName(unsigned char c) {
@@ -68,30 +89,27 @@ std::int32_t RowCount(TMailbaseReader& reader) { return reader.Active ? std::max
 namespace fs = std::filesystem;
 fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
 
-// The years a file time holds everywhere (one clock counts nanoseconds from 2174).
-constexpr double kFirstFileDay = 2;      // 1 January 1900
-constexpr double kLastFileDay = 182623;  // 1 January 2400, excluded
-constexpr double kUnixEpochDay = 25569;  // 1 January 1970
-constexpr double kMsPerDay = 86400000;
+// The messages' indexes in the order their texts lie in the file, so that
+// an export reads the store front to back (a store written over years keeps
+// its messages anywhere); store order among equal offsets.
+std::vector<std::int32_t> FileOrder(TMailbaseReader& reader, std::int32_t count) {
+  std::vector<std::pair<std::uint32_t, std::int32_t>> offsets(static_cast<std::size_t>(count));
+  TMessageRecord record;
+  for (std::int32_t i = 0; i < count; ++i) {
+    reader.GetMessage(i, record);
+    offsets[static_cast<std::size_t>(i)] = {record.TextOffset, i};
+  }
+  std::sort(offsets.begin(), offsets.end());
+  std::vector<std::int32_t> order;
+  order.reserve(offsets.size());
+  for (const auto& entry : offsets) order.push_back(entry.second);
+  return order;
+}
 } // namespace
 
 void AppendField(std::string& out, std::string_view field) {
   // A line per message and a tab between fields, whatever the stored bytes hold.
   for (const char c : field) out += (c == '\t' || c == '\r' || c == '\n') ? ' ' : c;
-}
-
-bool SetModificationTime(const std::string& path, double received) {
-  if (!(received >= kFirstFileDay && received < kLastFileDay)) return true;
-  const std::chrono::sys_time<std::chrono::milliseconds> when(
-      std::chrono::milliseconds(std::llround((received - kUnixEpochDay) * kMsPerDay)));
-#ifdef _MSC_VER
-  const auto fileTime = std::chrono::clock_cast<std::chrono::file_clock>(when);
-#else
-  const auto fileTime = std::chrono::file_clock::from_sys(when);
-#endif
-  std::error_code ec;
-  fs::last_write_time(PathFromUtf8(path), std::chrono::time_point_cast<fs::file_time_type::duration>(fileTime), ec);
-  return !ec;
 }
 
 std::string PrepareFolder(const std::string& dir) {
@@ -134,13 +152,13 @@ std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path, bool allowEm
   return reader;
 }
 
-std::string ListText(TMailbaseReader& reader) {
-  std::string out;
+void ListText(TMailbaseReader& reader, TOutput& output) {
+  std::string& out = output.Text;
   const std::int32_t count = RowCount(reader);
   TMessageRecord record;
   for (std::int32_t i = 0; i < count; ++i) {
     reader.GetMessage(i, record);
-    out += std::to_string(i);
+    AppendNumber(out, i);
     out += '\t';
     out += (record.Flags & kFlagAttachment) ? "Yes" : "";
     out += '\t';
@@ -152,16 +170,17 @@ std::string ListText(TMailbaseReader& reader) {
     out += '\t';
     AppendField(out, record.Subject.View());
     out += '\t';
-    out += FormatReceived(record.Received);
+    AppendReceived(out, record.Received);
     out += '\t';
-    out += std::to_string(record.Size);
+    AppendNumber(out, record.Size);
     out += '\n';
+    output.Pass();
   }
-  return out;
 }
 
-std::string ListJson(TMailbaseReader& reader) {
-  std::string out = "{\n  \"format\": ";
+void ListJson(TMailbaseReader& reader, TOutput& output) {
+  std::string& out = output.Text;
+  out += "{\n  \"format\": ";
   out += reader.Format == sfMBX ? "\"mbx\"" : "\"dbx\"";
   out += ",\n  \"folder\": ";
   AppendJsonString(out, reader.GetFolderName());
@@ -174,7 +193,7 @@ std::string ListJson(TMailbaseReader& reader) {
     reader.GetMessage(i, record);
     out += i == 0 ? "\n    {" : ",\n    {";
     out += "\"index\": ";
-    out += std::to_string(i);
+    AppendNumber(out, i);
     AppendInt(out, "MsgIndex", record.MsgIndex);
     AppendInt(out, "Flags", record.Flags);
     AppendInt(out, "TextOffset", record.TextOffset);
@@ -192,9 +211,9 @@ std::string ListJson(TMailbaseReader& reader) {
     AppendInt(out, "Size", record.Size);
     AppendInt(out, "Priority", record.Priority);
     out += '}';
+    output.Pass();
   }
   out += count > 0 ? "\n  ]\n}\n" : "]\n}\n";
-  return out;
 }
 
 std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject) {
@@ -228,11 +247,26 @@ void ReportError(std::string_view text) {
   std::fflush(stderr);
 }
 
+void TOutput::Pass() {
+  if (Text.size() >= kPiece) Flush();
+}
+
+void TOutput::Flush() {
+  WriteStdout(Text);
+  Text.clear();
+}
+
 int RunList(const std::string& store, bool json) {
   const auto reader = LoadStore(store);
-  // Built whole before anything is written, so a failure leaves no partial listing.
-  const std::string out = json ? ListJson(*reader) : ListText(*reader);
-  WriteStdout(out);
+  // Nothing is written before the store is loaded whole; after that only the
+  // writing itself can fail, so the listing goes out as it is made instead
+  // of being held whole beside the records.
+  TOutput out;
+  if (json)
+    ListJson(*reader, out);
+  else
+    ListText(*reader, out);
+  out.Flush();
   return 0;
 }
 
@@ -256,12 +290,18 @@ int RunExport(const std::string& store, const std::string& dir) {
   const std::int32_t count = RowCount(*reader);
   bool failed = false;
   TMessageRecord record;
-  for (std::int32_t i = 0; i < count; ++i) {
+  for (const std::int32_t i : FileOrder(*reader, count)) {
     reader->GetMessage(i, record);
     try {
       const std::string name = ExportFileName(i, count, record.Subject.View());
-      SaveMessageText(prefix + name, reader->GetMessageText(i));
-      if (!SetModificationTime(prefix + name, record.Received)) {
+      const std::string path = prefix + name;
+      const std::string bytes = CrLfLines(reader->GetMessageText(i));
+      TNewFile written = WriteNewFile(path, bytes, record.Received);
+      if (written == TNewFile::NameTaken) { // a name already taken is written over, as export always did
+        WriteFileReplacing(path, bytes);
+        written = SetModificationTime(path, record.Received) ? TNewFile::Written : TNewFile::WrittenNoTime;
+      }
+      if (written == TNewFile::WrittenNoTime) {
         ReportError("message " + std::to_string(i) + ": the time of " + name + " could not be set");
         failed = true;
       }

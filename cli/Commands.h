@@ -20,19 +20,26 @@ std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path, bool allowEm
 // field with tabs and line breaks as spaces, so a line stays one line.
 void AppendField(std::string& out, std::string_view field);
 
+// Text for standard output, written in large pieces as it is made.
+class TOutput {
+public:
+  std::string Text;
+  // Writes Text out once it holds a piece's worth.
+  void Pass();
+  void Flush();
+
+private:
+  static constexpr std::size_t kPiece = 64 * 1024;
+};
+
 // One tab-separated line per message.
-std::string ListText(TMailbaseReader& reader);
+void ListText(TMailbaseReader& reader, TOutput& out);
 // One JSON object with the store's format, folder, count and every record.
-std::string ListJson(TMailbaseReader& reader);
+void ListJson(TMailbaseReader& reader, TOutput& out);
 
 // "NNNN - Subject.eml": the index zero-padded to the width that the largest
 // index of count needs (at least 4), then the subject made safe as a file name.
 std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject);
-
-// Sets the modification time of the file at path to a date-time (days since
-// 30 December 1899, UTC). 0.0, and a date outside the years 1900 to 2399, is
-// no time: the file is left as it is. False when the file system refuses.
-bool SetModificationTime(const std::string& path, double received);
 
 // dir with a path separator at its end, created with its parents when
 // missing; raises EFCreateError with dir when it is not a folder then.

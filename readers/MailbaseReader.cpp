@@ -3,6 +3,10 @@
 #include "ByteCursor.h"
 #include "Exceptions.h"
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 namespace postvue {
 
 TMailbaseReader::~TMailbaseReader() = default;
@@ -41,6 +45,21 @@ void TMailbaseReader::CopyMessage(std::int32_t Index, TMessageRecord& Record) co
     Record = Messages[static_cast<std::size_t>(Index)];
   else
     ClearRecord(Record);
+}
+
+// The array is the bulk of a large load and is written once, front to back:
+// in huge pages where the system offers them, it costs one page fault per
+// 2 MiB instead of one per 4 KiB.
+void TMailbaseReader::ReserveMessages(std::size_t count) {
+  std::vector<TMessageRecord>().swap(Messages); // the former block goes before the next is taken
+  Messages.reserve(count);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kHugePage = 2 << 20;
+  const auto begin = reinterpret_cast<std::uintptr_t>(Messages.data());
+  const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t last = (begin + count * sizeof(TMessageRecord)) & ~(kHugePage - 1);
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE); // advice only
+#endif
 }
 
 namespace {

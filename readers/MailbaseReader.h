@@ -45,6 +45,8 @@ public:
 protected:
   // Copies record Index of Messages, or clears the caller's record when there is none.
   void CopyMessage(std::int32_t Index, TMessageRecord& Record) const;
+  // Empties Messages and gives it room for count records in a fresh block.
+  void ReserveMessages(std::size_t count);
 
   std::unique_ptr<TFileStream> Stream;
   std::vector<TMessageRecord> Messages;

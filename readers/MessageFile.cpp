@@ -3,10 +3,24 @@
 #include "Exceptions.h"
 #include "TextLines.h"
 
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <system_error>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace postvue {
 
@@ -44,6 +58,37 @@ std::uint64_t NextTemporaryId() {
   static std::mt19937_64 random{std::random_device{}()};
   return random();
 }
+
+// A temporary name, short so that a target name near the length limit still
+// leaves room for it.
+std::string TemporaryName() {
+  char name[40];
+  std::snprintf(name, sizeof name, ".postvue-%016llx.tmp", static_cast<unsigned long long>(NextTemporaryId()));
+  return name;
+}
+
+// The years a file time holds everywhere (one clock counts nanoseconds from 2174).
+constexpr double kFirstFileDay = 2;     // 1 January 1900
+constexpr double kLastFileDay = 182623; // 1 January 2400, excluded
+constexpr double kUnixEpochDay = 25569; // 1 January 1970
+constexpr double kMsPerDay = 86400000;
+
+// Milliseconds since 1970 of a date-time, or none for no time.
+std::optional<std::int64_t> UnixMilliseconds(double days) {
+  if (!(days >= kFirstFileDay && days < kLastFileDay)) return std::nullopt;
+  return std::llround((days - kUnixEpochDay) * kMsPerDay);
+}
+
+// The folder part of a path, "." for none.
+std::string FolderOf(const std::string& path) {
+#ifdef _WIN32
+  const std::size_t slash = path.find_last_of("/\\");
+#else
+  const std::size_t slash = path.rfind('/');
+#endif
+  if (slash == std::string::npos) return ".";
+  return path.substr(0, slash == 0 ? 1 : slash);
+}
 } // namespace
 
 TReplacingFile::TReplacingFile(const std::string& path) : Path(path), Target(PathFromUtf8(path)) {
@@ -62,13 +107,9 @@ TReplacingFile::TReplacingFile(const std::string& path) : Path(path), Target(Pat
     if (!probe) throw EFCreateError(path);
     std::fclose(probe);
   }
-  // An exclusively created name, short so that a target name near the
-  // length limit still leaves room for it.
   for (int attempt = 0; attempt < 16 && !File; ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, ".postvue-%016llx.tmp", static_cast<unsigned long long>(NextTemporaryId()));
     Temporary = Target;
-    Temporary.replace_filename(name);
+    Temporary.replace_filename(TemporaryName());
     File = OpenFile(Temporary, "wbx", L"wbx");
   }
   if (!File) throw EFCreateError(path);
@@ -110,5 +151,174 @@ void WriteFileReplacing(const std::string& path, std::string_view bytes) {
 }
 
 void SaveMessageText(const std::string& path, std::string_view text) { WriteFileReplacing(path, CrLfLines(text)); }
+
+bool SetModificationTime(const std::string& path, double modified) {
+  const auto ms = UnixMilliseconds(modified);
+  if (!ms) return true;
+  const std::chrono::sys_time<std::chrono::milliseconds> when{std::chrono::milliseconds(*ms)};
+#ifdef _MSC_VER
+  const auto fileTime = std::chrono::clock_cast<std::chrono::file_clock>(when);
+#else
+  const auto fileTime = std::chrono::file_clock::from_sys(when);
+#endif
+  std::error_code ec;
+  fs::last_write_time(PathFromUtf8(path), std::chrono::time_point_cast<fs::file_time_type::duration>(fileTime), ec);
+  return !ec;
+}
+
+#ifdef _WIN32
+
+namespace {
+constexpr std::int64_t kFileTimeUnixEpochMs = 11644473600000; // 1601 to 1970
+constexpr std::int64_t kFileTimeTicksPerMs = 10000;
+
+std::wstring WidePath(const std::string& path) { return PathFromUtf8(path).wstring(); }
+} // namespace
+
+// A hidden sibling written whole, then renamed without replacing: one rename
+// per file, and an existing name makes the rename fail instead of going.
+TNewFile WriteNewFile(const std::string& path, std::string_view bytes, double modified) {
+  const std::string folder = FolderOf(path);
+  std::wstring temporary;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    temporary = WidePath(folder + "/" + TemporaryName());
+    file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (file == INVALID_HANDLE_VALUE) throw EFCreateError(path);
+  bool written = true;
+  for (std::size_t done = 0; written && done < bytes.size();) {
+    DWORD wrote = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+    written = WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr) && wrote > 0;
+    done += wrote;
+  }
+  bool timeSet = true;
+  if (const auto ms = UnixMilliseconds(modified); written && ms) {
+    const std::uint64_t ticks = static_cast<std::uint64_t>(*ms + kFileTimeUnixEpochMs) * kFileTimeTicksPerMs;
+    FILETIME time{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+    timeSet = SetFileTime(file, nullptr, nullptr, &time) != 0;
+  }
+  written = CloseHandle(file) && written;
+  if (!written) {
+    DeleteFileW(temporary.c_str());
+    throw EWriteError();
+  }
+  if (MoveFileExW(temporary.c_str(), WidePath(path).c_str(), 0)) return timeSet ? TNewFile::Written : TNewFile::WrittenNoTime;
+  const DWORD error = GetLastError();
+  DeleteFileW(temporary.c_str());
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return TNewFile::NameTaken;
+  throw EFCreateError(path);
+}
+
+#else
+
+namespace {
+bool WriteAll(int fd, std::string_view bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    done += static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
+// Writes bytes and sets the time on the open file; false when writing failed.
+bool Fill(int fd, std::string_view bytes, double modified, bool& timeSet) {
+  if (!WriteAll(fd, bytes)) return false;
+  timeSet = true;
+  if (const auto ms = UnixMilliseconds(modified)) {
+    const std::int64_t seconds = *ms / 1000 - (*ms % 1000 < 0 ? 1 : 0);
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {static_cast<time_t>(seconds), static_cast<long>((*ms - seconds * 1000) * 1000000)}};
+    timeSet = ::futimens(fd, times) == 0;
+  }
+  return true;
+}
+
+TNewFile Done(bool timeSet) { return timeSet ? TNewFile::Written : TNewFile::WrittenNoTime; }
+
+#ifdef O_TMPFILE
+// An unnamed file in folder, named once complete. None when the system or
+// the file system cannot make one, and the sibling way is taken instead.
+std::optional<TNewFile> WriteUnnamed(const std::string& folder, const std::string& path, std::string_view bytes,
+                                     double modified) {
+  const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return std::nullopt; // the sibling way meets any real failure again and reports it
+  bool timeSet = false;
+  if (!Fill(fd, bytes, modified, timeSet)) {
+    ::close(fd); // the file had no name: nothing is left
+    throw EWriteError();
+  }
+  // The name through /proc: linking the descriptor itself needs a privilege.
+  char self[40];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  const bool linked = ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  const int error = errno;
+  if (::close(fd) != 0 && linked) {
+    ::unlink(path.c_str());
+    throw EWriteError();
+  }
+  if (linked) return Done(timeSet);
+  if (error == EEXIST) return TNewFile::NameTaken;
+  if (error == ENOENT) return std::nullopt; // no /proc
+  throw EFCreateError(path);
+}
+#endif
+
+// Gives the complete temporary file its name without replacing anything: a
+// hard link fails on a taken name; where the file system has no hard links,
+// a rename that refuses to replace.
+bool NameWithoutReplacing(const std::string& temporary, const std::string& path, int& error) {
+  if (::link(temporary.c_str(), path.c_str()) == 0) return true;
+  error = errno;
+  if (error != EPERM && error != EOPNOTSUPP && error != ENOTSUP && error != ENOSYS && error != EMLINK) return false;
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return true;
+  error = errno;
+  if (error != EINVAL && error != ENOSYS) return false;
+#endif
+  // Last resort where neither is offered: a look first, then the rename.
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) {
+    error = EEXIST;
+    return false;
+  }
+  if (::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  error = errno;
+  return false;
+}
+} // namespace
+
+TNewFile WriteNewFile(const std::string& path, std::string_view bytes, double modified) {
+  const std::string folder = FolderOf(path);
+#ifdef O_TMPFILE
+  if (const auto unnamed = WriteUnnamed(folder, path, bytes, modified)) return *unnamed;
+#endif
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    temporary = folder + "/" + TemporaryName();
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) throw EFCreateError(path);
+  bool timeSet = false;
+  const bool filled = Fill(fd, bytes, modified, timeSet);
+  if (::close(fd) != 0 || !filled) {
+    ::unlink(temporary.c_str());
+    throw EWriteError();
+  }
+  int error = 0;
+  const bool named = NameWithoutReplacing(temporary, path, error);
+  ::unlink(temporary.c_str()); // after a link, the second name; after a rename, nothing
+  if (named) return Done(timeSet);
+  if (error == EEXIST) return TNewFile::NameTaken;
+  throw EFCreateError(path);
+}
+
+#endif
 
 } // namespace postvue

@@ -48,4 +48,27 @@ void WriteFileReplacing(const std::string& path, std::string_view bytes);
 // CrLfLines(text) written to path by WriteFileReplacing.
 void SaveMessageText(const std::string& path, std::string_view text);
 
+// How WriteNewFile ended.
+enum class TNewFile {
+  Written,       // complete under its name, with its time when one was given
+  WrittenNoTime, // complete under its name, but the file system refused the time
+  NameTaken,     // something already has the name (a file, a folder, a link): nothing was written
+};
+
+// Writes bytes as a new file at path, for writing many files fast: one write,
+// the time set on the open file, one directory operation to give it its name.
+// It never replaces anything, and it appears under its name only complete:
+// until then it has no name (Linux) or a hidden temporary one beside it, so a
+// failure or an interrupted run leaves no partial file under path. The
+// modification time becomes modified (days since 30 December 1899, UTC);
+// 0.0, and a date outside the years 1900 to 2399, is no time: the file keeps
+// the time it was written. Raises EFCreateError with path when it cannot be
+// created (a missing folder, one that may not be written), EWriteError when
+// writing fails.
+TNewFile WriteNewFile(const std::string& path, std::string_view bytes, double modified);
+
+// Sets the modification time of the file at path as WriteNewFile does.
+// False when the file system refuses.
+bool SetModificationTime(const std::string& path, double modified);
+
 } // namespace postvue

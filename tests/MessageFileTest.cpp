@@ -92,6 +92,31 @@ TEST(SaveMessageText, WritesCrLfLines) {
   EXPECT_EQ(ReadFileBytes(dir / "m.eml"), "Subject: x\r\nFrom: y\r\n\r\nbody\r\n");
 }
 
+// Export's writer: a name that is taken is reported, whatever holds it, and
+// nothing there changes; a free one gets the whole file.
+TEST(WriteNewFile, NeverReplacesAndSetsTheTime) {
+  TTempDir dir;
+  WriteFileBytes(dir / "file.eml", "kept");
+  fs::create_directory(dir / "folder.eml");
+  std::set<std::string> names = {"file.eml", "folder.eml"};
+#ifndef _WIN32
+  fs::create_symlink("nowhere", dir / "link.eml"); // dangling: writing through it would create "nowhere"
+  names.insert("link.eml");
+#endif
+  for (const std::string& name : names)
+    EXPECT_EQ(WriteNewFile(dir / name, "new", 0.0), TNewFile::NameTaken) << name;
+  EXPECT_EQ(ReadFileBytes(dir / "file.eml"), "kept");
+  EXPECT_EQ(Names(dir.Path()), names); // no temporary file either
+
+  EXPECT_EQ(WriteNewFile(dir / "new.eml", "abc\r\n", 0.0), TNewFile::Written); // times: the export tests
+  EXPECT_EQ(ReadFileBytes(dir / "new.eml"), "abc\r\n");
+  names.insert("new.eml");
+  EXPECT_EQ(Names(dir.Path()), names);
+
+  const std::string missing = dir / "missing/a.eml";
+  EXPECT_RAISES(WriteNewFile(missing, "x", 0.0), EFCreateError, "Cannot create file " + missing);
+}
+
 #ifndef _WIN32
 
 // Files this process writes may not grow past limit bytes while it lives; a
@@ -130,6 +155,18 @@ TEST(WriteFileReplacing, FailedWriteKeepsTheFormerFile) {
   }
   EXPECT_EQ(ReadFileBytes(dir / "a.eml"), "former contents");
   EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"a.eml"}); // no temporary file, nothing new
+}
+
+// A file that cannot be written whole never appears under its name, nor
+// under any other: an export that fails midway leaves no partial message.
+TEST(WriteNewFile, FailedWriteLeavesNothing) {
+  TTempDir dir;
+  {
+    TFileSizeLimit limit(4096);
+    ASSERT_TRUE(limit.Ok);
+    EXPECT_RAISES(WriteNewFile(dir / "a.eml", std::string(100000, 'x'), 0.0), EWriteError, "Stream write error");
+  }
+  EXPECT_TRUE(Names(dir.Path()).empty());
 }
 
 TEST(WriteFileReplacing, ReplacedFileKeepsItsPermissions) {
