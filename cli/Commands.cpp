@@ -112,6 +112,18 @@ void AppendField(std::string& out, std::string_view field) {
   for (const char c : field) out += (c == '\t' || c == '\r' || c == '\n') ? ' ' : c;
 }
 
+bool WriteMessageFile(const std::string& path, std::string_view bytes, double received) {
+  const TNewFile written = WriteNewFile(path, bytes, received);
+  if (written != TNewFile::NameTaken) return written == TNewFile::Written;
+  // Nothing is written through a link or into a folder that holds the name:
+  // nothing may land outside the folder written to.
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(PathFromUtf8(path), ec);
+  if (!fs::is_regular_file(status)) throw EFCreateError(path);
+  WriteFileReplacing(path, bytes);
+  return SetModificationTime(path, received);
+}
+
 std::string PrepareFolder(const std::string& dir) {
   std::error_code ec;
   const fs::path folder = PathFromUtf8(dir);
@@ -295,13 +307,7 @@ int RunExport(const std::string& store, const std::string& dir) {
     try {
       const std::string name = ExportFileName(i, count, record.Subject.View());
       const std::string path = prefix + name;
-      const std::string bytes = CrLfLines(reader->GetMessageText(i));
-      TNewFile written = WriteNewFile(path, bytes, record.Received);
-      if (written == TNewFile::NameTaken) { // a name already taken is written over, as export always did
-        WriteFileReplacing(path, bytes);
-        written = SetModificationTime(path, record.Received) ? TNewFile::Written : TNewFile::WrittenNoTime;
-      }
-      if (written == TNewFile::WrittenNoTime) {
+      if (!WriteMessageFile(path, CrLfLines(reader->GetMessageText(i)), record.Received)) {
         ReportError("message " + std::to_string(i) + ": the time of " + name + " could not be set");
         failed = true;
       }

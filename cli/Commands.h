@@ -41,6 +41,12 @@ void ListJson(TMailbaseReader& reader, TOutput& out);
 // index of count needs (at least 4), then the subject made safe as a file name.
 std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject);
 
+// Writes the .eml bytes of a message of export or recover to path with its
+// received time: a free name through WriteNewFile; a name that a file
+// already holds, written over whole; a name that a link or folder holds,
+// refused with EFCreateError. False when the file's time could not be set.
+bool WriteMessageFile(const std::string& path, std::string_view bytes, double received);
+
 // dir with a path separator at its end, created with its parents when
 // missing; raises EFCreateError with dir when it is not a folder then.
 std::string PrepareFolder(const std::string& dir);

@@ -40,14 +40,6 @@ std::string Hex(std::uint64_t value) {
 
 fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
 
-// A name in DIR that is already a link or a folder is not written through:
-// nothing recover writes may land outside DIR.
-void RefuseAnythingButAFile(const std::string& path) {
-  std::error_code ec;
-  const fs::file_status status = fs::symlink_status(PathFromUtf8(path), ec);
-  if (fs::exists(status) && !fs::is_regular_file(status)) throw EFCreateError(path);
-}
-
 // A percentage on standard error once a run has taken more than a second:
 // rewritten in place on a terminal, a line every tenth elsewhere.
 class TProgress {
@@ -91,11 +83,9 @@ public:
                                             static_cast<std::int32_t>(message.NumberLimit), message.Subject);
     try {
       if (removed) MakeRemovedFolder();
-      const std::string path = Prefix + name;
-      RefuseAnythingButAFile(path);
-      SaveMessageText(path, message.Text);
+      const bool timeSet = WriteMessageFile(Prefix + name, CrLfLines(message.Text), message.Received);
       ++Written;
-      if (!SetModificationTime(path, message.Received)) Report(name + ": the file's time could not be set", true);
+      if (!timeSet) Report(name + ": the file's time could not be set", true);
     } catch (const Exception& e) {
       Report(name + ": " + ErrorBoxText(e.message()), true);
       ++WriteErrors;
