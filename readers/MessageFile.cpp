@@ -1,11 +1,12 @@
 #include "MessageFile.h"
 
 #include "Exceptions.h"
-#include "TextLines.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <random>
@@ -26,15 +27,30 @@
 
 namespace postvue {
 
+// The lines of SplitLines, found with memchr: an export converts every text
+// of the store, and a byte-by-byte split was a fifth of its time. Each break
+// kind is searched for once past the point reached, so a text of lone CRs
+// does not search its whole rest for an LF at every line.
 std::string CrLfLines(std::string_view text) {
-  const auto lines = SplitLines(text);
-  std::size_t size = 0;
-  for (auto line : lines) size += line.size() + 2;
+  const std::size_t zero = text.find('\0');
+  const char* const data = text.data();
+  const std::size_t size = zero == std::string_view::npos ? text.size() : zero;
+  if (size == 0) return {};
+  auto find = [&](char c, std::size_t from) {
+    const void* at = std::memchr(data + from, c, size - from);
+    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - data) : size;
+  };
   std::string result;
-  result.reserve(size);
-  for (auto line : lines) {
-    result.append(line);
+  result.reserve(size + size / 32 + 2); // most texts are CR LF already
+  std::size_t lf = find('\n', 0), cr = find('\r', 0);
+  for (std::size_t i = 0; i < size;) {
+    if (lf < i) lf = find('\n', i);
+    if (cr < i) cr = find('\r', i);
+    const std::size_t end = std::min(lf, cr);
+    result.append(data + i, end - i);
     result.append("\r\n");
+    i = end + 1;
+    if (end == cr && i < size && data[i] == '\n') ++i;
   }
   return result;
 }
