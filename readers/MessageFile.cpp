@@ -193,8 +193,8 @@ constexpr std::int64_t kFileTimeTicksPerMs = 10000;
 std::wstring WidePath(const std::string& path) { return PathFromUtf8(path).wstring(); }
 } // namespace
 
-// A hidden sibling written whole, then renamed without replacing: one rename
-// per file, and an existing name makes the rename fail instead of going.
+// A temporary sibling written whole, then renamed without replacing: one
+// rename per file, and a taken name makes the rename fail instead of going.
 TNewFile WriteNewFile(const std::string& path, std::string_view bytes, double modified) {
   const std::string folder = FolderOf(path);
   std::wstring temporary;
@@ -223,7 +223,8 @@ TNewFile WriteNewFile(const std::string& path, std::string_view bytes, double mo
     DeleteFileW(temporary.c_str());
     throw EWriteError();
   }
-  if (MoveFileExW(temporary.c_str(), WidePath(path).c_str(), 0)) return timeSet ? TNewFile::Written : TNewFile::WrittenNoTime;
+  if (MoveFileExW(temporary.c_str(), WidePath(path).c_str(), 0))
+    return timeSet ? TNewFile::Written : TNewFile::WrittenNoTime;
   const DWORD error = GetLastError();
   DeleteFileW(temporary.c_str());
   if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return TNewFile::NameTaken;

@@ -58,7 +58,7 @@ enum class TNewFile {
 // Writes bytes as a new file at path, for writing many files fast: one write,
 // the time set on the open file, one directory operation to give it its name.
 // It never replaces anything, and it appears under its name only complete:
-// until then it has no name (Linux) or a hidden temporary one beside it, so a
+// until then it has no name (Linux) or a temporary one beside it, so a
 // failure or an interrupted run leaves no partial file under path. The
 // modification time becomes modified (days since 30 December 1899, UTC);
 // 0.0, and a date outside the years 1900 to 2399, is no time: the file keeps
