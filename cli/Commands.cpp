@@ -6,6 +6,7 @@
 #include "Json.h"
 #include "MbxReader.h"
 #include "MessageFile.h"
+#include "RowTexts.h"
 
 #include <algorithm>
 #include <charconv>
@@ -49,12 +50,6 @@ void AppendReceived(std::string& out, double received) {
 template <typename TInt> void AppendNumber(std::string& out, TInt value) {
   char digits[24];
   out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
-
-const char* PriorityText(std::int32_t priority) {
-  if (priority == 1) return "High";
-  if (priority == 5) return "Low";
-  return "";
 }
 
 void AppendKey(std::string& out, const char* key) {
@@ -172,13 +167,13 @@ void ListText(TMailbaseReader& reader, TOutput& output) {
     reader.GetMessage(i, record);
     AppendNumber(out, i);
     out += '\t';
-    out += (record.Flags & kFlagAttachment) ? "Yes" : "";
+    out += AttachmentText(record);
     out += '\t';
     out += PriorityText(record.Priority);
     out += '\t';
-    out += (record.Flags & kFlagMarked) ? "Yes" : "";
+    out += FlagText(record);
     out += '\t';
-    AppendField(out, record.SenderName.Empty() ? record.SenderAddress.View() : record.SenderName.View());
+    AppendField(out, SenderBytes(record));
     out += '\t';
     AppendField(out, record.Subject.View());
     out += '\t';

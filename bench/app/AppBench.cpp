@@ -5,7 +5,7 @@
 #include "DbxReader.h"
 #include "Main.h"
 #include "MessageListModel.h"
-#include "RowTexts.h"
+#include "QtRowTexts.h"
 #include "StoreWriter.h"
 #include "View.h"
 
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     TDBXReader reader;
     reader.SetFileName(path);
     reader.Load();
-    const TLocaleFormat format = TLocaleFormat::FromLocale(QLocale::system());
+    const TLocaleFormat format = LocaleFormatOf(QLocale::system());
     TMessageRecord record;
     clock.restart();
     std::uint64_t sizes = 0;

@@ -6,7 +6,7 @@
 #include "MailbaseReader.h"
 #include "MbxReader.h"
 #include "MessageListModel.h"
-#include "RowTexts.h"
+#include "QtRowTexts.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -74,7 +74,7 @@ private slots:
     QCOMPARE(window.List->model()->rowCount(), 0);
     QVERIFY(window.CurrentReader() == nullptr);
     QVERIFY(window.Boxes.empty());
-    QCOMPARE(window.frameGeometry().size(), QSize(kMainWidth, kMainHeight));
+    QCOMPARE(window.frameGeometry().size(), QSize(window.Scaled(kMainWidth), window.Scaled(kMainHeight)));
     const QRect screen = window.screen()->availableGeometry();
     QVERIFY((window.frameGeometry().center() - screen.center()).manhattanLength() <= 2);
   }
@@ -84,7 +84,7 @@ private slots:
     const auto menus = window.menuBar()->actions();
     QCOMPARE(menus.size(), 1);
     QCOMPARE(menus[0]->menu(), window.File1);
-    QCOMPARE(window.File1->title(), QStringLiteral("File"));
+    QCOMPARE(window.File1->title(), QStringLiteral("&File")); // shown as "File"; Alt+F opens it
     QStringList items;
     for (const QAction* action : window.File1->actions())
       items << (action->isSeparator() ? QStringLiteral("-") : action->text() + "|" + action->shortcut().toString());
@@ -100,14 +100,17 @@ private slots:
     QCOMPARE(list->palette().color(QPalette::Inactive, QPalette::Highlight),
              list->palette().color(QPalette::Active, QPalette::Highlight));
     const int widths[9] = {1, 35, 25, 25, 25, 150, 270, 120, 75};
-    for (int column = 0; column < 9; ++column) QCOMPARE(list->header()->sectionSize(column), widths[column]);
+    // Column 0 stays at 1 pixel; the others grow with the font and the screen.
+    QCOMPARE(list->header()->sectionSize(0), 1);
+    for (int column = 1; column < 9; ++column)
+      QCOMPARE(list->header()->sectionSize(column), window.Scaled(widths[column]));
     for (int column = 0; column < 9; ++column)
       QCOMPARE(list->header()->sectionResizeMode(column), QHeaderView::Interactive);
     // Column 0 cannot be widened; the others can.
     list->header()->resizeSection(0, 40);
     QCOMPARE(list->header()->sectionSize(0), 1);
-    list->header()->resizeSection(6, 300);
-    QCOMPARE(list->header()->sectionSize(6), 300);
+    list->header()->resizeSection(6, 600);
+    QCOMPARE(list->header()->sectionSize(6), 600);
 
     QCOMPARE(window.od->nameFilters(), (QStringList{"Outlook databases (*.dbx *.mbx)", "All files (*)"}));
     QCOMPARE(window.od->defaultSuffix(), QStringLiteral("dbx"));
@@ -117,7 +120,7 @@ private slots:
     QCOMPARE(window.sd->defaultSuffix(), QStringLiteral("eml"));
     QCOMPARE(window.sd->acceptMode(), QFileDialog::AcceptSave);
     QVERIFY(!window.sd->testOption(QFileDialog::DontConfirmOverwrite));
-    QCOMPARE(window.sbPanels[0]->width(), 100);
+    QCOMPARE(window.sbPanels[0]->width(), window.Scaled(100));
   }
 
   void successfulLoad() {
@@ -149,9 +152,9 @@ private slots:
     QCOMPARE(priorities, (QStringList{"", "High", ""}));
     QCOMPARE(senders, (QStringList{"Sender of one", "two@example.org", "Sender of three"}));
     QCOMPARE(subjects, (QStringList{"one", "two", "three"}));
-    const TLocaleFormat format = TLocaleFormat::FromLocale(QLocale::system());
-    QCOMPARE(model->index(2, 7).data().toString(), ReceivedText(37987.5, format));
-    QCOMPARE(model->index(0, 7).data().toString(), ReceivedText(0.0, format));
+    const TLocaleFormat format = LocaleFormatOf(QLocale::system());
+    QCOMPARE(model->index(2, 7).data().toString(), Q(ReceivedText(37987.5, format)));
+    QCOMPARE(model->index(0, 7).data().toString(), Q(ReceivedText(0.0, format)));
   }
 
   // "Loading..." and the emptied list are painted at once, under the wait cursor, before the store is read.

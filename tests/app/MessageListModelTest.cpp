@@ -10,8 +10,8 @@ using namespace postvue;
 namespace {
 TMessageRow Row(int index, bool read) {
   TMessageRow row;
-  row.SubItems = {QString::number(index), "Yes", "High", "", "Sender " + QString::number(index),
-                  "Subject " + QString::number(index), "1/1/04", "1,000"};
+  const std::string number = std::to_string(index);
+  row.SubItems = {number, "Yes", "High", "", "Sender " + number, "Subject " + number, "1/1/2004", "1,000"};
   row.ImageIndex = read ? kImageRead : kImageUnread;
   return row;
 }
@@ -69,7 +69,7 @@ private slots:
     QTest::newRow("4") << 4 << "Flag" << "" << left;
     QTest::newRow("5") << 5 << "Sender" << "Sender 7" << left;
     QTest::newRow("6") << 6 << "Subject" << "Subject 7" << left;
-    QTest::newRow("7") << 7 << "Received" << "1/1/04" << left;
+    QTest::newRow("7") << 7 << "Received" << "1/1/2004" << left;
     QTest::newRow("8: right") << 8 << "Size [B]" << "1,000" << int(Qt::AlignRight | Qt::AlignVCenter);
   }
   void cellsAndHeaders() {

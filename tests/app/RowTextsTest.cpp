@@ -1,5 +1,5 @@
 // The row texts of the message list, made from records without any window.
-#include "RowTexts.h"
+#include "QtRowTexts.h"
 #include "StoreWriter.h"
 
 #include "DateTime.h"
@@ -11,13 +11,15 @@ using namespace postvue;
 
 namespace {
 // The formats of a US English desktop: short date M/d/yy, long time h:mm:ss AP.
-TLocaleFormat UsFormat() { return TLocaleFormat::FromLocale(QLocale(QLocale::English, QLocale::UnitedStates)); }
+TLocaleFormat UsFormat() { return LocaleFormatOf(QLocale(QLocale::English, QLocale::UnitedStates)); }
 
 TMessageRecord Record() {
   TMessageRecord record;
   ClearRecord(record);
   return record;
 }
+
+QString S(const std::string& text) { return QString::fromStdString(text); }
 
 double DateTimeOf(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0) {
   return FileTimeToDateTimeSafe(testing::FileTimeOf(year, month, day, hour, minute, second, ms));
@@ -52,9 +54,9 @@ private slots:
     record.Flags = flags;
     record.Priority = priority;
     const TMessageRow row = MakeMessageRow(0, record, UsFormat());
-    QTEST(row.SubItems[1], "attachment");
-    QTEST(row.SubItems[2], "priorityText");
-    QTEST(row.SubItems[3], "flag");
+    QTEST(S(row.SubItems[1]), "attachment");
+    QTEST(S(row.SubItems[2]), "priorityText");
+    QTEST(S(row.SubItems[3]), "flag");
     QTEST(row.ImageIndex, "imageIndex");
   }
 
@@ -86,9 +88,9 @@ private slots:
     record.SenderAddress.Assign(address.toStdString());
     record.Subject.Assign(subject.toStdString());
     const TMessageRow row = MakeMessageRow(index, record, UsFormat());
-    QTEST(row.SubItems[0], "number");
-    QTEST(row.SubItems[4], "sender");
-    QTEST(row.SubItems[5], "subjectText");
+    QTEST(S(row.SubItems[0]), "number");
+    QTEST(S(row.SubItems[4]), "sender");
+    QTEST(S(row.SubItems[5]), "subjectText");
   }
 
   void storeText_data() {
@@ -114,19 +116,20 @@ private slots:
     QTest::addColumn<double>("value");
     QTest::addColumn<QString>("us");
     QTest::addColumn<QString>("german");
-    QTest::newRow("zero: 30 December 1899, no time") << 0.0 << "12/30/99" << "30.12.99";
-    QTest::newRow("midnight: date alone") << DateTimeOf(2004, 1, 1) << "1/1/04" << "01.01.04";
-    QTest::newRow("milliseconds do not count") << DateTimeOf(2004, 1, 1, 0, 0, 0, 400) << "1/1/04" << "01.01.04";
-    QTest::newRow("one second past midnight") << DateTimeOf(2004, 1, 1, 0, 0, 1) << "1/1/04 12:00:01 AM"
-                                              << "01.01.04 00:00:01";
-    QTest::newRow("afternoon, UTC as stored") << DateTimeOf(2003, 11, 9, 17, 5, 9, 999) << "11/9/03 5:05:09 PM"
-                                              << "09.11.03 17:05:09";
-    QTest::newRow("noon before 1899") << -109204.5 << "1/1/01 12:00:00 PM" << "01.01.01 12:00:00";
+    // Four-digit years where the locale's short format has two: no date must not read as 1999.
+    QTest::newRow("zero: 30 December 1899, no time") << 0.0 << "12/30/1899" << "30.12.1899";
+    QTest::newRow("midnight: date alone") << DateTimeOf(2004, 1, 1) << "1/1/2004" << "01.01.2004";
+    QTest::newRow("milliseconds do not count") << DateTimeOf(2004, 1, 1, 0, 0, 0, 400) << "1/1/2004" << "01.01.2004";
+    QTest::newRow("one second past midnight") << DateTimeOf(2004, 1, 1, 0, 0, 1) << "1/1/2004 12:00:01 AM"
+                                              << "01.01.2004 00:00:01";
+    QTest::newRow("afternoon, UTC as stored") << DateTimeOf(2003, 11, 9, 17, 5, 9, 999) << "11/9/2003 5:05:09 PM"
+                                              << "09.11.2003 17:05:09";
+    QTest::newRow("noon before 1899") << -109204.5 << "1/1/1601 12:00:00 PM" << "01.01.1601 12:00:00";
   }
   void received() {
     QFETCH(double, value);
-    QTEST(ReceivedText(value, UsFormat()), "us");
-    QTEST(ReceivedText(value, TLocaleFormat::FromLocale(QLocale(QLocale::German, QLocale::Germany))), "german");
+    QTEST(S(ReceivedText(value, UsFormat())), "us");
+    QTEST(S(ReceivedText(value, LocaleFormatOf(QLocale(QLocale::German, QLocale::Germany)))), "german");
   }
 
   void timeFormatWithoutZone_data() {
@@ -142,7 +145,7 @@ private slots:
   }
   void timeFormatWithoutZone() {
     QFETCH(QString, format);
-    QTEST(TimeFormatWithoutZone(format), "stripped");
+    QTEST(S(TimeFormatWithoutZone(format.toStdString())), "stripped");
   }
 
   // Whatever the desktop's language, the time format keeps no zone or milliseconds.
@@ -150,7 +153,7 @@ private slots:
     const auto locales = QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
     QVERIFY(locales.size() > 100);
     for (const QLocale& locale : locales) {
-      const QString format = TLocaleFormat::FromLocale(locale).LongTime;
+      const QString format = S(LocaleFormatOf(locale).LongTime);
       const QString text = locale.toString(QTime(13, 4, 5, 678), format);
       QVERIFY2(!text.contains(QStringLiteral("678")), qPrintable(locale.name() + ": " + text));
       QVERIFY2(!text.contains(QStringLiteral("UTC")) && !text.contains(QStringLiteral("GMT")),
@@ -167,27 +170,27 @@ private slots:
                              DateTimeOf(1999, 7, 4, 0, 30, 0), DateTimeOf(2010, 12, 31, 12, 0, 59),
                              DateTimeOf(9999, 2, 28, 23, 59, 59), DateTimeOf(1601, 1, 1, 1, 2, 3)};
     for (const QLocale& locale : locales) {
-      const TLocaleFormat format = TLocaleFormat::FromLocale(locale);
+      const TLocaleFormat format = LocaleFormatOf(locale);
       for (const double value : values) {
         const TDateTimeFields f = DecodeDateTime(value);
-        QString expected = locale.toString(QDate(f.Year, f.Month, f.Day), format.ShortDate);
+        QString expected = locale.toString(QDate(f.Year, f.Month, f.Day), S(format.ShortDate));
         if (f.Hour || f.Minute || f.Second)
-          expected += " " + locale.toString(QTime(f.Hour, f.Minute, f.Second), format.LongTime);
-        QCOMPARE(ReceivedText(value, format), expected);
+          expected += " " + locale.toString(QTime(f.Hour, f.Minute, f.Second), S(format.LongTime));
+        QCOMPARE(S(ReceivedText(value, format)), expected);
       }
     }
     // Formats no locale has, with every field and quoting.
     TLocaleFormat format = UsFormat();
     const QString date = "dddd, d. MMMM yyyy 'yy''s' (ddd dd MMM M yyy y)";
     const QString time = "hh h HH H mm m ss s AP ap Ap aP A a 'h' ''";
-    format.Date = TCompiledFormat::Compile(date, true);
-    format.Time = TCompiledFormat::Compile(time, false);
-    const QLocale us = format.Locale;
+    format.Date = TCompiledFormat::Compile(date.toStdString(), true);
+    format.Time = TCompiledFormat::Compile(time.toStdString(), false);
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
     for (const double value : values) {
       const TDateTimeFields f = DecodeDateTime(value);
       QString expected = us.toString(QDate(f.Year, f.Month, f.Day), date);
       if (f.Hour || f.Minute || f.Second) expected += " " + us.toString(QTime(f.Hour, f.Minute, f.Second), time);
-      QCOMPARE(ReceivedText(value, format), expected);
+      QCOMPARE(S(ReceivedText(value, format)), expected);
     }
   }
 
@@ -207,16 +210,16 @@ private slots:
     QFETCH(quint32, size);
     QFETCH(QString, separator);
     TLocaleFormat format = UsFormat();
-    format.GroupSeparator = separator;
-    QTEST(SizeText(size, format), "text");
+    format.GroupSeparator = separator.toStdString();
+    QTEST(S(SizeText(size, format)), "text");
     TMessageRecord record = Record();
     record.Size = size;
-    QTEST(MakeMessageRow(0, record, format).SubItems[7], "text");
+    QTEST(S(MakeMessageRow(0, record, format).SubItems[7]), "text");
   }
 
   void localeSeparatorIsUsed() {
-    QCOMPARE(SizeText(4294967295u, UsFormat()), QStringLiteral("4,294,967,295"));
-    QCOMPARE(SizeText(1000u, TLocaleFormat::FromLocale(QLocale(QLocale::German, QLocale::Germany))),
+    QCOMPARE(S(SizeText(4294967295u, UsFormat())), QStringLiteral("4,294,967,295"));
+    QCOMPARE(S(SizeText(1000u, LocaleFormatOf(QLocale(QLocale::German, QLocale::Germany)))),
              QStringLiteral("1.000"));
   }
 };

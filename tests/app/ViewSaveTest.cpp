@@ -40,6 +40,7 @@ struct TViewSeen {
   bool BothScrollBars = false;
   bool DefaultButton = false;
   Qt::CursorShape ButtonCursor = Qt::ArrowCursor;
+  QFont ButtonFont;
   QPointer<Twnd_oe_View> Window;
 };
 
@@ -63,6 +64,7 @@ void Record(TViewSeen& seen, Twnd_oe_View* view) {
                         view->Memo->verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn;
   seen.DefaultButton = view->Button1->isDefault();
   seen.ButtonCursor = view->Button1->cursor().shape();
+  seen.ButtonFont = view->Button1->font();
   view->resize(800, 600);
   seen.MemoResized = view->Memo->geometry();
   seen.ButtonResized = view->Button1->geometry();
@@ -188,8 +190,9 @@ private slots:
     QCOMPARE(seen.Title, QStringLiteral("Message Data"));
     QCOMPARE(seen.Text, QString::fromUtf8("Subject: m\nTo: \u201cyou\u201d\n\nline\nlast"));
     QCOMPARE(seen.Owner, &window);
-    QCOMPARE(seen.Size, QSize(kViewWidth, kViewHeight));
-    QVERIFY((seen.Centre - window.frameGeometry().center()).manhattanLength() <= 2);
+    const auto px = [&window](int pixels) { return window.Scaled(pixels); };
+    QCOMPARE(seen.Size, QSize(px(kViewWidth), px(kViewHeight)));
+    QVERIFY((seen.Centre - window.frameGeometry().center()).manhattanLength() <= 4); // odd sizes halve with rounding
     QVERIFY(seen.MemoHasFocus);
     QVERIFY(seen.FixedPitch);
     QVERIFY(seen.ReadOnly);
@@ -199,10 +202,18 @@ private slots:
     QCOMPARE(seen.ButtonCursor, Qt::PointingHandCursor);
     // Margins 15 left, 14 top, 15 right, 44 bottom; the button 75 x 25, 12 from the right, 9 from the bottom.
     const int w = seen.Client.width(), h = seen.Client.height(); // the outer size less the frame
-    QCOMPARE(seen.Memo, QRect(15, 14, w - 30, h - 58));
-    QCOMPARE(seen.Button, QRect(w - 87, h - 34, 75, 25));
-    QCOMPARE(seen.MemoResized, QRect(15, 14, 800 - 30, 600 - 58));
-    QCOMPARE(seen.ButtonResized, QRect(800 - 87, 600 - 34, 75, 25));
+    // (Every pixel size grown as the main window's are.)
+    const auto memo = [&](int width, int height) {
+      return QRect(px(15), px(14), width - px(15) - px(15), height - px(14) - px(44));
+    };
+    const auto button = [&](int width, int height) {
+      return QRect(width - px(12) - px(75), height - px(9) - px(25), px(75), px(25));
+    };
+    QCOMPARE(seen.Memo, memo(w, h));
+    QCOMPARE(seen.Button, button(w, h));
+    QCOMPARE(seen.MemoResized, memo(800, 600));
+    QCOMPARE(seen.ButtonResized, button(800, 600));
+    QCOMPARE(seen.ButtonFont, window.font()); // the window's font, not another
     QVERIFY(seen.Window.isNull()); // destroyed when it closed
     QCOMPARE(window.PanelText(0), QStringLiteral("Count: 3"));
   }

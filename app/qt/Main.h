@@ -2,6 +2,8 @@
 // status bar, the open and save dialogs, loading a store and the error box.
 #pragma once
 
+#include "ViewerCore.h"
+
 #include <QCoreApplication>
 #include <QMainWindow>
 #include <QString>
@@ -19,7 +21,6 @@ class QTreeView;
 
 namespace postvue {
 
-class TMailbaseReader;
 class TMessageListModel;
 class Twnd_oe_Main;
 
@@ -31,6 +32,11 @@ constexpr int kMainHeight = 571;
 // application display name, which Qt would append to every window title.)
 const QString& ApplicationTitle();
 void SetApplicationTitle(const QString& title);
+
+// The font of both windows: the platform's UI face, 11 pixels high at 96 dpi.
+QFont ViewerFont();
+// The factor for the pixel sizes made for the 8 pt face at 96 dpi.
+double ViewerScale();
 
 // The program entry: the application object, its title, the main window and the message loop.
 int RunApplication(int argc, char** argv);
@@ -48,7 +54,7 @@ private:
   Twnd_oe_Main* Owner;
 };
 
-class Twnd_oe_Main : public QMainWindow {
+class Twnd_oe_Main : public QMainWindow, protected TViewerCore {
   Q_OBJECT
 public:
   // arguments[1], when it names an existing file, is loaded at the first show.
@@ -71,8 +77,9 @@ public:
   QFileDialog* sd = nullptr;
 
   QString PanelText(int panel) const;
-  // The current reader, or none.
-  const TMailbaseReader* CurrentReader() const { return Reader.get(); }
+  using TViewerCore::CurrentReader;
+  // Pixel sizes made for the 8 pt face at 96 dpi, in this window's font and screen.
+  int Scaled(int pixels) const;
 
   void FormCreate();
   void FormShow();
@@ -97,19 +104,34 @@ protected:
   virtual void ShowErrorBox(const QString& text);
 
   void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+  // The window core's steps.
+  void ShowWaitCursor() override;
+  void RestoreCursor() override;
+  void BeginRows() override;
+  void AddRows(TMailbaseReader& reader, std::int32_t count, const TLocaleFormat& format) override;
+  void EndRows() override;
+  void SetPanel(int panel, const std::string& text) override;
+  void RepaintNow() override;
+  void SetCaption(const std::string& text) override;
+  TLocaleFormat UserFormat() override;
+  // The message index read back from the selected row's "#" text; -1 when no row is selected.
+  int SelectedMessageIndex() override;
+  std::string AskSavePath() override;
+  void ShowMessageText(const std::string& text) override;
+  void ShowError(const std::string& text) override;
 
 private:
   void LoadFile(const QString& path);
-  void SetPanel(int panel, const QString& text);
-  // The message index read back from the selected row's "#" text; -1 when no row is selected.
-  int SelectedMessageIndex() const;
   void FitOuterSize();
 
-  std::unique_ptr<TMailbaseReader> Reader;
+  double Scale = 1.0;
   QStringList Arguments;
   QString LastOpenName;
   QString LastSaveName;
   bool FirstShow = true;
+  bool AltAlone = false;
 };
 
 } // namespace postvue

@@ -30,6 +30,9 @@ protected:
   void keyPressEvent(QKeyEvent* event) override;
 
 private:
+  int Scaled(int pixels) const;
+
+  double Scale = 1.0;
   bool FirstShow = true;
 };
 

@@ -1,8 +1,7 @@
 #include "View.h"
 
 #include "Main.h"
-#include "RowTexts.h"
-#include "TextLines.h"
+#include "QtRowTexts.h"
 
 #include <QFontDatabase>
 #include <QKeyEvent>
@@ -21,14 +20,15 @@ constexpr int kMemoLeft = 15, kMemoTop = 14, kMemoRight = 15, kMemoBottom = 44;
 constexpr int kButtonWidth = 75, kButtonHeight = 25, kButtonRight = 12, kButtonBottom = 9;
 } // namespace
 
-Twnd_oe_View::Twnd_oe_View(QWidget* owner) : QDialog(owner) {
+Twnd_oe_View::Twnd_oe_View(QWidget* owner) : QDialog(owner), Scale(ViewerScale()) {
   setWindowTitle(QStringLiteral("Message Data"));
   setSizeGripEnabled(false);
+  setFont(ViewerFont()); // the Close button's too
 
   Memo = new QPlainTextEdit(this);
   Memo->setReadOnly(true);
   QFont memoFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  memoFont.setPixelSize(11);
+  memoFont.setPixelSize(ViewerFont().pixelSize());
   Memo->setFont(memoFont);
   Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -41,29 +41,22 @@ Twnd_oe_View::Twnd_oe_View(QWidget* owner) : QDialog(owner) {
   connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
 
   setTabOrder(Memo, Button1);
-  resize(kViewWidth, kViewHeight);
+  resize(Scaled(kViewWidth), Scaled(kViewHeight));
   Memo->setFocus();
 }
 
-void Twnd_oe_View::SetText(std::string_view text) {
-  const auto lines = SplitLines(text);
-  std::string joined;
-  std::size_t size = 0;
-  for (const auto line : lines) size += line.size() + 1;
-  joined.reserve(size);
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) joined += '\n';
-    joined.append(lines[i]);
-  }
-  Memo->setPlainText(StoreText(joined));
-}
+void Twnd_oe_View::SetText(std::string_view text) { Memo->setPlainText(StoreText(JoinedLines(text, "\n"))); }
+
+int Twnd_oe_View::Scaled(int pixels) const { return qRound(pixels * Scale); }
 
 void Twnd_oe_View::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
   const int w = width(), h = height();
-  Memo->setGeometry(kMemoLeft, kMemoTop, w - kMemoLeft - kMemoRight, h - kMemoTop - kMemoBottom);
-  Button1->setGeometry(w - kButtonRight - kButtonWidth, h - kButtonBottom - kButtonHeight, kButtonWidth,
-                       kButtonHeight);
+  Memo->setGeometry(Scaled(kMemoLeft), Scaled(kMemoTop), w - Scaled(kMemoLeft) - Scaled(kMemoRight),
+                    h - Scaled(kMemoTop) - Scaled(kMemoBottom));
+  const int buttonWidth = Scaled(kButtonWidth), buttonHeight = Scaled(kButtonHeight);
+  Button1->setGeometry(w - Scaled(kButtonRight) - buttonWidth, h - Scaled(kButtonBottom) - buttonHeight,
+                       buttonWidth, buttonHeight);
 }
 
 void Twnd_oe_View::showEvent(QShowEvent* event) {
@@ -73,10 +66,11 @@ void Twnd_oe_View::showEvent(QShowEvent* event) {
   // The outer size counts the frame once the platform tells it; centred on the owner.
   QMargins frame;
   if (const QWindow* window = windowHandle()) frame = window->frameMargins();
-  resize(kViewWidth - frame.left() - frame.right(), kViewHeight - frame.top() - frame.bottom());
+  const int width = Scaled(kViewWidth), height = Scaled(kViewHeight);
+  resize(width - frame.left() - frame.right(), height - frame.top() - frame.bottom());
   if (const QWidget* owner = parentWidget()) {
     const QPoint centre = owner->frameGeometry().center();
-    move(centre.x() - kViewWidth / 2, centre.y() - kViewHeight / 2);
+    move(centre.x() - width / 2, centre.y() - height / 2);
   }
   Memo->setFocus();
 }

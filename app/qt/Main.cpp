@@ -1,19 +1,17 @@
 #include "Main.h"
 
-#include "DbxReader.h"
-#include "Exceptions.h"
-#include "MailbaseReader.h"
-#include "MbxReader.h"
-#include "MessageFile.h"
 #include "MessageListModel.h"
-#include "RowTexts.h"
+#include "QtRowTexts.h"
 #include "View.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCompleter>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -23,8 +21,7 @@
 #include <QTreeView>
 #include <QWindow>
 
-#include <exception>
-#include <utility>
+#include <algorithm>
 
 namespace postvue {
 
@@ -34,24 +31,37 @@ QString gApplicationTitle = QStringLiteral("Postvue");
 constexpr int kFontPixelSize = 11;
 constexpr int kStatusBarHeight = 19;
 constexpr int kPanel0Width = 100;
+constexpr int kPanel1Width = 50;
 constexpr int kColumnWidths[9] = {1, 35, 25, 25, 25, 150, 270, 120, 75};
+// The 8 pt face the pixel sizes were made for averages 6 pixels a letter at
+// 96 dpi (its dialog base unit: the mean width of A to Z and a to z).
+constexpr double kReferenceLetterWidth = 6.0;
 
-// Runs a closing step on every way out of a scope.
-template <class F> class TFinally {
-public:
-  explicit TFinally(F step) : Step(std::move(step)) {}
-  ~TFinally() { Step(); }
-  TFinally(const TFinally&) = delete;
-  TFinally& operator=(const TFinally&) = delete;
+double ScreenDpiScale() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? std::max(1.0, screen->logicalDotsPerInchY() / 96.0) : 1.0;
+}
 
-private:
-  F Step;
-};
-
-std::string LibraryPath(const QString& path) { return path.toUtf8().toStdString(); }
-
-QString CountText(TMailbaseReader& reader) { return QStringLiteral("Count: %1").arg(reader.GetCount()); }
+double LetterWidth(const QFont& font) {
+  static const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  return QFontMetricsF(font).horizontalAdvance(letters) / letters.size();
+}
 } // namespace
+
+QFont ViewerFont() {
+  QFont font = QApplication::font();
+  font.setPixelSize(qRound(kFontPixelSize * ScreenDpiScale()));
+  return font;
+}
+
+// The pixel sizes grow with the screen's dpi and with how much wider this
+// face's letters (bold, as unread rows show them) are than those of the face
+// they were made for, so every text they were made to hold still fits.
+double ViewerScale() {
+  QFont bold = ViewerFont();
+  bold.setBold(true);
+  return std::max(ScreenDpiScale(), LetterWidth(bold) / kReferenceLetterWidth);
+}
 
 Twnd_oe_Main* wnd_oe_Main = nullptr;
 
@@ -80,13 +90,10 @@ void TListDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIn
 Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
     : QMainWindow(parent), Arguments(arguments) {
   setWindowTitle(QStringLiteral("Postvue"));
-  // The list's column widths were chosen for a font 11 pixels high; the
-  // platform's UI face at that size keeps their texts readable.
-  QFont windowFont = font();
-  windowFont.setPixelSize(kFontPixelSize);
-  setFont(windowFont);
+  setFont(ViewerFont());
+  Scale = ViewerScale();
 
-  File1 = menuBar()->addMenu(QStringLiteral("File"));
+  File1 = menuBar()->addMenu(QStringLiteral("&File"));
   mmOpen = File1->addAction(QStringLiteral("Open..."));
   mmOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   N2 = File1->addSeparator();
@@ -126,13 +133,16 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
   header->setStretchLastSection(false);
   header->setMinimumSectionSize(1);
   header->setSectionResizeMode(QHeaderView::Interactive);
-  for (int column = 0; column < TMessageListModel::kColumnCount; ++column)
-    header->resizeSection(column, kColumnWidths[column]);
+  header->resizeSection(0, kColumnWidths[0]);
+  for (int column = 1; column < TMessageListModel::kColumnCount; ++column)
+    header->resizeSection(column, Scaled(kColumnWidths[column]));
   // Column 0 holds the always empty caption and never grows past 1 pixel.
   connect(header, &QHeaderView::sectionResized, this, [header](int column, int, int size) {
     if (column == 0 && size > 1) header->resizeSection(0, 1);
   });
   connect(List, &QAbstractItemView::doubleClicked, this, [this] { RunCommand(&Twnd_oe_Main::cmView); });
+  List->installEventFilter(this); // Enter views the selected row
+  qApp->installEventFilter(this); // Alt alone opens the File menu
   setCentralWidget(List);
 
   sb = statusBar();
@@ -142,13 +152,13 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setIndent(2);
   }
-  sbPanels[0]->setFixedWidth(kPanel0Width);
+  sbPanels[0]->setFixedWidth(Scaled(kPanel0Width));
   // The path never widens the window: a long one is cut at the bar's end.
-  sbPanels[1]->setMinimumWidth(50);
+  sbPanels[1]->setMinimumWidth(Scaled(kPanel1Width));
   sbPanels[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   sb->addWidget(sbPanels[0]);
   sb->addWidget(sbPanels[1], 1);
-  sb->setFixedHeight(qMax(kStatusBarHeight, sbPanels[0]->sizeHint().height() + 2));
+  sb->setFixedHeight(qMax(Scaled(kStatusBarHeight), sbPanels[0]->sizeHint().height() + 2));
 
   od = new QFileDialog(this);
   od->setAcceptMode(QFileDialog::AcceptOpen);
@@ -165,9 +175,9 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
   sd->setOption(QFileDialog::DontConfirmOverwrite, false);
   sd->setSizeGripEnabled(true);
 
-  resize(kMainWidth, kMainHeight);
+  resize(Scaled(kMainWidth), Scaled(kMainHeight));
   if (const QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - QPoint(kMainWidth / 2, kMainHeight / 2));
+    move(screen->availableGeometry().center() - QPoint(Scaled(kMainWidth) / 2, Scaled(kMainHeight) / 2));
 
   wnd_oe_Main = this;
   FormCreate();
@@ -175,6 +185,7 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
 
 Twnd_oe_Main::~Twnd_oe_Main() {
   if (wnd_oe_Main == this) wnd_oe_Main = nullptr;
+  qApp->removeEventFilter(this);
   // The list's delegate calls back into this window: the list goes first.
   delete List;
   List = nullptr;
@@ -202,16 +213,45 @@ void Twnd_oe_Main::showEvent(QShowEvent* event) {
 void Twnd_oe_Main::FitOuterSize() {
   QMargins frame;
   if (const QWindow* window = windowHandle()) frame = window->frameMargins();
-  resize(kMainWidth - frame.left() - frame.right(), kMainHeight - frame.top() - frame.bottom());
+  const int width = Scaled(kMainWidth), height = Scaled(kMainHeight);
+  resize(width - frame.left() - frame.right(), height - frame.top() - frame.bottom());
   if (const QScreen* screen = this->screen()) {
     const QPoint centre = screen->availableGeometry().center();
-    move(centre.x() - kMainWidth / 2, centre.y() - kMainHeight / 2);
+    move(centre.x() - width / 2, centre.y() - height / 2);
   }
+}
+
+int Twnd_oe_Main::Scaled(int pixels) const { return qRound(pixels * Scale); }
+
+bool Twnd_oe_Main::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == List && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      RunCommand(&Twnd_oe_Main::cmView);
+      return true;
+    }
+  }
+  // Alt pressed and released alone opens the File menu, as on Windows.
+  if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Alt && !key->isAutoRepeat()) {
+      if (event->type() == QEvent::KeyPress)
+        AltAlone = isActiveWindow();
+      else if (AltAlone && isActiveWindow() && key->modifiers() == Qt::NoModifier)
+        QMetaObject::invokeMethod(this, [this] { menuBar()->setActiveAction(File1->menuAction()); },
+                                  Qt::QueuedConnection);
+    } else if (event->type() == QEvent::KeyPress) {
+      AltAlone = false;
+    }
+  } else if (event->type() == QEvent::MouseButtonPress) {
+    AltAlone = false;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 QString Twnd_oe_Main::PanelText(int panel) const { return sbPanels[panel]->text(); }
 
-void Twnd_oe_Main::SetPanel(int panel, const QString& text) { sbPanels[panel]->setText(text); }
+void Twnd_oe_Main::SetPanel(int panel, const std::string& text) { sbPanels[panel]->setText(Utf8Text(text)); }
 
 void Twnd_oe_Main::ListAdvancedCustomDrawItem(QStyleOptionViewItem& option, const QModelIndex& index) const {
   option.font.setBold(index.data(TMessageListModel::ImageIndexRole).toInt() == kImageUnread);
@@ -222,36 +262,33 @@ void Twnd_oe_Main::ListAdvancedCustomDrawSubItem(QStyleOptionViewItem& option, c
 }
 
 void Twnd_oe_Main::RunCommand(void (Twnd_oe_Main::*command)()) {
-  QString text;
-  try {
-    (this->*command)();
-    return;
-  } catch (const Exception& e) {
-    text = QString::fromUtf8(ErrorBoxText(e.message()));
-  } catch (const std::exception& e) {
-    text = QString::fromUtf8(ErrorBoxText(e.what()));
-  }
-  ShowErrorBox(text);
+  RunGuarded([&] { (this->*command)(); });
 }
+
+void Twnd_oe_Main::ShowError(const std::string& text) { ShowErrorBox(Utf8Text(text)); }
 
 void Twnd_oe_Main::ShowErrorBox(const QString& text) {
   QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, this);
   box.exec();
 }
 
-QString Twnd_oe_Main::RunOpenDialog() {
-  if (!LastOpenName.isEmpty()) od->selectFile(LastOpenName);
-  if (od->exec() != QDialog::Accepted || od->selectedFiles().isEmpty()) return {};
-  LastOpenName = od->selectedFiles().constFirst();
-  return LastOpenName;
+namespace {
+// Runs a file dialog kept for the window's life. Its name completion may still
+// show a popup when Enter accepted the dialog; that popup goes with the dialog.
+QString RunFileDialog(QFileDialog* dialog, QString& lastName) {
+  if (!lastName.isEmpty()) dialog->selectFile(lastName);
+  const bool accepted = dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
+  for (QCompleter* completer : dialog->findChildren<QCompleter*>())
+    if (completer->popup()) completer->popup()->hide();
+  if (!accepted) return {};
+  lastName = dialog->selectedFiles().constFirst();
+  return lastName;
 }
+} // namespace
 
-QString Twnd_oe_Main::RunSaveDialog() {
-  if (!LastSaveName.isEmpty()) sd->selectFile(LastSaveName);
-  if (sd->exec() != QDialog::Accepted || sd->selectedFiles().isEmpty()) return {};
-  LastSaveName = sd->selectedFiles().constFirst();
-  return LastSaveName;
-}
+QString Twnd_oe_Main::RunOpenDialog() { return RunFileDialog(od, LastOpenName); }
+
+QString Twnd_oe_Main::RunSaveDialog() { return RunFileDialog(sd, LastSaveName); }
 
 void Twnd_oe_Main::cmOpen() {
   const QString path = RunOpenDialog();
@@ -260,92 +297,51 @@ void Twnd_oe_Main::cmOpen() {
 
 void Twnd_oe_Main::cmExit() { close(); }
 
-int Twnd_oe_Main::SelectedMessageIndex() const {
+int Twnd_oe_Main::SelectedMessageIndex() {
   const QModelIndexList selected = List->selectionModel()->selectedRows(1);
   if (selected.isEmpty()) return -1;
   return selected.constFirst().data().toString().toInt();
 }
 
-void Twnd_oe_Main::LoadFile(const QString& path) {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const TFinally restoreCursor([] { QApplication::restoreOverrideCursor(); });
-  Model->BeginUpdate();
-  const TFinally closeBracket([this] { Model->EndUpdate(); });
-  SetPanel(0, QStringLiteral("Loading..."));
+void Twnd_oe_Main::LoadFile(const QString& path) { LoadStore(Utf8Of(path)); }
+
+void Twnd_oe_Main::ShowWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+
+void Twnd_oe_Main::RestoreCursor() { QApplication::restoreOverrideCursor(); }
+
+void Twnd_oe_Main::BeginRows() { Model->BeginUpdate(); }
+
+void Twnd_oe_Main::AddRows(TMailbaseReader& reader, std::int32_t count, const TLocaleFormat& format) {
+  Model->ReserveRows(count > 0 ? static_cast<std::size_t>(count) : 0);
+  TMessageRecord record;
+  for (std::int32_t i = 0; i < count; ++i) {
+    reader.GetMessage(i, record);
+    Model->AddRow(MakeMessageRow(i, record, format));
+  }
+}
+
+void Twnd_oe_Main::EndRows() { Model->EndUpdate(); }
+
+void Twnd_oe_Main::RepaintNow() {
+  // The emptied list and the status bar are painted now, also where a dialog
+  // just closed, before the store is read.
+  List->doItemsLayout();
   repaint();
-  Reader.reset();
-
-  std::exception_ptr failure;
-  try {
-    const std::string fileName = LibraryPath(path);
-    {
-      // The probe only recognises the format; it closes its file before the
-      // concrete reader opens it anew.
-      const auto probe = std::make_unique<TMailbaseReader>();
-      probe->SetFileName(fileName);
-      if (probe->Format == sfMBX)
-        Reader = std::make_unique<TMBXReader>();
-      else if (probe->Format == sfDBX)
-        Reader = std::make_unique<TDBXReader>();
-    }
-    if (!Reader) throw EMailbaseReaderException("File is not in supported format.");
-    Reader->SetFileName(fileName);
-    Reader->Load();
-    if (Reader->Active) {
-      const std::int32_t count = Reader->GetCount();
-      const TLocaleFormat format = TLocaleFormat::FromLocale(QLocale::system());
-      Model->ReserveRows(count > 0 ? static_cast<std::size_t>(count) : 0);
-      TMessageRecord record;
-      for (std::int32_t i = 0; i < count; ++i) {
-        Reader->GetMessage(i, record);
-        Model->AddRow(MakeMessageRow(i, record, format));
-      }
-    }
-  } catch (...) {
-    failure = std::current_exception();
-  }
-
-  if (Reader) {
-    setWindowTitle(QStringLiteral("Postvue - [%1]").arg(StoreText(Reader->GetFolderName())));
-    SetApplicationTitle(windowTitle());
-    SetPanel(0, CountText(*Reader));
-    SetPanel(1, QString::fromUtf8(Reader->FileName));
-  } else {
-    // The previous store is gone and no other took its place: the window
-    // shows no store, as at start, rather than the old store's name and count.
-    setWindowTitle(QStringLiteral("Postvue"));
-    SetApplicationTitle(windowTitle());
-    SetPanel(0, QString());
-    SetPanel(1, QString());
-  }
-  if (failure) std::rethrow_exception(failure);
 }
 
-void Twnd_oe_Main::cmView() {
-  const int index = SelectedMessageIndex();
-  if (index < 0 || !Reader) return;
-  const std::string text = Reader->GetMessageText(index);
-  ShowMessageData(text);
+void Twnd_oe_Main::SetCaption(const std::string& text) {
+  setWindowTitle(Utf8Text(text));
+  SetApplicationTitle(windowTitle());
 }
 
-void Twnd_oe_Main::cmSave() {
-  const int index = SelectedMessageIndex();
-  if (index < 0 || !Reader) return;
-  const QString path = RunSaveDialog();
-  if (path.isEmpty()) return;
-  SetPanel(0, QStringLiteral("Saving..."));
-  repaint();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const TFinally restoreCursor([] { QApplication::restoreOverrideCursor(); });
-  std::exception_ptr failure;
-  try {
-    const std::string text = Reader->GetMessageText(index);
-    SaveMessageText(LibraryPath(path), text);
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  SetPanel(0, CountText(*Reader));
-  if (failure) std::rethrow_exception(failure);
-}
+TLocaleFormat Twnd_oe_Main::UserFormat() { return LocaleFormatOf(QLocale::system()); }
+
+std::string Twnd_oe_Main::AskSavePath() { return Utf8Of(RunSaveDialog()); }
+
+void Twnd_oe_Main::ShowMessageText(const std::string& text) { ShowMessageData(text); }
+
+void Twnd_oe_Main::cmView() { ViewSelected(); }
+
+void Twnd_oe_Main::cmSave() { SaveSelected(); }
 
 } // namespace postvue

@@ -1,7 +1,7 @@
 // The message list's rows: plain texts built once per load, read in O(1).
 #pragma once
 
-#include "RowTexts.h"
+#include "QtRowTexts.h"
 
 #include <QAbstractTableModel>
 

@@ -33,7 +33,7 @@ QVariant TMessageListModel::data(const QModelIndex& index, int role) const {
   switch (role) {
   case Qt::DisplayRole:
     // Column 0 is the row's caption, always empty.
-    return index.column() == 0 ? QString() : row.SubItems[static_cast<std::size_t>(index.column() - 1)];
+    return index.column() == 0 ? QString() : Utf8Text(row.SubItems[static_cast<std::size_t>(index.column() - 1)]);
   case Qt::TextAlignmentRole:
     return QVariant::fromValue(kColumns[index.column()].Alignment);
   case ImageIndexRole:

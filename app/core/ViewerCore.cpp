@@ -1,0 +1,133 @@
+#include "ViewerCore.h"
+
+#include "DbxReader.h"
+#include "Exceptions.h"
+#include "MbxReader.h"
+#include "MessageFile.h"
+#include "TextLines.h"
+
+#include <utility>
+
+namespace postvue {
+
+namespace {
+// Runs a closing step on every way out of a scope.
+template <class F> class TFinally {
+public:
+  explicit TFinally(F step) : Step(std::move(step)) {}
+  ~TFinally() { Step(); }
+  TFinally(const TFinally&) = delete;
+  TFinally& operator=(const TFinally&) = delete;
+
+private:
+  F Step;
+};
+} // namespace
+
+std::string ErrorBoxTextOf(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(std::move(failure));
+  } catch (const Exception& e) {
+    return ErrorBoxText(e.message());
+  } catch (const std::exception& e) {
+    return ErrorBoxText(e.what());
+  }
+}
+
+std::string StoreCaption(std::string_view folderName) {
+  std::string caption(kApplicationName);
+  caption += " - [";
+  caption += folderName;
+  caption += ']';
+  return caption;
+}
+
+std::string CountText(std::int32_t count) { return "Count: " + std::to_string(count); }
+
+std::string JoinedLines(std::string_view text, std::string_view lineEnd) {
+  const auto lines = SplitLines(text);
+  std::size_t size = 0;
+  for (const auto line : lines) size += line.size() + lineEnd.size();
+  std::string joined;
+  joined.reserve(size);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) joined += lineEnd;
+    joined += lines[i];
+  }
+  return joined;
+}
+
+TViewerCore::~TViewerCore() = default;
+
+std::string TViewerCore::FolderText() const {
+  if (!Reader) return {};
+  const std::string name = Reader->GetFolderName();
+  return FolderIsFileName ? name : StoreText(name);
+}
+
+void TViewerCore::LoadStore(const std::string& path) {
+  ShowWaitCursor();
+  const TFinally restoreCursor([this] { RestoreCursor(); });
+  BeginRows();
+  const TFinally closeBracket([this] { EndRows(); });
+  SetPanel(0, "Loading...");
+  RepaintNow();
+  Reader.reset();
+
+  std::exception_ptr failure;
+  try {
+    const TLocaleFormat format = UserFormat();
+    StoreText = format.StoreText;
+    {
+      // The probe only recognises the format; it closes its file before the
+      // concrete reader opens it anew.
+      const auto probe = std::make_unique<TMailbaseReader>();
+      probe->SetFileName(path);
+      if (probe->Format == sfMBX)
+        Reader = std::make_unique<TMBXReader>();
+      else if (probe->Format == sfDBX)
+        Reader = std::make_unique<TDBXReader>();
+      FolderIsFileName = probe->Format == sfMBX;
+    }
+    if (!Reader) throw EMailbaseReaderException("File is not in supported format.");
+    Reader->SetFileName(path);
+    Reader->Load();
+    if (Reader->Active) AddRows(*Reader, Reader->GetCount(), format);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+
+  if (Reader) {
+    SetCaption(StoreCaption(FolderText()));
+    SetPanel(0, CountText(Reader->GetCount()));
+    SetPanel(1, Reader->FileName);
+  } else {
+    // The previous store is gone and no other took its place: the window
+    // shows no store, as at start, rather than the old store's name and count.
+    SetCaption(std::string(kApplicationName));
+    SetPanel(0, {});
+    SetPanel(1, {});
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TViewerCore::ViewSelected() {
+  const int index = SelectedMessageIndex();
+  if (index < 0 || !Reader) return;
+  ShowMessageText(Reader->GetMessageText(index));
+}
+
+void TViewerCore::SaveSelected() {
+  const int index = SelectedMessageIndex();
+  if (index < 0 || !Reader) return;
+  const std::string path = AskSavePath();
+  if (path.empty()) return;
+  SetPanel(0, "Saving...");
+  RepaintNow();
+  ShowWaitCursor();
+  const TFinally restoreCursor([this] { RestoreCursor(); });
+  const TFinally count([this] { SetPanel(0, CountText(Reader->GetCount())); });
+  SaveMessageText(path, Reader->GetMessageText(index));
+}
+
+} // namespace postvue
