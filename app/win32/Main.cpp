@@ -1,0 +1,540 @@
+#include "Main.h"
+
+#include "View.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <array>
+
+namespace postvue {
+
+namespace {
+constexpr wchar_t kMainClass[] = L"Twnd_oe_Main";
+constexpr int kMainWidth = 758, kMainHeight = 571;
+constexpr int kStatusBarHeight = 19;
+constexpr int kPanel0Width = 100;
+constexpr int kFontPixels = 11;
+
+struct TColumn {
+  const wchar_t* Caption;
+  int Width;
+  int Format;
+};
+constexpr std::array<TColumn, 9> kColumns = {{
+    {L"", 1, LVCFMT_LEFT},
+    {L"#", 35, LVCFMT_CENTER},
+    {L"Attachment", 25, LVCFMT_LEFT},
+    {L"Priority", 25, LVCFMT_LEFT},
+    {L"Flag", 25, LVCFMT_LEFT},
+    {L"Sender", 150, LVCFMT_LEFT},
+    {L"Subject", 270, LVCFMT_LEFT},
+    {L"Received", 120, LVCFMT_LEFT},
+    {L"Size [B]", 75, LVCFMT_RIGHT},
+}};
+
+std::wstring gApplicationTitle = L"Postvue";
+TDialogRunner gPlatformRunner;
+TDialogRunner* gRunner = &gPlatformRunner;
+
+int ScreenDpi() {
+  static const int dpi = [] {
+    const HDC screen = GetDC(nullptr);
+    const int value = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return value > 0 ? value : 96;
+  }();
+  return dpi;
+}
+
+HFONT MakeFont(const wchar_t* face, bool bold) {
+  return CreateFontW(-MulDiv(kFontPixels, ScreenDpi(), 96), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_DONTCARE, face);
+}
+
+std::string LocaleText(LCTYPE type) {
+  wchar_t buffer[128];
+  const int length = GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, buffer, 128);
+  return length > 1 ? Utf8(std::wstring_view(buffer, static_cast<std::size_t>(length - 1))) : std::string();
+}
+
+// 8-bit store bytes through the ANSI code page, as the mail program wrote them.
+std::string AnsiToUtf8(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  std::wstring wide(bytes.size(), L'\0');
+  const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(),
+                                         static_cast<int>(wide.size()));
+  wide.resize(static_cast<std::size_t>(std::max(length, 0)));
+  return Utf8(wide);
+}
+
+// Column 0 holds the always empty caption and never grows past 1 pixel,
+// whoever sets its width: the user's drag ends in this too.
+LRESULT CALLBACK HeaderProc(HWND header, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  if ((message == HDM_SETITEMW || message == HDM_SETITEMA) && wParam == 0 && lParam) {
+    auto& item = *reinterpret_cast<HDITEMW*>(lParam);
+    if ((item.mask & HDI_WIDTH) && item.cxy > 1) item.cxy = 1;
+  }
+  return DefSubclassProc(header, message, wParam, lParam);
+}
+
+bool IsExistingFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+} // namespace
+
+Twnd_oe_Main* wnd_oe_Main = nullptr;
+
+TDialogRunner::~TDialogRunner() = default;
+
+bool TDialogRunner::RunFileDialog(OPENFILENAMEW& dialog, bool save) {
+  return (save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog)) != FALSE;
+}
+
+void TDialogRunner::ShowErrorBox(HWND owner, const std::wstring& text, const std::wstring& title) {
+  MessageBoxW(owner, text.c_str(), title.c_str(), MB_ICONERROR | MB_OK);
+}
+
+TDialogRunner& DialogRunner() { return *gRunner; }
+void SetDialogRunner(TDialogRunner* runner) { gRunner = runner ? runner : &gPlatformRunner; }
+
+std::wstring Wide(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  std::wstring wide(utf8.size(), L'\0');
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                                         static_cast<int>(wide.size()));
+  wide.resize(static_cast<std::size_t>(std::max(length, 0)));
+  return wide;
+}
+
+std::string Utf8(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                       nullptr);
+  std::string utf8(static_cast<std::size_t>(std::max(size, 0)), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size, nullptr, nullptr);
+  return utf8;
+}
+
+const std::wstring& ApplicationTitle() { return gApplicationTitle; }
+
+namespace {
+// The 8 pt face the pixel sizes were made for averages 6 pixels a letter at
+// 96 dpi (its dialog base unit: the mean width of A to Z and a to z).
+constexpr double kReferenceLetterWidth = 6.0;
+
+// The pixel sizes grow with the screen's dpi, as Windows scales such windows.
+// Where the system puts another face in place of "MS Sans Serif" (a wider
+// one), they also grow by how much wider its bold letters are, so the texts
+// the columns were made to hold still fit.
+double PixelScale() {
+  static const double scale = [] {
+    const double dpiScale = ScreenDpi() / 96.0;
+    const HDC screen = GetDC(nullptr);
+    const HFONT bold = CreateFontW(-MulDiv(kFontPixels, ScreenDpi(), 96), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE,
+                                   DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                   DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
+    const HGDIOBJ former = SelectObject(screen, bold);
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(screen, LF_FACESIZE, face);
+    static const wchar_t letters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    SIZE extent{};
+    GetTextExtentPoint32W(screen, letters, 52, &extent);
+    SelectObject(screen, former);
+    DeleteObject(bold);
+    ReleaseDC(nullptr, screen);
+    const std::wstring_view realised(face);
+    if (realised == L"MS Sans Serif" || realised == L"Microsoft Sans Serif") return dpiScale;
+    return std::max(dpiScale, extent.cx / 52.0 / kReferenceLetterWidth);
+  }();
+  return scale;
+}
+} // namespace
+
+int Scaled(int pixels) { return static_cast<int>(pixels * PixelScale() + 0.5); }
+
+HFONT WindowFont(bool bold) {
+  static const HFONT regular = MakeFont(L"MS Sans Serif", false);
+  static const HFONT heavy = MakeFont(L"MS Sans Serif", true);
+  return bold ? heavy : regular;
+}
+
+HFONT MemoFont() {
+  static const HFONT font = MakeFont(L"Courier New", false);
+  return font;
+}
+
+Twnd_oe_Main::Twnd_oe_Main(std::vector<std::wstring> arguments) : Arguments(std::move(arguments)) {
+  static const bool registered = [] {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kMainClass;
+    return RegisterClassExW(&windowClass) != 0;
+  }();
+  (void)registered;
+
+  MainMenu = CreateMenu();
+  File1 = CreatePopupMenu();
+  AppendMenuW(File1, MF_STRING, IDM_OPEN, L"Open...\tCtrl+O");
+  AppendMenuW(File1, MF_SEPARATOR, 0, nullptr); // N2
+  AppendMenuW(File1, MF_STRING, IDM_SAVE, L"Save...\tCtrl+S");
+  AppendMenuW(File1, MF_SEPARATOR, 0, nullptr); // N1
+  AppendMenuW(File1, MF_STRING, IDM_VIEW, L"View message data...");
+  AppendMenuW(File1, MF_SEPARATOR, 0, nullptr); // N3
+  AppendMenuW(File1, MF_STRING, IDM_EXIT, L"Exit");
+  AppendMenuW(MainMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(File1), L"&File");
+  ACCEL keys[] = {{FCONTROL | FVIRTKEY, 'O', IDM_OPEN}, {FCONTROL | FVIRTKEY, 'S', IDM_SAVE}};
+  Accelerators = CreateAcceleratorTableW(keys, 2);
+
+  // Centred on the screen's work area.
+  RECT area{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  const int width = Scaled(kMainWidth), height = Scaled(kMainHeight);
+  wnd_oe_Main = this;
+  Handle = CreateWindowExW(0, kMainClass, L"Postvue", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                           area.left + (area.right - area.left - width) / 2, area.top + (area.bottom - area.top - height) / 2,
+                           width, height, nullptr, MainMenu, GetModuleHandleW(nullptr), this);
+}
+
+Twnd_oe_Main::~Twnd_oe_Main() {
+  if (Handle) DestroyWindow(Handle);
+  if (Accelerators) DestroyAcceleratorTable(Accelerators);
+  if (wnd_oe_Main == this) wnd_oe_Main = nullptr;
+}
+
+void Twnd_oe_Main::Show(int showCommand) {
+  ShowWindow(Handle, showCommand);
+  UpdateWindow(Handle);
+  // Once the window is on screen: a load that fails shows its box over it.
+  PostMessageW(Handle, WM_FORMSHOW, 0, 0);
+}
+
+LRESULT CALLBACK Twnd_oe_Main::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = reinterpret_cast<Twnd_oe_Main*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (message == WM_NCCREATE) {
+    self = static_cast<Twnd_oe_Main*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    self->Handle = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  if (!self) return DefWindowProcW(window, message, wParam, lParam);
+  return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT Twnd_oe_Main::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+  case WM_CREATE:
+    CreateControls();
+    FormCreate();
+    return 0;
+  case WM_FORMSHOW:
+    RunCommand(&Twnd_oe_Main::FormShow);
+    return 0;
+  case WM_SIZE:
+    Layout();
+    return 0;
+  case WM_SETFOCUS:
+    SetFocus(List);
+    return 0;
+  case WM_SETCURSOR:
+    if (WaitDepth > 0) {
+      SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+      return TRUE;
+    }
+    break;
+  case WM_COMMAND:
+    switch (LOWORD(wParam)) {
+    case IDM_OPEN: RunCommand(&Twnd_oe_Main::cmOpen); return 0;
+    case IDM_SAVE: RunCommand(&Twnd_oe_Main::cmSave); return 0;
+    case IDM_VIEW: RunCommand(&Twnd_oe_Main::cmView); return 0;
+    case IDM_EXIT: RunCommand(&Twnd_oe_Main::cmExit); return 0;
+    }
+    break;
+  case WM_NOTIFY:
+    return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
+  case WM_DESTROY:
+    Handle = nullptr;
+    if (QuitOnDestroy) PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcW(Handle, message, wParam, lParam);
+}
+
+void Twnd_oe_Main::CreateControls() {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  // Whole-row single selection, kept visible without the focus; headers that
+  // are no buttons (the list is never sorted); the list asks for its texts.
+  List = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
+                             LVS_NOSORTHEADER | LVS_OWNERDATA,
+                         0, 0, 0, 0, Handle, reinterpret_cast<HMENU>(IDC_LIST), instance, nullptr);
+  SendMessageW(List, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont()), FALSE);
+  ListView_SetExtendedListViewStyle(List, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  for (std::size_t i = 0; i < kColumns.size(); ++i) {
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
+    column.fmt = kColumns[i].Format;
+    column.cx = i == 0 ? kColumns[i].Width : Scaled(kColumns[i].Width);
+    column.pszText = const_cast<wchar_t*>(kColumns[i].Caption);
+    column.iSubItem = static_cast<int>(i);
+    SendMessageW(List, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+  }
+  SetWindowSubclass(ListView_GetHeader(List), HeaderProc, 0, 0);
+  sb = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, Handle,
+                       reinterpret_cast<HMENU>(IDC_STATUS), instance, nullptr);
+  SendMessageW(sb, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont()), FALSE);
+  SendMessageW(sb, SB_SETMINHEIGHT, static_cast<WPARAM>(Scaled(kStatusBarHeight)), 0);
+  int parts[2] = {Scaled(kPanel0Width), -1}; // panel 1 stretches to the bar's end
+  SendMessageW(sb, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+}
+
+void Twnd_oe_Main::Layout() {
+  if (!List || !sb) return;
+  SendMessageW(sb, WM_SIZE, 0, 0);
+  RECT client{}, bar{};
+  GetClientRect(Handle, &client);
+  GetWindowRect(sb, &bar);
+  const int barHeight = bar.bottom - bar.top;
+  MoveWindow(List, 0, 0, client.right, std::max(0L, client.bottom - barHeight), TRUE);
+}
+
+void Twnd_oe_Main::FormCreate() { Reader.reset(); }
+
+void Twnd_oe_Main::FormShow() {
+  if (Arguments.size() < 2) return;
+  if (IsExistingFile(Arguments[1])) LoadFile(Arguments[1]);
+}
+
+void Twnd_oe_Main::RunCommand(void (Twnd_oe_Main::*command)()) {
+  RunGuarded([&] { (this->*command)(); });
+}
+
+void Twnd_oe_Main::ShowError(const std::string& text) {
+  DialogRunner().ShowErrorBox(Handle, Wide(text), gApplicationTitle);
+}
+
+void Twnd_oe_Main::cmOpen() {
+  wchar_t file[MAX_PATH * 4] = {};
+  LastOpenName.copy(file, std::size(file) - 1);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = Handle;
+  dialog.lpstrFilter = L"Outlook databases\0*.dbx;*.mbx\0All files\0*.*\0";
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = file;
+  dialog.nMaxFile = static_cast<DWORD>(std::size(file));
+  dialog.lpstrDefExt = L"dbx";
+  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_ENABLESIZING;
+  if (!DialogRunner().RunFileDialog(dialog, false)) return;
+  LastOpenName = file;
+  LoadFile(LastOpenName);
+}
+
+std::string Twnd_oe_Main::AskSavePath() {
+  wchar_t file[MAX_PATH * 4] = {};
+  LastSaveName.copy(file, std::size(file) - 1);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = Handle;
+  dialog.lpstrFilter = L"E-Mail files\0*.eml\0All files\0*.*\0";
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = file;
+  dialog.nMaxFile = static_cast<DWORD>(std::size(file));
+  dialog.lpstrDefExt = L"eml";
+  dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_ENABLESIZING;
+  if (!DialogRunner().RunFileDialog(dialog, true)) return {};
+  LastSaveName = file;
+  return Utf8(LastSaveName);
+}
+
+void Twnd_oe_Main::cmExit() { DestroyWindow(Handle); }
+
+void Twnd_oe_Main::cmView() { ViewSelected(); }
+
+void Twnd_oe_Main::cmSave() { SaveSelected(); }
+
+void Twnd_oe_Main::LoadFile(const std::wstring& path) { LoadStore(Utf8(path)); }
+
+void Twnd_oe_Main::ShowWaitCursor() {
+  ++WaitDepth;
+  SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+}
+
+void Twnd_oe_Main::RestoreCursor() {
+  if (--WaitDepth == 0) SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+}
+
+void Twnd_oe_Main::BeginRows() {
+  CachedIndex = -1;
+  RowCount = 0;
+  SendMessageW(List, LVM_DELETEALLITEMS, 0, 0);
+  // The emptied list is painted now, also where a dialog just closed; then
+  // it does not redraw until the bracket closes.
+  UpdateWindow(List);
+  SendMessageW(List, WM_SETREDRAW, FALSE, 0);
+}
+
+void Twnd_oe_Main::AddRows(TMailbaseReader&, std::int32_t count, const TLocaleFormat& format) {
+  // A virtual list: one row per message, whose texts are made when the list
+  // shows them, from the record the reader holds.
+  Format = format;
+  RowCount = std::max(count, 0);
+  SendMessageW(List, LVM_SETITEMCOUNT, static_cast<WPARAM>(RowCount), LVSICF_NOSCROLL);
+}
+
+void Twnd_oe_Main::EndRows() {
+  SendMessageW(List, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(List, nullptr, TRUE);
+}
+
+void Twnd_oe_Main::SetPanel(int panel, const std::string& text) {
+  SendMessageW(sb, SB_SETTEXTW, static_cast<WPARAM>(panel), reinterpret_cast<LPARAM>(Wide(text).c_str()));
+}
+
+void Twnd_oe_Main::RepaintNow() { RedrawWindow(Handle, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN); }
+
+void Twnd_oe_Main::SetCaption(const std::string& text) {
+  gApplicationTitle = Wide(text);
+  SetWindowTextW(Handle, gApplicationTitle.c_str());
+}
+
+TLocaleFormat Twnd_oe_Main::UserFormat() {
+  TLocaleFormat format;
+  format.Syntax = TFormatSyntax::Windows;
+  format.ShortDate = WithFourDigitYears(LocaleText(LOCALE_SSHORTDATE), TFormatSyntax::Windows);
+  format.LongTime = LocaleText(LOCALE_STIMEFORMAT);
+  format.GroupSeparator = LocaleText(LOCALE_STHOUSAND);
+  for (int i = 0; i < 12; ++i) {
+    format.MonthShort[static_cast<std::size_t>(i)] = LocaleText(static_cast<LCTYPE>(LOCALE_SABBREVMONTHNAME1 + i));
+    format.MonthLong[static_cast<std::size_t>(i)] = LocaleText(static_cast<LCTYPE>(LOCALE_SMONTHNAME1 + i));
+  }
+  for (int i = 0; i < 7; ++i) { // the first is Monday
+    format.DayShort[static_cast<std::size_t>(i)] = LocaleText(static_cast<LCTYPE>(LOCALE_SABBREVDAYNAME1 + i));
+    format.DayLong[static_cast<std::size_t>(i)] = LocaleText(static_cast<LCTYPE>(LOCALE_SDAYNAME1 + i));
+  }
+  format.AmText = LocaleText(LOCALE_S1159);
+  format.PmText = LocaleText(LOCALE_S2359);
+  format.StoreText = AnsiToUtf8;
+  format.CompileFormats();
+  return format;
+}
+
+int Twnd_oe_Main::SelectedMessageIndex() {
+  const int row = static_cast<int>(SendMessageW(List, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  if (row < 0) return -1;
+  wchar_t number[16] = {};
+  LVITEMW item{};
+  item.iSubItem = 1;
+  item.pszText = number;
+  item.cchTextMax = 16;
+  SendMessageW(List, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  return _wtoi(number);
+}
+
+void Twnd_oe_Main::ShowMessageText(const std::string& text) { ShowMessageData(text); }
+
+const TMessageRow& Twnd_oe_Main::RowOf(int i) {
+  if (i != CachedIndex) {
+    TMessageRecord record;
+    Reader->GetMessage(i, record);
+    CachedRow = MakeMessageRow(i, record, Format);
+    CachedTexts.clear();
+    for (const auto& text : CachedRow.SubItems) CachedTexts.push_back(Wide(text));
+    CachedIndex = i;
+  }
+  return CachedRow;
+}
+
+LRESULT Twnd_oe_Main::OnNotify(NMHDR& header) {
+  if (header.hwndFrom == List) {
+    switch (header.code) {
+    case LVN_GETDISPINFOW: {
+      LVITEMW& item = reinterpret_cast<NMLVDISPINFOW&>(header).item;
+      if (!Reader || item.iItem < 0 || item.iItem >= RowCount) return 0;
+      const TMessageRow& row = RowOf(item.iItem);
+      if (item.mask & LVIF_IMAGE) item.iImage = row.ImageIndex;
+      if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
+        const std::wstring empty;
+        const std::wstring& text = item.iSubItem >= 1 && item.iSubItem <= 8
+                                       ? CachedTexts[static_cast<std::size_t>(item.iSubItem - 1)]
+                                       : empty; // column 0: the caption, always empty
+        const std::size_t length = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax - 1));
+        text.copy(item.pszText, length);
+        item.pszText[length] = L'\0';
+      }
+      return 0;
+    }
+    case NM_CUSTOMDRAW: {
+      auto& draw = reinterpret_cast<NMLVCUSTOMDRAW&>(header);
+      switch (draw.nmcd.dwDrawStage) {
+      case CDDS_PREPAINT: return CDRF_NOTIFYITEMDRAW;
+      case CDDS_ITEMPREPAINT: return ListAdvancedCustomDrawItem(draw);
+      case CDDS_ITEMPREPAINT | CDDS_SUBITEM: return ListAdvancedCustomDrawSubItem(draw);
+      default: return CDRF_DODEFAULT;
+      }
+    }
+    case NM_DBLCLK:
+    case NM_RETURN: // Enter views the selected row, as a double click does
+      RunCommand(&Twnd_oe_Main::cmView);
+      return 0;
+    }
+  }
+  switch (header.code) {
+  case HDN_BEGINTRACKW: // column 0 cannot be dragged wider
+  case HDN_BEGINTRACKA:
+    return reinterpret_cast<NMHEADERW&>(header).iItem == 0 ? TRUE : FALSE;
+  }
+  return 0;
+}
+
+namespace {
+// The read mark: the row's image index, as the list answers it.
+int ImageIndexOfRow(HWND list, DWORD_PTR row) {
+  LVITEMW item{};
+  item.mask = LVIF_IMAGE;
+  item.iItem = static_cast<int>(row);
+  SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  return item.iImage;
+}
+} // namespace
+
+LRESULT Twnd_oe_Main::ListAdvancedCustomDrawItem(NMLVCUSTOMDRAW& draw) {
+  SelectObject(draw.nmcd.hdc, WindowFont(ImageIndexOfRow(List, draw.nmcd.dwItemSpec) == kImageUnread));
+  return CDRF_NEWFONT | CDRF_NOTIFYSUBITEMDRAW;
+}
+
+LRESULT Twnd_oe_Main::ListAdvancedCustomDrawSubItem(NMLVCUSTOMDRAW& draw) {
+  SelectObject(draw.nmcd.hdc, WindowFont(ImageIndexOfRow(List, draw.nmcd.dwItemSpec) == kImageUnread));
+  return CDRF_NEWFONT;
+}
+
+int RunApplication(HINSTANCE, int showCommand) {
+  INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
+  InitCommonControlsEx(&controls);
+  // The first argument, as Unicode.
+  int count = 0;
+  std::vector<std::wstring> arguments;
+  if (wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count)) {
+    for (int i = 0; i < count; ++i) arguments.emplace_back(argv[i]);
+    LocalFree(argv);
+  }
+  Twnd_oe_Main window(std::move(arguments));
+  window.QuitOnDestroy = true;
+  window.Show(showCommand);
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (window.Handle && TranslateAcceleratorW(window.Handle, window.Accelerators, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return 0;
+}
+
+} // namespace postvue

@@ -1,0 +1,121 @@
+// The native Windows viewer's main window: the File menu, the message list,
+// the status bar, the open and save dialogs and the error box, over the
+// window core. Windows API only.
+#pragma once
+
+#include "ViewerCore.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+#undef GetMessage // the reader's operation, not the Windows function
+
+#include <string>
+#include <vector>
+
+namespace postvue {
+
+// Menu commands (WM_COMMAND identifiers) and control identifiers.
+enum : int {
+  IDM_OPEN = 101, IDM_SAVE, IDM_VIEW, IDM_EXIT,
+  IDC_LIST = 201, IDC_STATUS,
+};
+// Posted once the main window is shown: runs FormShow.
+constexpr UINT WM_FORMSHOW = WM_APP + 1;
+
+// The file dialogs and the error box, replaceable so that tests answer them.
+class TDialogRunner {
+public:
+  virtual ~TDialogRunner();
+  // GetOpenFileNameW or GetSaveFileNameW; true when the user confirmed.
+  virtual bool RunFileDialog(OPENFILENAMEW& dialog, bool save);
+  virtual void ShowErrorBox(HWND owner, const std::wstring& text, const std::wstring& title);
+};
+TDialogRunner& DialogRunner();
+// none: the platform's own dialogs again.
+void SetDialogRunner(TDialogRunner* runner);
+
+std::wstring Wide(std::string_view utf8);
+std::string Utf8(std::wstring_view wide);
+
+// The application title: "Postvue" at start; a load that ends with a reader
+// sets it to the window's caption. It heads the error boxes.
+const std::wstring& ApplicationTitle();
+
+// Pixel sizes made for 96 dpi, at the screen's dpi.
+int Scaled(int pixels);
+// "MS Sans Serif" or "Courier New", 11 pixels high at 96 dpi.
+HFONT WindowFont(bool bold = false);
+HFONT MemoFont();
+
+class Twnd_oe_Main : public TViewerCore {
+public:
+  // arguments[1], when it names an existing file, is loaded at the first show.
+  explicit Twnd_oe_Main(std::vector<std::wstring> arguments);
+  ~Twnd_oe_Main() override;
+
+  HWND Handle = nullptr;
+  HMENU MainMenu = nullptr, File1 = nullptr;
+  HWND List = nullptr;
+  HWND sb = nullptr;
+  HACCEL Accelerators = nullptr;
+  // The program's main window ends the message loop when it is destroyed.
+  bool QuitOnDestroy = false;
+
+  // Creates and shows the window (FormCreate runs on creation); FormShow follows
+  // from the message loop.
+  void Show(int showCommand);
+
+  void FormCreate();
+  void FormShow();
+  void cmOpen();
+  void cmSave();
+  void cmView();
+  void cmExit();
+  // Both set the font of the list's drawing canvas from the row's read mark.
+  LRESULT ListAdvancedCustomDrawItem(NMLVCUSTOMDRAW& draw);
+  LRESULT ListAdvancedCustomDrawSubItem(NMLVCUSTOMDRAW& draw);
+
+protected:
+  void ShowWaitCursor() override;
+  void RestoreCursor() override;
+  void BeginRows() override;
+  void AddRows(TMailbaseReader& reader, std::int32_t count, const TLocaleFormat& format) override;
+  void EndRows() override;
+  void SetPanel(int panel, const std::string& text) override;
+  void RepaintNow() override;
+  void SetCaption(const std::string& text) override;
+  TLocaleFormat UserFormat() override;
+  int SelectedMessageIndex() override;
+  std::string AskSavePath() override;
+  void ShowMessageText(const std::string& text) override;
+  void ShowError(const std::string& text) override;
+
+private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnNotify(NMHDR& header);
+  void CreateControls();
+  void Layout();
+  void LoadFile(const std::wstring& path);
+  void RunCommand(void (Twnd_oe_Main::*command)());
+  // The texts of row i, made when the list asks for them.
+  const TMessageRow& RowOf(int i);
+
+  std::vector<std::wstring> Arguments;
+  TLocaleFormat Format;
+  TMessageRow CachedRow;
+  std::vector<std::wstring> CachedTexts;
+  int CachedIndex = -1;
+  std::int32_t RowCount = 0;
+  int WaitDepth = 0;
+  std::wstring LastOpenName, LastSaveName;
+};
+
+// The one main window.
+extern Twnd_oe_Main* wnd_oe_Main;
+
+// The program entry: the window classes, the main window and the message loop.
+int RunApplication(HINSTANCE instance, int showCommand);
+
+} // namespace postvue

@@ -1,0 +1,395 @@
+// The native Windows viewer, driven through its own messages: menu commands,
+// the list's and the status bar's texts, window captions. The file dialogs
+// and the error box answer from the test.
+#include "Main.h"
+#include "StoreWriter.h"
+#include "View.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+
+using namespace postvue;
+using namespace postvue::testing;
+
+namespace {
+class TTestRunner : public TDialogRunner {
+public:
+  std::deque<std::wstring> Answers; // taken in turn; none left: cancelled
+  struct TDialogSeen {
+    bool Save;
+    std::wstring Filter, DefaultExtension;
+    DWORD Flags;
+    DWORD FilterIndex;
+  };
+  std::vector<TDialogSeen> Dialogs;
+  struct TBox {
+    std::wstring Text, Title;
+  };
+  std::vector<TBox> Boxes;
+
+  bool RunFileDialog(OPENFILENAMEW& dialog, bool save) override {
+    std::wstring filter;
+    for (const wchar_t* p = dialog.lpstrFilter; *p; p += wcslen(p) + 1) filter += std::wstring(p) + L"|";
+    Dialogs.push_back({save, filter, dialog.lpstrDefExt ? dialog.lpstrDefExt : L"", dialog.Flags, dialog.nFilterIndex});
+    if (Answers.empty()) return false;
+    wcsncpy(dialog.lpstrFile, Answers.front().c_str(), dialog.nMaxFile - 1);
+    Answers.pop_front();
+    return true;
+  }
+  void ShowErrorBox(HWND, const std::wstring& text, const std::wstring& title) override {
+    Boxes.push_back({text, title});
+  }
+};
+
+std::wstring W(const std::string& utf8) { return Wide(utf8); }
+
+std::wstring Caption(HWND window) {
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, 512);
+  return text;
+}
+
+std::wstring ItemText(HWND list, int row, int column) {
+  wchar_t text[512] = {};
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = 512;
+  SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  return text;
+}
+
+int ImageIndex(HWND list, int row) {
+  LVITEMW item{};
+  item.mask = LVIF_IMAGE;
+  item.iItem = row;
+  SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  return item.iImage;
+}
+
+int RowCount(HWND list) { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
+
+std::wstring PanelText(HWND bar, int panel) {
+  wchar_t text[512] = {};
+  SendMessageW(bar, SB_GETTEXTW, static_cast<WPARAM>(panel), reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+void SelectRow(HWND list, int row) {
+  LVITEMW item{};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  item.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+void Command(const Twnd_oe_Main& window, int id) { SendMessageW(window.Handle, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+// Whether the draw hooks leave a bold font on the canvas for a row (and a sub-item).
+bool DrawsBold(const Twnd_oe_Main& window, int row, bool subItem) {
+  const HDC canvas = CreateCompatibleDC(nullptr);
+  NMLVCUSTOMDRAW draw{};
+  draw.nmcd.hdr.hwndFrom = window.List;
+  draw.nmcd.hdr.idFrom = IDC_LIST;
+  draw.nmcd.hdr.code = NM_CUSTOMDRAW;
+  draw.nmcd.dwDrawStage = CDDS_ITEMPREPAINT | (subItem ? CDDS_SUBITEM : 0);
+  draw.nmcd.hdc = canvas;
+  draw.nmcd.dwItemSpec = static_cast<DWORD_PTR>(row);
+  draw.iSubItem = subItem ? 5 : 0;
+  const LRESULT answer = SendMessageW(window.Handle, WM_NOTIFY, IDC_LIST, reinterpret_cast<LPARAM>(&draw));
+  LOGFONTW font{};
+  GetObjectW(GetCurrentObject(canvas, OBJ_FONT), sizeof font, &font);
+  DeleteDC(canvas);
+  EXPECT_TRUE(answer & CDRF_NEWFONT);
+  return font.lfWeight >= FW_BOLD;
+}
+
+// What the message data window showed, recorded from inside its modal run.
+struct TViewSeen {
+  bool Seen = false;
+  std::wstring Caption, Text, Button;
+  SIZE Size{};
+  POINT Centre{};
+  bool ReadOnly = false, Focused = false;
+};
+TViewSeen* gViewSeen = nullptr;
+UINT gCloseWith = IDC_BUTTON1;
+
+void CALLBACK RecordView(HWND, UINT, UINT_PTR timer, DWORD) {
+  const HWND view = FindWindowW(L"Twnd_oe_View", nullptr);
+  if (!view || !gViewSeen) return;
+  KillTimer(nullptr, timer);
+  TViewSeen& seen = *gViewSeen;
+  seen.Seen = true;
+  seen.Caption = Caption(view);
+  const HWND memo = GetDlgItem(view, IDC_MEMO);
+  const int length = GetWindowTextLengthW(memo);
+  seen.Text.assign(static_cast<std::size_t>(length) + 1, L'\0');
+  GetWindowTextW(memo, seen.Text.data(), length + 1);
+  seen.Text.resize(static_cast<std::size_t>(length));
+  seen.Button = Caption(GetDlgItem(view, IDC_BUTTON1));
+  RECT frame{};
+  GetWindowRect(view, &frame);
+  seen.Size = {frame.right - frame.left, frame.bottom - frame.top};
+  seen.Centre = {(frame.left + frame.right) / 2, (frame.top + frame.bottom) / 2};
+  seen.ReadOnly = (GetWindowLongW(memo, GWL_STYLE) & ES_READONLY) != 0;
+  seen.Focused = GetFocus() == memo;
+  if (gCloseWith == WM_CLOSE)
+    PostMessageW(view, WM_CLOSE, 0, 0);
+  else
+    PostMessageW(view, WM_COMMAND, MAKEWPARAM(gCloseWith, BN_CLICKED), 0);
+}
+
+TViewSeen View(const Twnd_oe_Main& window, UINT closeWith = IDC_BUTTON1) {
+  TViewSeen seen;
+  gViewSeen = &seen;
+  gCloseWith = closeWith;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, RecordView);
+  Command(window, IDM_VIEW);
+  KillTimer(nullptr, timer);
+  gViewSeen = nullptr;
+  return seen;
+}
+
+std::vector<TTestMessage> ThreeMessages() {
+  TTestMessage one{"one", "Sender of one", "", 0x80, 3, 0, 0, "text one\r\n"};
+  TTestMessage two{"two \x93quoted\x94", "", "two@example.org", 0x20, 1, FileTimeOf(2004, 1, 1), 0, "A: 1\nB\rC"};
+  TTestMessage three{"three", "Sender of three", "", 0x4080, 5, FileTimeOf(2003, 11, 9, 17, 5, 9), 0,
+                     std::string("last\r\n\0hidden", 13)};
+  return {one, two, three};
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+  void SetUp() override { SetDialogRunner(&Runner); }
+  void TearDown() override { SetDialogRunner(nullptr); }
+
+  void Open(Twnd_oe_Main& window, const std::string& path) {
+    Runner.Answers.push_back(W(path));
+    Command(window, IDM_OPEN);
+  }
+
+  TTestRunner Runner;
+  TTempDir Dir;
+};
+} // namespace
+
+TEST_F(WindowTest, StartsEmptyWithItsMenuColumnsAndPanels) {
+  Twnd_oe_Main window({L"postvue.exe"});
+  window.Show(SW_SHOWNORMAL);
+  EXPECT_EQ(Caption(window.Handle), L"Postvue");
+  EXPECT_EQ(PanelText(window.sb, 0), L"");
+  EXPECT_EQ(PanelText(window.sb, 1), L"");
+  EXPECT_EQ(RowCount(window.List), 0);
+
+  wchar_t text[64];
+  GetMenuStringW(window.MainMenu, 0, text, 64, MF_BYPOSITION);
+  EXPECT_EQ(std::wstring(text), L"&File");
+  std::vector<std::wstring> items;
+  for (int i = 0; i < GetMenuItemCount(window.File1); ++i) {
+    if (GetMenuStringW(window.File1, static_cast<UINT>(i), text, 64, MF_BYPOSITION) == 0)
+      items.push_back(L"-");
+    else
+      items.push_back(text);
+  }
+  EXPECT_EQ(items, (std::vector<std::wstring>{L"Open...\tCtrl+O", L"-", L"Save...\tCtrl+S", L"-",
+                                              L"View message data...", L"-", L"Exit"}));
+  ACCEL keys[4];
+  ASSERT_EQ(CopyAcceleratorTableW(window.Accelerators, keys, 4), 2);
+  EXPECT_EQ(keys[0].key, 'O');
+  EXPECT_EQ(keys[0].cmd, IDM_OPEN);
+  EXPECT_EQ(keys[1].key, 'S');
+  EXPECT_EQ(keys[1].cmd, IDM_SAVE);
+
+  const std::pair<const wchar_t*, int> columns[9] = {{L"", LVCFMT_LEFT},          {L"#", LVCFMT_CENTER},
+                                                     {L"Attachment", LVCFMT_LEFT}, {L"Priority", LVCFMT_LEFT},
+                                                     {L"Flag", LVCFMT_LEFT},       {L"Sender", LVCFMT_LEFT},
+                                                     {L"Subject", LVCFMT_LEFT},    {L"Received", LVCFMT_LEFT},
+                                                     {L"Size [B]", LVCFMT_RIGHT}};
+  const int widths[9] = {1, 35, 25, 25, 25, 150, 270, 120, 75};
+  for (int i = 0; i < 9; ++i) {
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH;
+    column.pszText = text;
+    column.cchTextMax = 64;
+    ASSERT_TRUE(SendMessageW(window.List, LVM_GETCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column)));
+    EXPECT_EQ(std::wstring(text), columns[i].first);
+    EXPECT_EQ(column.fmt & LVCFMT_JUSTIFYMASK, columns[i].second);
+    EXPECT_EQ(column.cx, i == 0 ? 1 : Scaled(widths[i])) << i;
+  }
+  // Column 0 cannot be widened; the others can.
+  SendMessageW(window.List, LVM_SETCOLUMNWIDTH, 0, 40);
+  EXPECT_EQ(SendMessageW(window.List, LVM_GETCOLUMNWIDTH, 0, 0), 1);
+  SendMessageW(window.List, LVM_SETCOLUMNWIDTH, 6, 300);
+  EXPECT_EQ(SendMessageW(window.List, LVM_GETCOLUMNWIDTH, 6, 0), 300);
+
+  const LONG style = GetWindowLongW(window.List, GWL_STYLE);
+  const LONG wanted = LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER;
+  EXPECT_EQ(style & wanted, wanted);
+  EXPECT_TRUE(ListView_GetExtendedListViewStyle(window.List) & LVS_EX_FULLROWSELECT);
+  int parts[2] = {};
+  ASSERT_EQ(SendMessageW(window.sb, SB_GETPARTS, 2, reinterpret_cast<LPARAM>(parts)), 2);
+  EXPECT_EQ(parts[0], Scaled(100));
+  EXPECT_EQ(parts[1], -1);
+
+  RECT frame{};
+  GetWindowRect(window.Handle, &frame);
+  EXPECT_EQ(frame.right - frame.left, Scaled(758));
+  EXPECT_EQ(frame.bottom - frame.top, Scaled(571));
+}
+
+TEST_F(WindowTest, LoadsAStoreIntoRowsCaptionAndPanels) {
+  const std::string path = Dir / "Inbox.dbx";
+  MakeDbx(ThreeMessages(), TDbxOptions{"Inbox \x80", 51, 512}).WriteFile(path);
+  Twnd_oe_Main window({L"postvue.exe"});
+  window.Show(SW_SHOWNORMAL);
+  Open(window, path);
+  EXPECT_TRUE(Runner.Boxes.empty());
+  ASSERT_EQ(Runner.Dialogs.size(), 1u);
+  EXPECT_EQ(Runner.Dialogs[0].Filter, L"Outlook databases|*.dbx;*.mbx|All files|*.*|");
+  EXPECT_EQ(Runner.Dialogs[0].DefaultExtension, L"dbx");
+  EXPECT_EQ(Runner.Dialogs[0].FilterIndex, 1u);
+  const DWORD openFlags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_ENABLESIZING;
+  EXPECT_EQ(Runner.Dialogs[0].Flags & openFlags, openFlags);
+
+  // The store's 8-bit texts through the ANSI code page (1252 here).
+  EXPECT_EQ(Caption(window.Handle), L"Postvue - [Inbox \u20ac]");
+  EXPECT_EQ(ApplicationTitle(), L"Postvue - [Inbox \u20ac]");
+  EXPECT_EQ(PanelText(window.sb, 0), L"Count: 3");
+  EXPECT_EQ(PanelText(window.sb, 1), W(path));
+  ASSERT_EQ(RowCount(window.List), 3);
+  const std::vector<std::vector<std::wstring>> rows = {
+      {L"", L"0", L"", L"", L"", L"Sender of one", L"one"},
+      {L"", L"1", L"", L"High", L"Yes", L"two@example.org", L"two \u201cquoted\u201d"},
+      {L"", L"2", L"Yes", L"Low", L"", L"Sender of three", L"three"},
+  };
+  const int images[3] = {-1, -2, -1};
+  for (int row = 0; row < 3; ++row) {
+    for (int column = 0; column < 7; ++column)
+      EXPECT_EQ(ItemText(window.List, row, column), rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)])
+          << row << "," << column;
+    EXPECT_EQ(ImageIndex(window.List, row), images[row]);
+    EXPECT_EQ(DrawsBold(window, row, false), images[row] == -2);
+    EXPECT_EQ(DrawsBold(window, row, true), images[row] == -2);
+  }
+  // Received: the short date with four-digit years, the time unless midnight.
+  const std::wstring none = ItemText(window.List, 0, 7), midnight = ItemText(window.List, 1, 7),
+                     afternoon = ItemText(window.List, 2, 7);
+  EXPECT_NE(none.find(L"1899"), std::wstring::npos) << none;
+  EXPECT_EQ(none.find(L' '), std::wstring::npos) << none;
+  EXPECT_NE(midnight.find(L"2004"), std::wstring::npos) << midnight;
+  EXPECT_EQ(midnight.find(L' '), std::wstring::npos) << midnight;
+  EXPECT_NE(afternoon.find(L"2003"), std::wstring::npos) << afternoon;
+  EXPECT_NE(afternoon.find(L":05:09"), std::wstring::npos) << afternoon;
+  EXPECT_FALSE(ItemText(window.List, 0, 8).empty());
+}
+
+TEST_F(WindowTest, MbxCaptionIsTheFileNameAsTheFileSystemGivesIt) {
+  const std::string path = Dir / "Entw\xc3\xbcrfe.mbx"; // UTF-8
+  const std::string bytes = MakeMbx({{"Subject: a\r\n\r\nbody", 1}}).Str();
+  FILE* file = _wfopen(W(path).c_str(), L"wb");
+  ASSERT_TRUE(file);
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
+  Twnd_oe_Main window({L"postvue.exe", W(path)});
+  window.Show(SW_SHOWNORMAL);
+  SendMessageW(window.Handle, WM_FORMSHOW, 0, 0); // as the message loop would
+  EXPECT_TRUE(Runner.Boxes.empty());
+  EXPECT_EQ(Caption(window.Handle), L"Postvue - [Entw\u00fcrfe]");
+  EXPECT_EQ(RowCount(window.List), 1);
+}
+
+struct TFailure {
+  const char* Name;
+  std::string Bytes; // empty: no file there
+  std::wstring Box;  // empty: "Cannot open file <path>."
+};
+
+class FailedLoad : public WindowTest, public ::testing::WithParamInterface<TFailure> {};
+
+// No reader: the box, headed by the title; an empty list; the window as at start.
+TEST_P(FailedLoad, ShowsTheBoxAndNoStore) {
+  const std::string good = Dir / "good.dbx";
+  MakeDbx(ThreeMessages(), TDbxOptions{"Good", 51, 512}).WriteFile(good);
+  const std::string bad = Dir / "bad.dbx";
+  if (!GetParam().Bytes.empty()) WriteFileBytes(bad, GetParam().Bytes);
+  Twnd_oe_Main window({L"postvue.exe"});
+  window.Show(SW_SHOWNORMAL);
+  Open(window, good);
+  Open(window, bad);
+  ASSERT_EQ(Runner.Boxes.size(), 1u);
+  EXPECT_EQ(Runner.Boxes[0].Text, GetParam().Box.empty() ? L"Cannot open file " + W(bad) + L"." : GetParam().Box);
+  EXPECT_EQ(Runner.Boxes[0].Title, L"Postvue");
+  EXPECT_EQ(RowCount(window.List), 0);
+  EXPECT_EQ(Caption(window.Handle), L"Postvue");
+  EXPECT_EQ(PanelText(window.sb, 0), L"");
+  EXPECT_EQ(window.CurrentReader(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, FailedLoad,
+                         ::testing::Values(TFailure{"Missing", "", L""},
+                                           TFailure{"Short", "\xCF\xAD\x12", L"Stream read error."},
+                                           TFailure{"Unsupported", "JMF5 not a store",
+                                                    L"File is not in supported format."}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(WindowTest, ViewShowsTheSelectedMessageAndSaveWritesIt) {
+  const std::string path = Dir / "Inbox.dbx";
+  MakeDbx(ThreeMessages()).WriteFile(path);
+  Twnd_oe_Main window({L"postvue.exe"});
+  window.Show(SW_SHOWNORMAL);
+  Open(window, path);
+
+  // Nothing selected: neither command does anything.
+  EXPECT_FALSE(View(window).Seen);
+  Command(window, IDM_SAVE);
+  EXPECT_EQ(Runner.Dialogs.size(), 1u);
+
+  SelectRow(window.List, 1);
+  const TViewSeen seen = View(window);
+  ASSERT_TRUE(seen.Seen);
+  EXPECT_EQ(seen.Caption, L"Message Data");
+  EXPECT_EQ(seen.Text, L"A: 1\r\nB\r\nC");
+  EXPECT_EQ(seen.Button, L"Close");
+  EXPECT_TRUE(seen.ReadOnly);
+  EXPECT_TRUE(seen.Focused);
+  EXPECT_EQ(seen.Size.cx, Scaled(579));
+  EXPECT_EQ(seen.Size.cy, Scaled(441));
+  RECT frame{};
+  GetWindowRect(window.Handle, &frame);
+  EXPECT_LE(std::abs(seen.Centre.x - (frame.left + frame.right) / 2), 1);
+  EXPECT_LE(std::abs(seen.Centre.y - (frame.top + frame.bottom) / 2), 1);
+  EXPECT_FALSE(FindWindowW(L"Twnd_oe_View", nullptr)); // gone once closed
+  EXPECT_TRUE(IsWindowEnabled(window.Handle));
+
+  // Enter on the row, and the close box, do the same.
+  SelectRow(window.List, 2);
+  TViewSeen entered;
+  gViewSeen = &entered;
+  gCloseWith = WM_CLOSE;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, RecordView);
+  NMHDR enter{window.List, IDC_LIST, static_cast<UINT>(NM_RETURN)};
+  SendMessageW(window.Handle, WM_NOTIFY, IDC_LIST, reinterpret_cast<LPARAM>(&enter));
+  KillTimer(nullptr, timer);
+  gViewSeen = nullptr;
+  EXPECT_TRUE(entered.Seen);
+  EXPECT_EQ(entered.Text, L"last"); // up to the zero byte
+
+  const std::string out = Dir / "message.eml";
+  SelectRow(window.List, 1);
+  Runner.Answers.push_back(W(out));
+  Command(window, IDM_SAVE);
+  ASSERT_EQ(Runner.Dialogs.size(), 2u);
+  EXPECT_EQ(Runner.Dialogs[1].Filter, L"E-Mail files|*.eml|All files|*.*|");
+  EXPECT_EQ(Runner.Dialogs[1].DefaultExtension, L"eml");
+  EXPECT_TRUE(Runner.Dialogs[1].Flags & OFN_OVERWRITEPROMPT);
+  EXPECT_TRUE(Runner.Boxes.empty());
+  EXPECT_EQ(ReadFileBytes(out), "A: 1\r\nB\r\nC\r\n");
+  EXPECT_EQ(PanelText(window.sb, 0), L"Count: 3");
+
+  // Exit closes the window.
+  Command(window, IDM_EXIT);
+  EXPECT_EQ(window.Handle, nullptr);
+}
