@@ -371,6 +371,18 @@ std::string_view SenderBytes(const TMessageRecord& record) {
 
 int ImageIndexOf(const TMessageRecord& record) { return (record.Flags & kFlagRead) ? kImageRead : kImageUnread; }
 
+std::string ColumnSample(int column, const TLocaleFormat& format) {
+  constexpr double kWideDateTime = 36888 + (22 * 3600 + 58 * 60 + 58) / 86400.0; // 28 December 2000 22:58:58
+  switch (column) {
+  case 1: return "8888";
+  case 2: case 4: return "Yes";
+  case 3: return "High";
+  case 7: return ReceivedText(kWideDateTime, format);
+  case 8: return SizeText(888888, format);
+  default: return {};
+  }
+}
+
 TMessageRow MakeMessageRow(std::int32_t index, const TMessageRecord& record, const TLocaleFormat& format) {
   TMessageRow row;
   row.ImageIndex = ImageIndexOf(record);

@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTreeView>
 #include <QWindow>
 
@@ -134,8 +135,20 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
   header->setMinimumSectionSize(1);
   header->setSectionResizeMode(QHeaderView::Interactive);
   header->resizeSection(0, kColumnWidths[0]);
-  for (int column = 1; column < TMessageListModel::kColumnCount; ++column)
-    header->resizeSection(column, Scaled(kColumnWidths[column]));
+  // Every column holds its widest usual text in bold, with the cell's margins.
+  QFont bold = ViewerFont();
+  bold.setBold(true);
+  const QFontMetrics boldMetrics(bold);
+  const int cellMargins = 2 * (List->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, List) + 1) + 2;
+  const TLocaleFormat format = UserFormat();
+  for (int column = 1; column < TMessageListModel::kColumnCount; ++column) {
+    const QString sample = Utf8Text(ColumnSample(column, format));
+    // Columns of free text grow with the font; the others as far as their text needs.
+    const int width = sample.isEmpty() ? Scaled(kColumnWidths[column])
+                                       : std::max(qRound(kColumnWidths[column] * ScreenDpiScale()),
+                                                  boldMetrics.horizontalAdvance(sample) + cellMargins);
+    header->resizeSection(column, width);
+  }
   // Column 0 holds the always empty caption and never grows past 1 pixel.
   connect(header, &QHeaderView::sectionResized, this, [header](int column, int, int size) {
     if (column == 0 && size > 1) header->resizeSection(0, 1);

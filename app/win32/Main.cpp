@@ -48,10 +48,11 @@ int ScreenDpi() {
   return dpi;
 }
 
-HFONT MakeFont(const wchar_t* face, bool bold) {
+// Where the face is missing, the font mapper takes one of the same pitch.
+HFONT MakeFont(const wchar_t* face, bool bold, bool fixedPitch) {
   return CreateFontW(-MulDiv(kFontPixels, ScreenDpi(), 96), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH | FF_DONTCARE, face);
+                     fixedPitch ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH | FF_SWISS, face);
 }
 
 std::string LocaleText(LCTYPE type) {
@@ -157,13 +158,13 @@ double PixelScale() {
 int Scaled(int pixels) { return static_cast<int>(pixels * PixelScale() + 0.5); }
 
 HFONT WindowFont(bool bold) {
-  static const HFONT regular = MakeFont(L"MS Sans Serif", false);
-  static const HFONT heavy = MakeFont(L"MS Sans Serif", true);
+  static const HFONT regular = MakeFont(L"MS Sans Serif", false, false);
+  static const HFONT heavy = MakeFont(L"MS Sans Serif", true, false);
   return bold ? heavy : regular;
 }
 
 HFONT MemoFont() {
-  static const HFONT font = MakeFont(L"Courier New", false);
+  static const HFONT font = MakeFont(L"Courier New", false, true);
   return font;
 }
 
@@ -277,15 +278,28 @@ void Twnd_oe_Main::CreateControls() {
                          0, 0, 0, 0, Handle, reinterpret_cast<HMENU>(IDC_LIST), instance, nullptr);
   SendMessageW(List, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont()), FALSE);
   ListView_SetExtendedListViewStyle(List, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  // Every column holds its widest usual text in bold, with the cell's margins.
+  const TLocaleFormat format = UserFormat();
+  const HDC canvas = GetDC(List);
+  const HGDIOBJ former = SelectObject(canvas, WindowFont(true));
   for (std::size_t i = 0; i < kColumns.size(); ++i) {
+    const std::wstring sample = Wide(ColumnSample(static_cast<int>(i), format));
+    SIZE extent{};
+    if (!sample.empty()) GetTextExtentPoint32W(canvas, sample.c_str(), static_cast<int>(sample.size()), &extent);
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
     column.fmt = kColumns[i].Format;
-    column.cx = i == 0 ? kColumns[i].Width : Scaled(kColumns[i].Width);
+    // Columns of free text grow with the font; the others as far as their text needs.
+    column.cx = i == 0          ? kColumns[i].Width
+                : sample.empty() ? Scaled(kColumns[i].Width)
+                                 : std::max<int>(MulDiv(kColumns[i].Width, ScreenDpi(), 96), extent.cx + Scaled(14));
     column.pszText = const_cast<wchar_t*>(kColumns[i].Caption);
     column.iSubItem = static_cast<int>(i);
     SendMessageW(List, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
   }
+  SelectObject(canvas, former);
+  ReleaseDC(List, canvas);
+  FitColumns();
   SetWindowSubclass(ListView_GetHeader(List), HeaderProc, 0, 0);
   sb = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, Handle,
                        reinterpret_cast<HMENU>(IDC_STATUS), instance, nullptr);
@@ -293,6 +307,23 @@ void Twnd_oe_Main::CreateControls() {
   SendMessageW(sb, SB_SETMINHEIGHT, static_cast<WPARAM>(Scaled(kStatusBarHeight)), 0);
   int parts[2] = {Scaled(kPanel0Width), -1}; // panel 1 stretches to the bar's end
   SendMessageW(sb, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+}
+
+// The window is as wide as its columns where they need more than its width.
+void Twnd_oe_Main::FitColumns() {
+  int columns = 0;
+  for (int i = 0; i < static_cast<int>(kColumns.size()); ++i)
+    columns += static_cast<int>(SendMessageW(List, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(i), 0));
+  RECT frame{}, client{};
+  GetWindowRect(Handle, &frame);
+  GetClientRect(Handle, &client);
+  const int chrome = (frame.right - frame.left) - client.right + GetSystemMetrics(SM_CXVSCROLL) +
+                     2 * GetSystemMetrics(SM_CXEDGE);
+  const int width = frame.right - frame.left;
+  if (columns + chrome <= width) return;
+  const int wider = columns + chrome;
+  SetWindowPos(Handle, nullptr, frame.left - (wider - width) / 2, frame.top, wider, frame.bottom - frame.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Twnd_oe_Main::Layout() {

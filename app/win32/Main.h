@@ -97,6 +97,7 @@ private:
   LRESULT OnNotify(NMHDR& header);
   void CreateControls();
   void Layout();
+  void FitColumns();
   void LoadFile(const std::wstring& path);
   void RunCommand(void (Twnd_oe_Main::*command)());
   // The texts of row i, made when the list asks for them.

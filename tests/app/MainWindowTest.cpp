@@ -100,10 +100,18 @@ private slots:
     QCOMPARE(list->palette().color(QPalette::Inactive, QPalette::Highlight),
              list->palette().color(QPalette::Active, QPalette::Highlight));
     const int widths[9] = {1, 35, 25, 25, 25, 150, 270, 120, 75};
-    // Column 0 stays at 1 pixel; the others grow with the font and the screen.
+    // Column 0 stays at 1 pixel; the others grow with the font and the screen,
+    // and hold their widest usual text in bold.
     QCOMPARE(list->header()->sectionSize(0), 1);
-    for (int column = 1; column < 9; ++column)
-      QCOMPARE(list->header()->sectionSize(column), window.Scaled(widths[column]));
+    QFont bold = window.font();
+    bold.setBold(true);
+    const TLocaleFormat format = LocaleFormatOf(QLocale::system());
+    for (int column = 1; column < 9; ++column) {
+      const QString sample = Q(ColumnSample(column, format));
+      if (sample.isEmpty()) QCOMPARE(list->header()->sectionSize(column), window.Scaled(widths[column]));
+      QVERIFY(list->header()->sectionSize(column) >= widths[column]);
+      QVERIFY2(list->header()->sectionSize(column) > QFontMetrics(bold).horizontalAdvance(sample), qPrintable(sample));
+    }
     for (int column = 0; column < 9; ++column)
       QCOMPARE(list->header()->sectionResizeMode(column), QHeaderView::Interactive);
     // Column 0 cannot be widened; the others can.
