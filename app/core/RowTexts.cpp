@@ -371,14 +371,19 @@ std::string_view SenderBytes(const TMessageRecord& record) {
 
 int ImageIndexOf(const TMessageRecord& record) { return (record.Flags & kFlagRead) ? kImageRead : kImageUnread; }
 
-std::string ColumnSample(int column, const TLocaleFormat& format) {
-  constexpr double kWideDateTime = 36888 + (22 * 3600 + 58 * 60 + 58) / 86400.0; // 28 December 2000 22:58:58
+std::vector<std::string> ColumnSamples(int column, const TLocaleFormat& format) {
   switch (column) {
-  case 1: return "8888";
-  case 2: case 4: return "Yes";
-  case 3: return "High";
-  case 7: return ReceivedText(kWideDateTime, format);
-  case 8: return SizeText(888888, format);
+  case 1: return {"8888"};
+  case 2: case 4: return {"Yes"};
+  case 3: return {"High", "Low"};
+  case 7: {
+    // The 28th of every month of 2000 at 22:58:58 (day 36553 is 28 January 2000).
+    constexpr int kDays[12] = {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335};
+    std::vector<std::string> texts;
+    for (const int day : kDays) texts.push_back(ReceivedText(36553 + day + (22 * 3600 + 58 * 60 + 58) / 86400.0, format));
+    return texts;
+  }
+  case 8: return {SizeText(888888, format)};
   default: return {};
   }
 }

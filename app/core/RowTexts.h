@@ -87,10 +87,10 @@ std::string_view FlagText(const TMessageRecord& record);
 std::string_view SenderBytes(const TMessageRecord& record);
 int ImageIndexOf(const TMessageRecord& record);
 
-// A text as wide as the widest a column shows in practice (four-digit numbers,
-// "High", a date and time with wide digits, a size in the hundred thousands):
-// a column must hold it. Empty for the columns of free text.
-std::string ColumnSample(int column, const TLocaleFormat& format);
+// Texts as wide as the widest a column shows in practice (four-digit numbers,
+// "High", dates and times of every month with wide digits, a size in the
+// hundred thousands): a column must hold each. None for the columns of free text.
+std::vector<std::string> ColumnSamples(int column, const TLocaleFormat& format);
 
 TMessageRow MakeMessageRow(std::int32_t index, const TMessageRecord& record, const TLocaleFormat& format);
 

@@ -142,11 +142,11 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
   const int cellMargins = 2 * (List->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, List) + 1) + 2;
   const TLocaleFormat format = UserFormat();
   for (int column = 1; column < TMessageListModel::kColumnCount; ++column) {
-    const QString sample = Utf8Text(ColumnSample(column, format));
-    // Columns of free text grow with the font; the others as far as their text needs.
-    const int width = sample.isEmpty() ? Scaled(kColumnWidths[column])
-                                       : std::max(qRound(kColumnWidths[column] * ScreenDpiScale()),
-                                                  boldMetrics.horizontalAdvance(sample) + cellMargins);
+    // Columns of free text grow with the font; the others as far as their texts need.
+    const auto samples = ColumnSamples(column, format);
+    int width = samples.empty() ? Scaled(kColumnWidths[column]) : qRound(kColumnWidths[column] * ScreenDpiScale());
+    for (const auto& sample : samples)
+      width = std::max(width, boldMetrics.horizontalAdvance(Utf8Text(sample)) + cellMargins);
     header->resizeSection(column, width);
   }
   // Column 0 holds the always empty caption and never grows past 1 pixel.

@@ -283,16 +283,21 @@ void Twnd_oe_Main::CreateControls() {
   const HDC canvas = GetDC(List);
   const HGDIOBJ former = SelectObject(canvas, WindowFont(true));
   for (std::size_t i = 0; i < kColumns.size(); ++i) {
-    const std::wstring sample = Wide(ColumnSample(static_cast<int>(i), format));
-    SIZE extent{};
-    if (!sample.empty()) GetTextExtentPoint32W(canvas, sample.c_str(), static_cast<int>(sample.size()), &extent);
+    // Columns of free text grow with the font; the others as far as their texts need.
+    const auto samples = ColumnSamples(static_cast<int>(i), format);
+    int width = i == 0 ? kColumns[i].Width
+                : samples.empty() ? Scaled(kColumns[i].Width)
+                                  : MulDiv(kColumns[i].Width, ScreenDpi(), 96);
+    for (const auto& sample : samples) {
+      const std::wstring text = Wide(sample);
+      SIZE extent{};
+      GetTextExtentPoint32W(canvas, text.c_str(), static_cast<int>(text.size()), &extent);
+      width = std::max<int>(width, extent.cx + Scaled(14));
+    }
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
     column.fmt = kColumns[i].Format;
-    // Columns of free text grow with the font; the others as far as their text needs.
-    column.cx = i == 0          ? kColumns[i].Width
-                : sample.empty() ? Scaled(kColumns[i].Width)
-                                 : std::max<int>(MulDiv(kColumns[i].Width, ScreenDpi(), 96), extent.cx + Scaled(14));
+    column.cx = width;
     column.pszText = const_cast<wchar_t*>(kColumns[i].Caption);
     column.iSubItem = static_cast<int>(i);
     SendMessageW(List, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
