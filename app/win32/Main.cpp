@@ -356,38 +356,36 @@ void Twnd_oe_Main::ShowError(const std::string& text) {
   DialogRunner().ShowErrorBox(Handle, Wide(text), gApplicationTitle);
 }
 
-void Twnd_oe_Main::cmOpen() {
+namespace {
+// Runs od or sd, offering the name last chosen in it; empty when cancelled.
+std::wstring RunFileDialog(HWND owner, bool save, const wchar_t* filter, const wchar_t* extension, DWORD flags,
+                           std::wstring& lastName) {
   wchar_t file[MAX_PATH * 4] = {};
-  LastOpenName.copy(file, std::size(file) - 1);
+  lastName.copy(file, std::size(file) - 1);
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = Handle;
-  dialog.lpstrFilter = L"Outlook databases\0*.dbx;*.mbx\0All files\0*.*\0";
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = filter;
   dialog.nFilterIndex = 1;
   dialog.lpstrFile = file;
   dialog.nMaxFile = static_cast<DWORD>(std::size(file));
-  dialog.lpstrDefExt = L"dbx";
-  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_ENABLESIZING;
-  if (!DialogRunner().RunFileDialog(dialog, false)) return;
-  LastOpenName = file;
-  LoadFile(LastOpenName);
+  dialog.lpstrDefExt = extension;
+  dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_ENABLESIZING | flags;
+  if (!DialogRunner().RunFileDialog(dialog, save)) return {};
+  lastName = file;
+  return lastName;
+}
+} // namespace
+
+void Twnd_oe_Main::cmOpen() {
+  const std::wstring path = RunFileDialog(Handle, false, L"Outlook databases\0*.dbx;*.mbx\0All files\0*.*\0", L"dbx",
+                                          OFN_FILEMUSTEXIST, LastOpenName);
+  if (!path.empty()) LoadFile(path);
 }
 
 std::string Twnd_oe_Main::AskSavePath() {
-  wchar_t file[MAX_PATH * 4] = {};
-  LastSaveName.copy(file, std::size(file) - 1);
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = Handle;
-  dialog.lpstrFilter = L"E-Mail files\0*.eml\0All files\0*.*\0";
-  dialog.nFilterIndex = 1;
-  dialog.lpstrFile = file;
-  dialog.nMaxFile = static_cast<DWORD>(std::size(file));
-  dialog.lpstrDefExt = L"eml";
-  dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_ENABLESIZING;
-  if (!DialogRunner().RunFileDialog(dialog, true)) return {};
-  LastSaveName = file;
-  return Utf8(LastSaveName);
+  return Utf8(RunFileDialog(Handle, true, L"E-Mail files\0*.eml\0All files\0*.*\0", L"eml", OFN_OVERWRITEPROMPT,
+                            LastSaveName));
 }
 
 void Twnd_oe_Main::cmExit() { DestroyWindow(Handle); }

@@ -243,7 +243,13 @@ private slots:
     QVERIFY(seen.isNull());
   }
 
-  void doubleClickViewsTheRow() {
+  void doubleClickOrEnterViewsTheRow_data() {
+    QTest::addColumn<bool>("enter");
+    QTest::newRow("double click") << false;
+    QTest::newRow("Enter") << true;
+  }
+  void doubleClickOrEnterViewsTheRow() {
+    QFETCH(bool, enter);
     TTempDir dir;
     TTestWindow window(QStringList{"postvue"});
     window.show();
@@ -256,7 +262,10 @@ private slots:
     });
     const QPoint at = window.List->visualRect(window.List->model()->index(2, 6)).center();
     QTest::mouseClick(window.List->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(window.List->viewport(), Qt::LeftButton, {}, at);
+    if (enter)
+      QTest::keyClick(window.List, Qt::Key_Return);
+    else
+      QTest::mouseDClick(window.List->viewport(), Qt::LeftButton, {}, at);
     QVERIFY(watcher.Seen());
     QCOMPARE(text, QStringLiteral("last text"));
   }
