@@ -198,7 +198,9 @@ Twnd_oe_Main::Twnd_oe_Main(std::vector<std::wstring> arguments) : Arguments(std:
   // Centred on the screen's work area.
   RECT area{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  const int width = Scaled(kMainWidth), height = Scaled(kMainHeight);
+  // Never larger than the screen, however large the dpi and the font make it.
+  const int width = std::min<int>(Scaled(kMainWidth), area.right - area.left);
+  const int height = std::min<int>(Scaled(kMainHeight), area.bottom - area.top);
   wnd_oe_Main = this;
   Handle = CreateWindowExW(0, kMainClass, L"Postvue", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                            area.left + (area.right - area.left - width) / 2, area.top + (area.bottom - area.top - height) / 2,
@@ -325,9 +327,12 @@ void Twnd_oe_Main::FitColumns() {
   const int chrome = (frame.right - frame.left) - client.right + GetSystemMetrics(SM_CXVSCROLL) +
                      2 * GetSystemMetrics(SM_CXEDGE);
   const int width = frame.right - frame.left;
-  if (columns + chrome <= width) return;
-  const int wider = columns + chrome;
-  SetWindowPos(Handle, nullptr, frame.left - (wider - width) / 2, frame.top, wider, frame.bottom - frame.top,
+  RECT area{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  const int wider = std::min<int>(columns + chrome, area.right - area.left);
+  if (wider <= width) return;
+  SetWindowPos(Handle, nullptr, std::max<int>(area.left, frame.left - (wider - width) / 2), frame.top, wider,
+               frame.bottom - frame.top,
                SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
