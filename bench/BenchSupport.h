@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -50,6 +51,16 @@ inline TSequentialRead SequentialRead(const std::string& path) {
   read.Cpu = CpuNow() - cpuStart;
   std::fclose(file);
   return read;
+}
+
+// std::system of a command line; on Windows cmd drops the outer quotes of
+// what it is given, so a line that starts with a quoted program gets a pair more.
+inline int RunCommand(const std::string& command) {
+#ifdef _WIN32
+  return std::system(("\"" + command + "\"").c_str());
+#else
+  return std::system(command.c_str());
+#endif
 }
 
 } // namespace postvue::bench

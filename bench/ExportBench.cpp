@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
       for (std::size_t c = 0; c < cliPaths.size(); ++c) {
         const std::string command = "\"" + cliPaths[c] + "\" export \"" + store + "\" \"" + out + "\"";
         const double p = Timed([&] {
-          if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+          if (RunCommand(command) != 0) throw std::runtime_error("failed: " + command);
         });
         processes[c].Seconds.push_back(p);
         processes[c].Ratios.push_back(p / f);

@@ -137,7 +137,7 @@ struct TProcessTimes {
 void RunProcess(const std::string& command, TProcessTimes& times) {
   const double cpuStart = ChildrenCpu();
   const auto start = TClock::now();
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+  if (RunCommand(command) != 0) throw std::runtime_error("failed: " + command);
   times.Wall.push_back(Since(start));
   times.Cpu.push_back(ChildrenCpu() - cpuStart);
 }
