@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the viewer on the sample store
-# (or on the store given as the first argument).
+# Installs what is missing, builds the viewer and postvue-cli (nothing else),
+# and starts the viewer on the sample store (or on the store given as the
+# first argument).
 set -euo pipefail
 # A store named on the command line is taken relative to where the user stands.
 if [ $# -gt 0 ]; then store="$(realpath -m -- "$1")"; else store=""; fi
@@ -9,8 +10,9 @@ cd "$(dirname "$0")"
 postvue_install_deps "${POSTVUE_BUILD_PACKAGES[@]}"
 
 [ -n "$store" ] || store="examples/Sample.dbx"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPOSTVUE_BUILD_APP=ON >/dev/null
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPOSTVUE_BUILD_APP=ON \
+  -DPOSTVUE_BUILD_TESTS=OFF -DPOSTVUE_BUILD_BENCH=OFF >/dev/null
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target postvue postvue-cli
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display here, so the viewer cannot open a window. The store's messages, listed by postvue-cli:"

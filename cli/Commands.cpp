@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "Charset.h"
 #include "DateTime.h"
 #include "DbxReader.h"
 #include "Exceptions.h"
@@ -22,7 +23,11 @@ namespace {
 const char* const kNotSupported = "File is not in supported format.";
 
 constexpr std::size_t kMinIndexWidth = 4;
+// Characters, and bytes of UTF-8: with the number, a variant and the
+// extension a name stays within the 255 bytes (or UTF-16 units) file systems allow.
 constexpr std::size_t kMaxSubjectInName = 80;
+constexpr std::size_t kMaxSubjectBytes = 200;
+constexpr int kMaxVariant = 999;
 
 // value's last width digits, zero-padded (the fields are never negative).
 void AppendDigits(std::string& out, int value, int width) {
@@ -68,9 +73,19 @@ template <typename TInt> void AppendInt(std::string& out, const char* key, TInt 
   AppendNumber(out, value);
 }
 
-bool IsUnsafeInFileName(unsigned char c) {
+// The bytes of the UTF-8 character that begins with lead (the text is valid UTF-8).
+std::size_t Utf8Length(unsigned char lead) { return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4; }
+
+// One UTF-8 character that no file system takes in a name, or that would
+// hide in one: controls, the separators and wildcards of the platforms, and
+// the replacement character that stands for bytes that meant nothing.
+bool IsUnsafeInFileName(std::string_view character) {
   static constexpr std::string_view kReserved = "<>:\"/\\|?*";
-  return c < 0x20 || c >= 0x7F || kReserved.find(static_cast<char>(c)) != std::string_view::npos;
+  const auto lead = static_cast<unsigned char>(character[0]);
+  if (character.size() == 1)
+    return lead < 0x20 || lead == 0x7F || kReserved.find(character[0]) != std::string_view::npos;
+  if (lead == 0xC2) return static_cast<unsigned char>(character[1]) < 0xA0; // C1 controls
+  return character == "\xEF\xBF\xBD";
 }
 
 std::string_view TrimSpaces(std::string_view text) {
@@ -107,23 +122,21 @@ void AppendField(std::string& out, std::string_view field) {
   for (const char c : field) out += (c == '\t' || c == '\r' || c == '\n') ? ' ' : c;
 }
 
-bool WriteMessageFile(const std::string& path, std::string_view bytes, double received) {
-  const TNewFile written = WriteNewFile(path, bytes, received);
-  if (written != TNewFile::NameTaken) return written == TNewFile::Written;
-  // Nothing is written through a link or into a folder that holds the name:
-  // nothing may land outside the folder written to.
-  std::error_code ec;
-  const fs::file_status status = fs::symlink_status(PathFromUtf8(path), ec);
-  if (!fs::is_regular_file(status)) throw EFCreateError(path);
-  WriteFileReplacing(path, bytes);
-  return SetModificationTime(path, received);
-}
-
 std::string PrepareFolder(const std::string& dir) {
   std::error_code ec;
-  const fs::path folder = PathFromUtf8(dir);
-  fs::create_directories(folder, ec);
-  if (!fs::is_directory(folder, ec)) throw EFCreateError(dir);
+  fs::path folder = PathFromUtf8(dir);
+  if (!folder.has_filename()) folder = folder.parent_path(); // "out/" is "out"
+  if (!fs::is_directory(folder, ec)) {
+    const char* const kCannot = "Cannot create folder ";
+    if (fs::exists(fs::symlink_status(folder, ec))) throw Exception(kCannot + dir, "a file of that name is there");
+    const fs::path parent = folder.parent_path();
+    if (!parent.empty() && !fs::is_directory(parent, ec)) {
+      const std::u8string name = parent.u8string();
+      throw Exception(kCannot + dir, "its parent folder " + std::string(name.begin(), name.end()) +
+                                         " does not exist (only the last folder of a path is made)");
+    }
+    if (!fs::create_directory(folder, ec) && !fs::is_directory(folder)) throw Exception(kCannot + dir, ReasonText(ec));
+  }
   std::string prefix = dir;
   if (!prefix.empty() && prefix.back() != '/'
 #ifdef _WIN32
@@ -173,9 +186,10 @@ void ListText(TMailbaseReader& reader, TOutput& output) {
     out += '\t';
     out += FlagText(record);
     out += '\t';
-    AppendField(out, SenderBytes(record));
+    // Text for people: the stored bytes as the viewer shows them, in UTF-8.
+    AppendField(out, Windows1252ToUtf8(SenderBytes(record)));
     out += '\t';
-    AppendField(out, record.Subject.View());
+    AppendField(out, Windows1252ToUtf8(record.Subject.View()));
     out += '\t';
     AppendReceived(out, record.Received);
     out += '\t';
@@ -223,22 +237,49 @@ void ListJson(TMailbaseReader& reader, TOutput& output) {
   out += count > 0 ? "\n  ]\n}\n" : "]\n}\n";
 }
 
-std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject) {
+std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject, int variant) {
   const std::string number = std::to_string(index);
   const std::size_t width = std::max(kMinIndexWidth, std::to_string(count > 0 ? count - 1 : 0).size());
   std::string name(width > number.size() ? width - number.size() : 0, '0');
   name += number;
 
-  std::string safe(subject);
-  for (char& c : safe)
-    if (IsUnsafeInFileName(static_cast<unsigned char>(c))) c = '_';
+  const std::string decoded = HeaderTextToUtf8(subject);
+  std::string safe;
+  for (std::size_t i = 0; i < decoded.size();) {
+    const std::string_view character(decoded.data() + i, Utf8Length(static_cast<unsigned char>(decoded[i])));
+    safe += IsUnsafeInFileName(character) ? std::string_view("_") : character;
+    i += character.size();
+  }
   std::string_view part = TrimSpaces(safe);
-  part = TrimSpaces(part.substr(0, kMaxSubjectInName));
+  std::size_t cut = 0;
+  for (std::size_t characters = 0; cut < part.size() && characters < kMaxSubjectInName; ++characters) {
+    const std::size_t length = Utf8Length(static_cast<unsigned char>(part[cut]));
+    if (cut + length > kMaxSubjectBytes) break;
+    cut += length;
+  }
+  part = TrimSpaces(part.substr(0, cut));
   if (!part.empty()) {
     name += " - ";
     name += part;
   }
+  if (variant > 1) name += " (" + std::to_string(variant) + ")";
   return name + ".eml";
+}
+
+std::string SaveUnderFreeName(const std::string& prefix, std::int32_t index, std::int32_t count,
+                              std::string_view subject, std::string_view bytes, double received, bool& renamed,
+                              bool& timeSet) {
+  for (int variant = 1; variant <= kMaxVariant; ++variant) {
+    std::string name = ExportFileName(index, count, subject, variant);
+    const TNewFile written = WriteNewFile(prefix + name, bytes, received);
+    if (written != TNewFile::NameTaken) {
+      renamed = variant > 1;
+      timeSet = written == TNewFile::Written;
+      return name;
+    }
+  }
+  throw EFCreateError(prefix + ExportFileName(index, count, subject),
+                      "the name and its variants up to (" + std::to_string(kMaxVariant) + ") are taken");
 }
 
 void WriteStdout(std::string_view bytes) {
@@ -263,6 +304,52 @@ void TOutput::Flush() {
   Text.clear();
 }
 
+void ReportException(const Exception& error, const std::string& prefix) {
+  ReportError(prefix + ErrorBoxText(error.message()));
+  if (!error.reason().empty()) ReportError(prefix + error.reason());
+}
+
+std::string RenamedNote(std::uint32_t renamed) {
+  return renamed == 0 ? "" : ", under a new name " + std::to_string(renamed) + " (their names were taken)";
+}
+
+void TExportReport::Written(bool renamed) {
+  ++Files;
+  if (renamed) ++Renamed;
+}
+
+void TExportReport::Error(const std::string& line) {
+  Meter.Clear();
+  ReportError(line);
+  ++Errors;
+}
+
+void TExportReport::Error(const Exception& error, const std::string& prefix) {
+  Meter.Clear();
+  ReportException(error, prefix);
+  ++Errors;
+}
+
+void TExportReport::Progress(std::uint64_t done, std::uint64_t total) { Meter.Update(done, total); }
+
+int TExportReport::Finish() {
+  Meter.Clear();
+  ReportError("exported " + std::to_string(Files) + ", errors " + std::to_string(Errors) + RenamedNote(Renamed));
+  return Errors > 0 ? 1 : 0;
+}
+
+bool IsStoreDamage(const Exception& error) {
+  // A store of another kind (a folder list, say) is not damaged, and a
+  // message may have been kept without its text (headers only).
+  static const std::string_view kNotDamage[] = {"File is not an Outlook Express 5 Message Database.",
+                                                "File is not an Outlook Express 4 Message Database.",
+                                                "No text found."};
+  for (const std::string_view other : kNotDamage)
+    if (error.message() == other) return false;
+  return dynamic_cast<const EDBXReaderException*>(&error) || dynamic_cast<const EMBXReaderException*>(&error) ||
+         dynamic_cast<const EReadError*>(&error) || dynamic_cast<const ERangeError*>(&error);
+}
+
 int RunList(const std::string& store, bool json) {
   const auto reader = LoadStore(store);
   // Nothing is written before the store is loaded whole; after that only the
@@ -277,8 +364,22 @@ int RunList(const std::string& store, bool json) {
   return 0;
 }
 
+namespace {
+// An index outside the store fails here, saying which there are, before the
+// reader would say only "No text found.".
+void CheckIndex(TMailbaseReader& reader, std::int32_t index) {
+  const std::int32_t count = RowCount(reader);
+  if (index >= 0 && index < count) return;
+  const std::string has = count == 0   ? "no messages"
+                          : count == 1 ? "only message 0"
+                                       : "messages 0 to " + std::to_string(count - 1);
+  throw Exception("there is no message " + std::to_string(index) + ": the store has " + has);
+}
+} // namespace
+
 int RunText(const std::string& store, std::int32_t index, bool headerOnly) {
   const auto reader = LoadStore(store);
+  CheckIndex(*reader, index);
   const std::string text = headerOnly ? reader->GetMessageHeader(index) : reader->GetMessageText(index);
   WriteStdout(text);
   return 0;
@@ -286,6 +387,7 @@ int RunText(const std::string& store, std::int32_t index, bool headerOnly) {
 
 int RunSave(const std::string& store, std::int32_t index, const std::string& file) {
   const auto reader = LoadStore(store);
+  CheckIndex(*reader, index);
   SaveMessageText(file, reader->GetMessageText(index));
   return 0;
 }
@@ -295,24 +397,24 @@ int RunExport(const std::string& store, const std::string& dir) {
   const std::string prefix = PrepareFolder(dir);
 
   const std::int32_t count = RowCount(*reader);
-  bool failed = false;
+  TExportReport report;
   TMessageRecord record;
+  std::int32_t done = 0;
   for (const std::int32_t i : FileOrder(*reader, count)) {
     reader->GetMessage(i, record);
+    report.Progress(done++, count);
     try {
-      const std::string name = ExportFileName(i, count, record.Subject.View());
-      const std::string path = prefix + name;
-      if (!WriteMessageFile(path, CrLfLines(reader->GetMessageText(i)), record.Received)) {
-        ReportError("message " + std::to_string(i) + ": the time of " + name + " could not be set");
-        failed = true;
-      }
+      bool renamed = false, timeSet = false;
+      const std::string name = SaveUnderFreeName(prefix, i, count, record.Subject.View(),
+                                                 CrLfLines(reader->GetMessageText(i)), record.Received, renamed, timeSet);
+      report.Written(renamed);
+      if (!timeSet) report.Error("message " + std::to_string(i) + ": the time of " + name + " could not be set");
     } catch (const Exception& e) {
-      // One unreadable message must not cost the others; the exit status tells.
-      ReportError("message " + std::to_string(i) + ": " + ErrorBoxText(e.message()));
-      failed = true;
+      // One unreadable message must not cost the others; the summary and the exit status tell.
+      report.Error(e, "message " + std::to_string(i) + ": ");
     }
   }
-  return failed ? 1 : 0;
+  return report.Finish();
 }
 
 } // namespace postvue::cli

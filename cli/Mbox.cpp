@@ -107,26 +107,27 @@ int RunExportMbox(const std::string& store, const std::string& file) {
   const auto reader = LoadStore(store);
   TReplacingFile out(file);
   const std::int32_t count = reader->Active ? std::max(reader->GetCount(), 0) : 0;
-  bool failed = false;
+  TExportReport report;
   TMessageRecord record;
   std::string entry;
   for (std::int32_t i = 0; i < count; ++i) {
     reader->GetMessage(i, record);
+    report.Progress(i, count);
     std::string text;
     try {
       text = reader->GetMessageText(i);
     } catch (const Exception& e) {
-      // One unreadable message must not cost the others; the exit status tells.
-      ReportError("message " + std::to_string(i) + ": " + ErrorBoxText(e.message()));
-      failed = true;
+      // One unreadable message must not cost the others; the summary and the exit status tell.
+      report.Error(e, "message " + std::to_string(i) + ": ");
       continue;
     }
     entry = MboxSeparator(record, text);
     AppendMboxBody(entry, text);
     out.Write(entry);
+    report.Written();
   }
   out.Commit();
-  return failed ? 1 : 0;
+  return report.Finish();
 }
 
 } // namespace postvue::cli

@@ -5,17 +5,10 @@
 #include "MessageFile.h"
 #include "Recovery.h"
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace postvue::cli {
 
@@ -23,14 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const kRemovedFolder = "removed";
-
-bool StderrIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(fileno(stderr)) != 0;
-#endif
-}
 
 std::string Hex(std::uint64_t value) {
   char text[24];
@@ -40,54 +25,28 @@ std::string Hex(std::uint64_t value) {
 
 fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
 
-// A percentage on standard error once a run has taken more than a second:
-// rewritten in place on a terminal, a line every tenth elsewhere.
-class TProgress {
-public:
-  void Update(std::uint64_t done, std::uint64_t total) {
-    if (std::chrono::steady_clock::now() - Start < std::chrono::seconds(1)) return;
-    const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
-    if (Terminal) {
-      if (percent == Shown) return;
-      std::fprintf(stderr, "\rpostvue-cli: recovering %3d%%", percent);
-      LineOpen = true;
-    } else {
-      if (percent / 10 <= Shown / 10) return;
-      std::fprintf(stderr, "postvue-cli: recovering %d%%\n", percent / 10 * 10);
-    }
-    Shown = percent;
-    std::fflush(stderr);
-  }
-  // Before any other line, so the two never share one.
-  void Clear() {
-    if (!LineOpen) return;
-    std::fputs("\r                            \r", stderr);
-    LineOpen = false;
-  }
-
-private:
-  const std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
-  const bool Terminal = StderrIsTerminal();
-  int Shown = -1;
-  bool LineOpen = false;
-};
-
 class TRecoverWriter : public TRecoverySink {
 public:
   explicit TRecoverWriter(const std::string& dir) : Prefix(PrepareFolder(dir)) {}
 
   void Message(const TRecoveredMessage& message) override {
     const bool removed = message.Kind == TRecoveredKind::Removed;
-    const std::string name = (removed ? std::string(kRemovedFolder) + "/" : std::string()) +
-                             ExportFileName(static_cast<std::int32_t>(message.Number),
-                                            static_cast<std::int32_t>(message.NumberLimit), message.Subject);
+    const std::string folder = removed ? std::string(kRemovedFolder) + "/" : std::string();
+    const auto number = static_cast<std::int32_t>(message.Number);
+    const auto limit = static_cast<std::int32_t>(message.NumberLimit);
+    std::string name = folder + ExportFileName(number, limit, message.Subject);
     try {
       if (removed) MakeRemovedFolder();
-      const bool timeSet = WriteMessageFile(Prefix + name, CrLfLines(message.Text), message.Received);
+      bool renamed = false, timeSet = false;
+      name = folder + SaveUnderFreeName(Prefix + folder, number, limit, message.Subject, CrLfLines(message.Text),
+                                        message.Received, renamed, timeSet);
       ++Written;
+      if (renamed) ++Renamed;
       if (!timeSet) Report(name + ": the file's time could not be set", true);
     } catch (const Exception& e) {
-      Report(name + ": " + ErrorBoxText(e.message()), true);
+      Meter.Clear();
+      ReportException(e, name + ": ");
+      ++Errors;
       ++WriteErrors;
       return;
     }
@@ -104,7 +63,7 @@ public:
     if (error) ++Errors;
   }
 
-  std::uint32_t Written = 0, WriteErrors = 0, Errors = 0;
+  std::uint32_t Written = 0, Renamed = 0, WriteErrors = 0, Errors = 0;
 
 private:
   void MakeRemovedFolder() {
@@ -119,7 +78,7 @@ private:
 
   const std::string Prefix;
   bool RemovedReady = false;
-  TProgress Meter;
+  TProgress Meter{"recovering"};
 };
 } // namespace
 
@@ -135,7 +94,8 @@ int RunRecover(const std::string& store, const std::string& dir) {
     writer.Report(std::to_string(summary.Duplicates) + " removed copies equal to messages written were left out",
                   false);
   writer.Report("recovered " + std::to_string(writer.Written) + ", removed found " + std::to_string(summary.Removed) +
-                    ", incomplete " + std::to_string(summary.Incomplete) + ", errors " + std::to_string(writer.Errors),
+                    ", incomplete " + std::to_string(summary.Incomplete) + ", errors " + std::to_string(writer.Errors) +
+                    RenamedNote(writer.Renamed),
                 false);
   return writer.WriteErrors > 0 ? 1 : 0;
 }

@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Exceptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -19,74 +20,191 @@
 
 namespace {
 
-const char* const kUsage =
-    "Usage: postvue-cli COMMAND ARGUMENTS\n"
-    "\n"
-    "  list [--json] STORE       list the messages of STORE, one tab-separated line each\n"
-    "                            (or one JSON object with every field of every record)\n"
-    "  text STORE INDEX          write the raw text of message INDEX to standard output\n"
-    "  header STORE INDEX        write the header of message INDEX to standard output\n"
-    "  save STORE INDEX FILE     save message INDEX as FILE, with CR LF line ends\n"
-    "  export STORE DIR          save every message into DIR as NNNN - Subject.eml\n"
-    "  export --mbox STORE FILE  write every message into FILE as one mbox file\n"
-    "                            (mboxrd: From lines quoted with '>'; LF line ends)\n"
-    "  recover STORE DIR         write every message found in the bytes of a damaged\n"
-    "                            STORE into DIR as .eml files, trusting neither its\n"
-    "                            message count nor its index; messages the index does\n"
-    "                            not reach (removed or orphaned) go to DIR/removed\n"
-    "  folders [--json] STOREDIR list the folder tree of a store folder (a mail\n"
-    "                            identity's folder of .dbx files with Folders.dbx, or\n"
-    "                            of .mbx files): path, message count, store file\n"
-    "  -h, --help                show this text\n"
-    "\n"
-    "STORE is a .dbx or .mbx file; INDEX counts from 0 in store order. export and\n"
-    "recover set each file's modification time to the message's received time.\n"
-    "Exit status: 0 done, 1 failed (the reason on standard error), 2 usage error.\n"
-    "recover reports what it found on standard error and exits 0 whatever damage it\n"
-    "meets; 1 when the store cannot be opened or a file cannot be written.\n";
+// Every command's forms, in the order --help shows them. The description
+// lines follow the form in the second column.
+struct TForm {
+  const char* Usage;
+  const char* Option;          // given right after the command, or null
+  bool OptionalOption;         // the form stands with or without Option
+  std::vector<const char*> Arguments;
+  std::vector<const char*> Description;
+};
 
+struct TCommand {
+  const char* Name;
+  std::vector<TForm> Forms;
+};
+
+const std::vector<TCommand> kCommands = {
+    {"list",
+     {{"list [--json] STORE",
+       "--json",
+       true,
+       {"STORE"},
+       {"list the messages of STORE, one tab-separated line", "each, as text in UTF-8 (or one JSON object with",
+        "every field of every record; its strings keep the", "stored bytes, byte N as U+00NN: in Python,",
+        "s.encode('latin-1') gives the bytes back)"}}}},
+    {"text", {{"text STORE INDEX", nullptr, false, {"STORE", "INDEX"}, {"write the raw text of message INDEX"}}}},
+    {"header", {{"header STORE INDEX", nullptr, false, {"STORE", "INDEX"}, {"write the header of message INDEX"}}}},
+    {"save",
+     {{"save STORE INDEX FILE",
+       nullptr,
+       false,
+       {"STORE", "INDEX", "FILE"},
+       {"save message INDEX as FILE, with CR LF line ends"}}}},
+    {"export",
+     {{"export STORE DIR",
+       nullptr,
+       false,
+       {"STORE", "DIR"},
+       {"save every message into DIR as NNNN - Subject.eml;", "a name that is taken gets a free variant",
+        "(NNNN - Subject (2).eml)"}},
+      {"export --mbox STORE FILE",
+       "--mbox",
+       false,
+       {"STORE", "FILE"},
+       {"write every message into FILE as one mbox file", "(mboxrd: From lines quoted with '>'; LF line ends)"}}}},
+    {"recover",
+     {{"recover STORE DIR",
+       nullptr,
+       false,
+       {"STORE", "DIR"},
+       {"write every message found in the bytes of a", "damaged STORE into DIR as .eml files, trusting",
+        "neither its message count nor its index; messages", "the index does not reach (removed or orphaned) go",
+        "to DIR/removed"}}}},
+    {"folders",
+     {{"folders [--json] STOREDIR",
+       "--json",
+       true,
+       {"STOREDIR"},
+       {"list the folder tree of a store folder (a mail", "identity's folder of .dbx files with Folders.dbx,",
+        "or of .mbx files): path, message count, store file"}}}},
+};
+
+const char* const kNotes =
+    "STORE is a .dbx or .mbx file; INDEX counts from 0 in store order. export and\n"
+    "recover make DIR when it is missing (not its parent folder), replace no file\n"
+    "in it, set each file's modification time to the message's received time, and\n"
+    "end with a summary on standard error.\n"
+    "Exit status: 0 done, 1 failed (the reason on standard error), 2 usage error.\n"
+    "text and header write to standard output; recover exits 0 whatever damage it\n"
+    "meets, 1 when the store cannot be opened or a file cannot be written.\n";
+
+constexpr std::size_t kDescriptionColumn = 28;
 constexpr int kUsageError = 2;
 
-struct TUsageError {};
+void AppendForm(std::string& out, const std::string& usage, const std::vector<const char*>& description) {
+  std::string line = "  " + usage;
+  for (const char* text : description) {
+    line.resize(std::max(line.size() + 1, kDescriptionColumn), ' ');
+    out += line + text + "\n";
+    line.clear();
+  }
+}
 
-std::int32_t ParseIndex(const std::string& text) {
+std::string CommandHelp(const TCommand& command) {
+  std::string out;
+  for (const TForm& form : command.Forms) AppendForm(out, form.Usage, form.Description);
+  return out;
+}
+
+std::string Help() {
+  std::string out = "Usage: postvue-cli COMMAND ARGUMENTS\n\n";
+  for (const TCommand& command : kCommands) out += CommandHelp(command);
+  AppendForm(out, "COMMAND --help", {"show the part of this text for COMMAND"});
+  AppendForm(out, "-h, --help", {"show this text"});
+  return out + "\n" + kNotes;
+}
+
+// What was wrong, then the usage of the command it was for (or of all).
+struct TUsageError {
+  std::string What;
+  const TCommand* Command = nullptr;
+};
+
+std::string UsageLines(const TCommand& command) {
+  std::string out;
+  const char* lead = "Usage: ";
+  for (const TForm& form : command.Forms) {
+    out += std::string(lead) + "postvue-cli " + form.Usage + "\n";
+    lead = "       ";
+  }
+  return out;
+}
+
+std::string UsageErrorText(const TUsageError& error) {
+  const std::string what = "postvue-cli: " + error.What + "\n";
+  if (!error.Command)
+    return what + "Usage: postvue-cli COMMAND ARGUMENTS\nRun \"postvue-cli --help\" for the commands.\n";
+  return what + UsageLines(*error.Command) + "Run \"postvue-cli " + error.Command->Name + " --help\" for more.\n";
+}
+
+std::int32_t ParseIndex(const std::string& text, const TCommand& command) {
   std::int32_t value = 0;
   const char* const end = text.data() + text.size();
   const auto result = std::from_chars(text.data(), end, value, 10);
-  if (text.empty() || result.ec != std::errc() || result.ptr != end) throw TUsageError();
+  if (text.empty() || result.ec != std::errc() || result.ptr != end)
+    throw TUsageError{"INDEX must be a number, not \"" + text + "\"", &command};
   return value;
 }
 
 int Run(const std::vector<std::string>& args) {
   using namespace postvue::cli;
-  if (args.empty()) throw TUsageError();
-  const std::string& command = args[0];
-  const std::size_t count = args.size() - 1;
-  if ((command == "--help" || command == "-h") && count == 0) {
-    WriteStdout(kUsage);
+  if (args.empty()) throw TUsageError{"missing COMMAND"};
+  const std::string& name = args[0];
+  if (name == "--help" || name == "-h") {
+    if (args.size() > 1) throw TUsageError{"unexpected argument after " + name + ": \"" + args[1] + "\""};
+    WriteStdout(Help());
     return 0;
   }
-  if (command == "list" && count == 1 && args[1] != "--json") return RunList(args[1], false);
-  if (command == "list" && count == 2 && args[1] == "--json") return RunList(args[2], true);
-  if (command == "folders" && count == 1 && args[1] != "--json") return RunFolders(args[1], false);
-  if (command == "folders" && count == 2 && args[1] == "--json") return RunFolders(args[2], true);
-  if (command == "text" && count == 2) return RunText(args[1], ParseIndex(args[2]), false);
-  if (command == "header" && count == 2) return RunText(args[1], ParseIndex(args[2]), true);
-  if (command == "save" && count == 3) return RunSave(args[1], ParseIndex(args[2]), args[3]);
-  if (command == "export" && count == 2 && args[1] != "--mbox") return RunExport(args[1], args[2]);
-  if (command == "export" && count == 3 && args[1] == "--mbox") return RunExportMbox(args[2], args[3]);
-  if (command == "recover" && count == 2) return RunRecover(args[1], args[2]);
-  throw TUsageError();
+  const auto found =
+      std::find_if(kCommands.begin(), kCommands.end(), [&](const TCommand& c) { return name == c.Name; });
+  if (found == kCommands.end()) throw TUsageError{"unknown command \"" + name + "\""};
+  const TCommand& command = *found;
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  for (const std::string& arg : rest)
+    if (arg == "--help" || arg == "-h") {
+      WriteStdout(UsageLines(command) + "\n" + CommandHelp(command));
+      return 0;
+    }
+
+  // The form: the one whose option comes first, else the one that needs none.
+  const TForm* form = nullptr;
+  bool option = false;
+  for (const TForm& f : command.Forms)
+    if (f.Option && !rest.empty() && rest[0] == f.Option) form = &f, option = true;
+  for (const TForm& f : command.Forms)
+    if (!form && (!f.Option || f.OptionalOption)) form = &f;
+  if (option) rest.erase(rest.begin());
+  for (const std::string& arg : rest)
+    if (arg.size() > 1 && arg[0] == '-' && arg != "-" && !(arg[1] >= '0' && arg[1] <= '9'))
+      throw TUsageError{"unknown option \"" + arg + "\"", &command};
+  if (rest.size() < form->Arguments.size())
+    throw TUsageError{std::string("missing ") + form->Arguments[rest.size()], &command};
+  if (rest.size() > form->Arguments.size())
+    throw TUsageError{"unexpected argument \"" + rest[form->Arguments.size()] + "\"", &command};
+
+  if (name == "list") return RunList(rest[0], option);
+  if (name == "folders") return RunFolders(rest[0], option);
+  if (name == "text") return RunText(rest[0], ParseIndex(rest[1], command), false);
+  if (name == "header") return RunText(rest[0], ParseIndex(rest[1], command), true);
+  if (name == "save") return RunSave(rest[0], ParseIndex(rest[1], command), rest[2]);
+  if (name == "export") return option ? RunExportMbox(rest[0], rest[1]) : RunExport(rest[0], rest[1]);
+  return RunRecover(rest[0], rest[1]);
 }
 
 int Main(const std::vector<std::string>& args) {
   try {
     return Run(args);
-  } catch (const TUsageError&) {
-    std::fputs(kUsage, stderr);
+  } catch (const TUsageError& error) {
+    const std::string text = UsageErrorText(error);
+    std::fwrite(text.data(), 1, text.size(), stderr);
     return kUsageError;
   } catch (const postvue::Exception& e) {
-    postvue::cli::ReportError(postvue::ErrorBoxText(e.message()));
+    postvue::cli::ReportException(e);
+    // recover is the way on from a store that cannot be read as it is.
+    if (postvue::cli::IsStoreDamage(e) && args[0] != "recover")
+      postvue::cli::ReportError("to get out what can still be found in a damaged store: postvue-cli recover STORE DIR");
   } catch (const std::exception& e) {
     // Out of memory and the like: still one line, as for the system's own errors.
     postvue::cli::ReportError(postvue::ErrorBoxText(e.what()));

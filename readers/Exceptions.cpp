@@ -8,4 +8,11 @@ std::string ErrorBoxText(const std::string& message) {
   return message;
 }
 
+std::string ReasonText(const std::error_code& code) {
+  std::string text = code.message();
+  // Windows ends its texts with a line break.
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
 } // namespace postvue

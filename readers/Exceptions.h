@@ -4,29 +4,38 @@
 
 #include <exception>
 #include <string>
+#include <system_error>
 #include <utility>
 
 namespace postvue {
 
 class Exception : public std::exception {
 public:
-  explicit Exception(std::string message) : Message(std::move(message)) {}
+  explicit Exception(std::string message, std::string reason = {})
+      : Message(std::move(message)), Reason(std::move(reason)) {}
   const char* what() const noexcept override { return Message.c_str(); }
   const std::string& message() const noexcept { return Message; }
+  // What the operating system said when one of its calls failed, empty
+  // otherwise. Never part of the message: the viewer shows the message alone,
+  // the command line adds this as a line of its own.
+  const std::string& reason() const noexcept { return Reason; }
 
 private:
   std::string Message;
+  std::string Reason;
 };
 
 // File and stream layer. The messages pass through readers and application unchanged.
 class EFOpenError : public Exception {
 public:
-  explicit EFOpenError(const std::string& fileName) : Exception("Cannot open file " + fileName) {}
+  explicit EFOpenError(const std::string& fileName, std::string reason = {})
+      : Exception("Cannot open file " + fileName, std::move(reason)) {}
 };
 
 class EFCreateError : public Exception {
 public:
-  explicit EFCreateError(const std::string& fileName) : Exception("Cannot create file " + fileName) {}
+  explicit EFCreateError(const std::string& fileName, std::string reason = {})
+      : Exception("Cannot create file " + fileName, std::move(reason)) {}
 };
 
 class EReadError : public Exception {
@@ -70,5 +79,10 @@ public:
 // The error box rule, shared by the viewer and the command line: a full stop is
 // appended when the code of the message's last character is above that of '.'.
 std::string ErrorBoxText(const std::string& message);
+
+// The operating system's text for an error, as a reason: errno values are in
+// std::generic_category, GetLastError values in std::system_category.
+std::string ReasonText(const std::error_code& code);
+inline std::string ErrnoText(int error) { return ReasonText(std::error_code(error, std::generic_category())); }
 
 } // namespace postvue

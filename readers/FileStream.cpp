@@ -54,7 +54,8 @@ TFileStream::TFileStream(const std::string& fileName, TShareMode share) {
   if (share == TShareMode::DenyNone) shareFlags |= FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE h = CreateFileW(Widen(fileName).c_str(), GENERIC_READ, shareFlags, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) throw EFOpenError(fileName);
+  if (h == INVALID_HANDLE_VALUE)
+    throw EFOpenError(fileName, ReasonText(std::error_code(static_cast<int>(GetLastError()), std::system_category())));
   Handle = h;
 }
 
@@ -98,12 +99,21 @@ TFileStream::TFileStream(const std::string& fileName, TShareMode /*share: POSIX 
   // Without O_NONBLOCK, opening a named pipe waits for a writer, forever.
   // Only a regular file is a store: a pipe or a device would block or never end.
   int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) throw EFOpenError(fileName);
+  if (fd < 0) throw EFOpenError(fileName, ErrnoText(errno));
   struct stat st {};
+  std::string reason;
   const int flags = ::fcntl(fd, F_GETFL);
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (::fstat(fd, &st) != 0)
+    reason = ErrnoText(errno);
+  else if (S_ISDIR(st.st_mode))
+    reason = ErrnoText(EISDIR);
+  else if (!S_ISREG(st.st_mode))
+    reason = "not a regular file";
+  else if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    reason = ErrnoText(errno);
+  if (!reason.empty()) {
     ::close(fd);
-    throw EFOpenError(fileName);
+    throw EFOpenError(fileName, reason);
   }
   Fd = fd;
 }

@@ -118,11 +118,11 @@ TReplacingFile::TReplacingFile(const std::string& path) : Path(path), Target(Pat
     if (!ec) Target = std::move(resolved);
   }
   Former = fs::status(Target, ec);
-  if (fs::is_directory(Former)) throw EFCreateError(path);
+  if (fs::is_directory(Former)) throw EFCreateError(path, ErrnoText(EISDIR));
   if (fs::is_regular_file(Former)) {
     // The rename could replace a file that may not be written; emptying it could not.
     std::FILE* probe = OpenFile(Target, "ab", L"ab");
-    if (!probe) throw EFCreateError(path);
+    if (!probe) throw EFCreateError(path, ErrnoText(errno));
     std::fclose(probe);
   }
   for (int attempt = 0; attempt < 16 && !File; ++attempt) {
@@ -130,7 +130,7 @@ TReplacingFile::TReplacingFile(const std::string& path) : Path(path), Target(Pat
     Temporary.replace_filename(TemporaryName());
     File = OpenFile(Temporary, "wbx", L"wbx");
   }
-  if (!File) throw EFCreateError(path);
+  if (!File) throw EFCreateError(path, ErrnoText(errno));
 }
 
 TReplacingFile::~TReplacingFile() {
@@ -157,8 +157,9 @@ void TReplacingFile::Commit() {
   if (fs::is_regular_file(Former)) fs::permissions(Temporary, Former.permissions(), ec);
   fs::rename(Temporary, Target, ec);
   if (ec) {
+    const std::error_code reason = ec;
     fs::remove(Temporary, ec);
-    throw EFCreateError(Path);
+    throw EFCreateError(Path, ReasonText(reason));
   }
 }
 
@@ -283,7 +284,7 @@ std::optional<TNewFile> WriteUnnamed(const std::string& folder, const std::strin
   if (linked) return Done(timeSet);
   if (error == EEXIST) return TNewFile::NameTaken;
   if (error == ENOENT) return std::nullopt; // no /proc
-  throw EFCreateError(path);
+  throw EFCreateError(path, ErrnoText(error));
 }
 #endif
 
@@ -323,7 +324,7 @@ TNewFile WriteNewFile(const std::string& path, std::string_view bytes, double mo
     fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) throw EFCreateError(path);
+  if (fd < 0) throw EFCreateError(path, ErrnoText(errno));
   bool timeSet = false;
   const bool filled = Fill(fd, bytes, modified, timeSet);
   if (::close(fd) != 0 || !filled) {
@@ -335,7 +336,7 @@ TNewFile WriteNewFile(const std::string& path, std::string_view bytes, double mo
   ::unlink(temporary.c_str()); // after a link, the second name; after a rename, nothing
   if (named) return Done(timeSet);
   if (error == EEXIST) return TNewFile::NameTaken;
-  throw EFCreateError(path);
+  throw EFCreateError(path, ErrnoText(error));
 }
 
 #endif

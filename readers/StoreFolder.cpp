@@ -116,9 +116,9 @@ private:
   void ListFiles() {
     std::error_code ec;
     fs::directory_iterator it(PathFromUtf8(Dir), ec);
-    if (ec) throw EFOpenError(Dir);
+    if (ec) throw EFOpenError(Dir, ReasonText(ec));
     for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-      if (ec) throw EFOpenError(Dir);
+      if (ec) throw EFOpenError(Dir, ReasonText(ec));
       // Links are not followed: nothing outside the folder is read.
       if (!fs::is_regular_file(it->symlink_status(ec))) continue;
       TFile file;

@@ -155,7 +155,7 @@ TEST(ChangingFileCli, SaveOfACutStoreLeavesTheTargetAlone) {
     WriteFileBytes(target, "what was there\r\n");
     const TCliRun run = RunCli(dir, {"save", dir / name, "2", target});
     EXPECT_EQ(run.Status, 1);
-    EXPECT_EQ(run.Err, "postvue-cli: Stream read error.\n");
+    EXPECT_EQ(run.Err, "postvue-cli: Stream read error.\n" + kRecoverHint);
     EXPECT_EQ(ReadFileBytes(target), "what was there\r\n");
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) // no temporary file left
       EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();

@@ -190,6 +190,7 @@ TEST_F(CliRecoverTest, NothingIsWrittenOutsideTheFolder) {
 }
 
 #ifndef _WIN32
+// A link is a name taken: the message goes under a free variant of its name.
 TEST_F(CliRecoverTest, LinksInTheFolderAreNotWrittenThrough) {
   ThreeAndARemoved().Image.WriteFile(Dir / "a.dbx");
   const std::string out = Dir / "out";
@@ -199,13 +200,14 @@ TEST_F(CliRecoverTest, LinksInTheFolderAreNotWrittenThrough) {
   fs::create_symlink(Dir / "victim", out + "/0001 - Beta.eml");
   fs::create_directory_symlink(Dir / "elsewhere", out + "/removed");
   const TCliRun run = Run({"recover", Dir / "a.dbx", out});
-  EXPECT_EQ(run.Status, 1); // files that could not be written
+  EXPECT_EQ(run.Status, 1); // a file that could not be written
   EXPECT_EQ(ReadFileBytes(Dir / "victim"), "keep me");
   EXPECT_TRUE(fs::is_empty(Dir / "elsewhere"));
-  EXPECT_EQ(run.Err, "postvue-cli: 0001 - Beta.eml: Cannot create file " + out + "/0001 - Beta.eml.\n" +
-                         "postvue-cli: removed/0000 - Gone.eml: Cannot create file " + out + "/removed.\n" +
-                         "postvue-cli: recovered 2, removed found 1, incomplete 0, errors 2\n");
+  EXPECT_EQ(run.Err, "postvue-cli: removed/0000 - Gone.eml: Cannot create file " + out + "/removed.\n" +
+                         "postvue-cli: recovered 3, removed found 1, incomplete 0, errors 1, under a new name 1 "
+                         "(their names were taken)\n");
   EXPECT_EQ(ReadFileBytes(out + "/0000 - Alpha.eml").substr(0, 16), "Subject: Alpha\r\n");
+  EXPECT_EQ(ReadFileBytes(out + "/0001 - Beta (2).eml").substr(0, 15), "Subject: Beta\r\n");
 }
 #endif
 
@@ -218,7 +220,8 @@ TEST_F(CliRecoverTest, FailuresAndUsage) {
 
   const TCliRun missing = Run({"recover", Dir / "missing.dbx", Dir / "out"});
   EXPECT_EQ(missing.Status, 1);
-  EXPECT_EQ(missing.Err, "postvue-cli: Cannot open file " + (Dir / "missing.dbx") + ".\n");
+  EXPECT_EQ(missing.Err, "postvue-cli: Cannot open file " + (Dir / "missing.dbx") + ".\n" +
+                         ReasonLine(std::errc::no_such_file_or_directory));
   EXPECT_FALSE(fs::exists(Dir / "out")); // the folder is made only for a store that opens
 
   WriteFileBytes(Dir / "other", "FMDF not a store");
@@ -229,7 +232,8 @@ TEST_F(CliRecoverTest, FailuresAndUsage) {
   WriteFileBytes(Dir / "plain", "a file");
   const TCliRun notFolder = Run({"recover", Dir / "a.dbx", Dir / "plain"});
   EXPECT_EQ(notFolder.Status, 1);
-  EXPECT_EQ(notFolder.Err, "postvue-cli: Cannot create file " + (Dir / "plain") + ".\n");
+  EXPECT_EQ(notFolder.Err,
+            "postvue-cli: Cannot create folder " + (Dir / "plain") + ".\npostvue-cli: a file of that name is there\n");
   EXPECT_EQ(notFolder.Out, "");
 }
 
@@ -280,7 +284,7 @@ TEST_F(CliRecoverTest, MboxSeparatorsQuotingAndLineEnds) {
   const TCliRun run = Run({"export", "--mbox", Dir / "a.dbx", Dir / "all.mbox"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "");
-  EXPECT_EQ(run.Err, "");
+  EXPECT_EQ(run.Err, "postvue-cli: exported 3, errors 0\n");
   EXPECT_EQ(ReadFileBytes(Dir / "all.mbox"), "From ann@example.com Thu Jan  1 12:00:00 2004\n"
                                              "From: Ann <ann@example.com>\nSubject: one\n\n"
                                              ">From here\n>>From there\n>>>From afar\nFromage\nFrom:\n>From\n From x\nFrom\n"
@@ -315,19 +319,20 @@ TEST_F(CliRecoverTest, MboxReplacesAFileWholeOrNotAtAll) {
   WriteFileBytes(Dir / "old.mbox", std::string(10000, 'o'));
   const TCliRun run = Run({"export", "--mbox", Dir / "a.dbx", Dir / "old.mbox"});
   EXPECT_EQ(run.Status, 1); // one message could not be read; the others are written
-  EXPECT_EQ(run.Err, "postvue-cli: message 1: No text found.\n");
+  EXPECT_EQ(run.Err, "postvue-cli: message 1: No text found.\npostvue-cli: exported 2, errors 1\n");
   EXPECT_EQ(ReadFileBytes(Dir / "old.mbox"), "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\nSubject: one\n\n1\n\n"
                                              "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\nSubject: two\n\n2\n\n");
 
   const TCliRun missingFolder = Run({"export", "--mbox", Dir / "a.dbx", Dir / "none/x.mbox"});
   EXPECT_EQ(missingFolder.Status, 1);
-  EXPECT_EQ(missingFolder.Err, "postvue-cli: Cannot create file " + (Dir / "none/x.mbox") + ".\n");
+  EXPECT_EQ(missingFolder.Err, "postvue-cli: Cannot create file " + (Dir / "none/x.mbox") + ".\n" +
+                                   ReasonLine(std::errc::no_such_file_or_directory));
   EXPECT_FALSE(fs::exists(Dir / "none"));
 
   WriteFileBytes(Dir / "broken.dbx", "\xCF\xAD\x12\xFE short");
   const TCliRun broken = Run({"export", "--mbox", Dir / "broken.dbx", Dir / "old.mbox"});
   EXPECT_EQ(broken.Status, 1);
-  EXPECT_EQ(broken.Err, "postvue-cli: Stream read error.\n");
+  EXPECT_EQ(broken.Err, "postvue-cli: Stream read error.\n" + kRecoverHint);
   EXPECT_EQ(ReadFileBytes(Dir / "old.mbox").substr(0, 10), "From MAILE"); // left as it was
   EXPECT_EQ(SortedNames(Dir.Path()), (std::vector<std::string>{"a.dbx", "broken.dbx", "old.mbox"}));
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #ifndef _WIN32
@@ -18,6 +19,15 @@ struct TCliRun {
   int Status = -1;
   std::string Out, Err;
 };
+
+// The second line of an error that a damaged store causes.
+inline const std::string kRecoverHint =
+    "postvue-cli: to get out what can still be found in a damaged store: postvue-cli recover STORE DIR\n";
+
+// The line that gives the system's reason for a failed file operation.
+inline std::string ReasonLine(std::errc error) {
+  return "postvue-cli: " + std::make_error_code(error).message() + "\n";
+}
 
 inline std::string ShellQuote(const std::string& arg) {
 #ifdef _WIN32

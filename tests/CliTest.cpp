@@ -10,6 +10,10 @@
 #include <filesystem>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 using namespace postvue;
 using namespace postvue::testing;
 using namespace std::string_literals;
@@ -24,15 +28,15 @@ protected:
 
   TCliRun Run(const std::vector<std::string>& args) { return RunCli(Dir, args); }
 
-  // Runs args and expects a failure with exactly this error line.
-  void ExpectError(const std::vector<std::string>& args, const std::string& message) {
+  // Runs args and expects a failure with exactly this error line, and the
+  // lines after it.
+  void ExpectError(const std::vector<std::string>& args, const std::string& message, const std::string& after = "") {
     const TCliRun run = Run(args);
     EXPECT_EQ(run.Status, 1) << args[0];
     EXPECT_EQ(run.Out, "") << args[0];
-    EXPECT_EQ(run.Err, "postvue-cli: " + message + "\n") << args[0];
+    EXPECT_EQ(run.Err, "postvue-cli: " + message + "\n" + after) << args[0];
   }
 
-  std::string Usage() { return Run({"--help"}).Out; }
 };
 
 std::string Repeat(std::string_view text, std::size_t times) {
@@ -91,7 +95,7 @@ TEST_F(CliTest, ListDbxLines) {
   EXPECT_EQ(run.Err, "");
   EXPECT_EQ(run.Out, "0\tYes\tHigh\t\tAnn Example\tHello\t2004-01-01 12:00:00\t15\n"
                      "1\t\tLow\tYes\tbob@example.com\tTab here  next\t1999-12-31 23:59:59\t1\n"
-                     "2\t\t\t\t\tcaf\xe9\t1899-12-30 00:00:00\t0\n"
+                     "2\t\t\t\t\tcaf\xc3\xa9\t1899-12-30 00:00:00\t0\n" // as UTF-8
                      "3\tYes\t\tYes\t\tbig\t1899-12-30 00:00:00\t4294967280\n");
 }
 
@@ -263,8 +267,10 @@ TEST_F(CliTest, FailedSaveLeavesTheFileAsItWas) {
   m.Text = "x";
   DbxOf({m}).WriteFile(Dir / "b.dbx");
   ExpectError({"save", Dir / "b.dbx", "0", Dir / "missing/out.eml"},
-              "Cannot create file " + (Dir / "missing/out.eml") + ".");
-  ExpectError({"save", Dir / "b.dbx", "0", Dir.Path()}, "Cannot create file " + Dir.Path() + ".");
+              "Cannot create file " + (Dir / "missing/out.eml") + ".",
+              ReasonLine(std::errc::no_such_file_or_directory));
+  ExpectError({"save", Dir / "b.dbx", "0", Dir.Path()}, "Cannot create file " + Dir.Path() + ".",
+              ReasonLine(std::errc::is_a_directory));
 }
 
 // ---------------------------------------------------------------- export
@@ -279,7 +285,7 @@ std::vector<std::string> SortedNames(const std::string& dir) {
 TEST_F(CliTest, ExportNamesFilesAndSkipsUnreadableMessages) {
   const std::vector<std::string> subjects = {" Hello World ",
                                              "a/b\\c:d*e?f\"g<h>i|j",
-                                             "caf\xe9\x01\ttab\x7f",
+                                             "caf\xe9\x01\ttab\x7f\x81",
                                              "",
                                              Repeat("x", 200),
                                              "Hello World",
@@ -293,14 +299,14 @@ TEST_F(CliTest, ExportNamesFilesAndSkipsUnreadableMessages) {
     messages.push_back(m);
   }
   DbxOf(messages).WriteFile(Dir / "a.dbx");
-  const std::string out = Dir / "out/nested";
+  const std::string out = Dir / "out";
   const TCliRun run = Run({"export", Dir / "a.dbx", out});
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Out, "");
-  EXPECT_EQ(run.Err, "postvue-cli: message 6: No text found.\n");
+  EXPECT_EQ(run.Err, "postvue-cli: message 6: No text found.\npostvue-cli: exported 7, errors 1\n");
   const std::vector<std::string> expected = {"0000 - Hello World.eml",
                                              "0001 - a_b_c_d_e_f_g_h_i_j.eml",
-                                             "0002 - caf___tab_.eml",
+                                             "0002 - caf\xc3\xa9__tab__.eml", // C0, DEL and C1 controls go
                                              "0003.eml",
                                              "0004 - " + Repeat("x", 80) + ".eml",
                                              "0005 - Hello World.eml",
@@ -312,17 +318,66 @@ TEST_F(CliTest, ExportNamesFilesAndSkipsUnreadableMessages) {
   EXPECT_EQ(ReadFileBytes(out + "/0007.eml"), "Subject: 7\r\nbody\r\n");
 }
 
-TEST_F(CliTest, ExportMbxIntoExistingFolderReplacesFiles) {
+// Subjects as people read them: Windows-1252 bytes, and the encoded words
+// most mail programs write, in the character sets they name.
+TEST_F(CliTest, ExportNamesKeepLetters) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"\x93" "Caf\xe9\x94 menu for Friday", "\xe2\x80\x9c" "Caf\xc3\xa9\xe2\x80\x9d menu for Friday"},
+      {"=?iso-8859-1?Q?Caf=E9_cr=E8me?=", "Caf\xc3\xa9 cr\xc3\xa8me"},
+      {"Re: =?ISO-8859-2?q?=B1?= and =?windows-1251?B?z/Do4uXy?=!",
+       "Re_ \xc4\x85 and \xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82!"},
+      // Blanks between encoded words go; a character split between two words is whole again.
+      {"=?utf-8?B?ww==?= =?UTF-8?B?qQ==?=\t =?utf-8?Q?=E2=82=AC?= x", "\xc3\xa9\xe2\x82\xac x"},
+      {"=?iso-8859-15?Q?=A4?= =?us-ascii?Q?a=FF?=", "\xe2\x82\xac" "a_"}, // no character for 0xFF in ASCII
+      // Unknown character sets and broken words stay as written (made safe).
+      {"=?x-unknown?Q?abc?= =?utf-8?B?!!?=", "=_x-unknown_Q_abc_= =_utf-8_B_!!_="},
+  };
+  std::vector<TTestMessage> messages;
+  for (const auto& [subject, name] : cases) {
+    TTestMessage m;
+    m.Subject = subject;
+    m.Text = "x";
+    messages.push_back(m);
+  }
+  DbxOf(messages).WriteFile(Dir / "a.dbx");
+  const TCliRun run = Run({"export", Dir / "a.dbx", Dir / "out"});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  std::vector<std::string> expected;
+  for (std::size_t i = 0; i < cases.size(); ++i)
+    expected.push_back("000" + std::to_string(i) + " - " + cases[i].second + ".eml");
+  EXPECT_EQ(SortedNames(Dir / "out"), expected);
+}
+
+// The user's own files in the folder stay as they are, whatever holds their name.
+TEST_F(CliTest, ExportIntoAFolderReplacesNoFile) {
   MakeMbx({{"Subject: one\r\n\r\n1", 1}, {"Subject: two\r\n\r\n2\n", 2}}).WriteFile(Dir / "a.mbx");
   fs::create_directory(Dir / "out");
-  WriteFileBytes(Dir / "out/0000 - one.eml", "stale");
+  WriteFileBytes(Dir / "out/0000 - one.eml", "mine");
+  fs::create_directory(Dir / "out/0000 - one (2).eml");
   const TCliRun run = Run({"export", Dir / "a.mbx", Dir / "out/"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "");
-  EXPECT_EQ(run.Err, "");
-  EXPECT_EQ(SortedNames(Dir / "out"), (std::vector<std::string>{"0000 - one.eml", "0001 - two.eml"}));
-  EXPECT_EQ(ReadFileBytes(Dir / "out/0000 - one.eml"), "Subject: one\r\n\r\n1\r\n");
+  EXPECT_EQ(run.Err, "postvue-cli: exported 2, errors 0, under a new name 1 (their names were taken)\n");
+  EXPECT_EQ(SortedNames(Dir / "out"), (std::vector<std::string>{"0000 - one (2).eml", "0000 - one (3).eml",
+                                                                "0000 - one.eml", "0001 - two.eml"}));
+  EXPECT_EQ(ReadFileBytes(Dir / "out/0000 - one.eml"), "mine");
+  EXPECT_EQ(ReadFileBytes(Dir / "out/0000 - one (3).eml"), "Subject: one\r\n\r\n1\r\n");
   EXPECT_EQ(ReadFileBytes(Dir / "out/0001 - two.eml"), "Subject: two\r\n\r\n2\r\n");
+
+  // Again: every name is taken now, and nothing written before is replaced.
+  const TCliRun again = Run({"export", Dir / "a.mbx", Dir / "out"});
+  EXPECT_EQ(again.Status, 0);
+  EXPECT_EQ(again.Err, "postvue-cli: exported 2, errors 0, under a new name 2 (their names were taken)\n");
+  EXPECT_EQ(SortedNames(Dir / "out").size(), 6u);
+  EXPECT_EQ(ReadFileBytes(Dir / "out/0001 - two (2).eml"), "Subject: two\r\n\r\n2\r\n");
+#ifndef _WIN32
+  // A link is a name taken too, even one that leads nowhere.
+  fs::create_directory(Dir / "linked");
+  fs::create_symlink(Dir / "absent", Dir / "linked/0000 - one.eml");
+  EXPECT_EQ(Run({"export", Dir / "a.mbx", Dir / "linked"}).Status, 0);
+  EXPECT_FALSE(fs::exists(Dir / "absent"));
+  EXPECT_TRUE(fs::exists(Dir / "linked/0000 - one (2).eml"));
+#endif
 }
 
 TEST_F(CliTest, ExportNumbersWidenWithTheCount) {
@@ -336,17 +391,33 @@ TEST_F(CliTest, ExportNumbersWidenWithTheCount) {
   const TCliRun run = Run({"export", Dir / "a.dbx", Dir / "out"});
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(SortedNames(Dir / "out"), (std::vector<std::string>{"00000 - first.eml", "10000 - last.eml"}));
-  EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 9999);
+  // Progress lines may come between them when the run takes more than a second.
+  std::size_t errors = 0;
+  for (std::size_t at = run.Err.find("postvue-cli: message "); at != std::string::npos;
+       at = run.Err.find("postvue-cli: message ", at + 1))
+    ++errors;
+  EXPECT_EQ(errors, 9999u);
   EXPECT_EQ(run.Err.substr(0, 39), "postvue-cli: message 1: No text found.\n");
+  EXPECT_TRUE(run.Err.ends_with("\npostvue-cli: exported 2, errors 9999\n")) << run.Err.substr(run.Err.size() - 100);
 }
 
-TEST_F(CliTest, ExportIntoAFileFails) {
+// Only the last folder of DIR is made: a mistyped path fails instead of
+// leaving a tree of folders behind.
+TEST_F(CliTest, ExportFolderThatCannotBeMadeFails) {
   TTestMessage m;
   m.Text = "x";
   DbxOf({m}).WriteFile(Dir / "a.dbx");
   WriteFileBytes(Dir / "plain", "kept");
-  ExpectError({"export", Dir / "a.dbx", Dir / "plain"}, "Cannot create file " + (Dir / "plain") + ".");
+  ExpectError({"export", Dir / "a.dbx", Dir / "plain"}, "Cannot create folder " + (Dir / "plain") + ".",
+              "postvue-cli: a file of that name is there\n");
   EXPECT_EQ(ReadFileBytes(Dir / "plain"), "kept");
+  ExpectError({"export", Dir / "a.dbx", Dir / "missing/deep/out"},
+              "Cannot create folder " + (Dir / "missing/deep/out") + ".",
+              "postvue-cli: its parent folder " + (Dir / "missing/deep") +
+                  " does not exist (only the last folder of a path is made)\n");
+  EXPECT_FALSE(fs::exists(Dir / "missing"));
+  EXPECT_EQ(Run({"export", Dir / "a.dbx", Dir / "new"}).Status, 0);
+  EXPECT_EQ(SortedNames(Dir / "new"), std::vector<std::string>{"0000.eml"});
 }
 
 // ---------------------------------------------------------------- errors
@@ -356,24 +427,34 @@ TEST_F(CliTest, ExportIntoAFileFails) {
 TEST_F(CliTest, MissingStoreInEveryCommand) {
   const std::string store = Dir / "missing.dbx";
   const std::string expected = "Cannot open file " + store + ".";
-  ExpectError({"list", store}, expected);
-  ExpectError({"list", "--json", store}, expected);
-  ExpectError({"text", store, "0"}, expected);
-  ExpectError({"header", store, "0"}, expected);
-  ExpectError({"save", store, "0", Dir / "out.eml"}, expected);
-  ExpectError({"export", store, Dir / "out"}, expected);
+  const std::string reason = ReasonLine(std::errc::no_such_file_or_directory);
+  ExpectError({"list", store}, expected, reason);
+  ExpectError({"list", "--json", store}, expected, reason);
+  ExpectError({"text", store, "0"}, expected, reason);
+  ExpectError({"header", store, "0"}, expected, reason);
+  ExpectError({"save", store, "0", Dir / "out.eml"}, expected, reason);
+  ExpectError({"export", store, Dir / "out"}, expected, reason);
   EXPECT_FALSE(fs::exists(Dir / "out.eml"));
   EXPECT_FALSE(fs::exists(Dir / "out"));
 }
 
 TEST_F(CliTest, ErrorLinesFollowTheFullStopRule) {
   // Nothing appended after a character at or below '.'.
-  ExpectError({"list", Dir / "none-"}, "Cannot open file " + (Dir / "none-"));
-  ExpectError({"list", Dir / "none."}, "Cannot open file " + (Dir / "none."));
-  ExpectError({"list", Dir.Path()}, "Cannot open file " + Dir.Path() + ".");
+  const std::string missing = ReasonLine(std::errc::no_such_file_or_directory);
+  ExpectError({"list", Dir / "none-"}, "Cannot open file " + (Dir / "none-"), missing);
+  ExpectError({"list", Dir / "none."}, "Cannot open file " + (Dir / "none."), missing);
+  ExpectError({"list", Dir.Path()}, "Cannot open file " + Dir.Path() + ".", ReasonLine(std::errc::is_a_directory));
+#ifndef _WIN32
+  if (geteuid() != 0) { // root reads every file
+    WriteFileBytes(Dir / "locked.dbx", "x");
+    fs::permissions(Dir / "locked.dbx", fs::perms::none);
+    ExpectError({"list", Dir / "locked.dbx"}, "Cannot open file " + (Dir / "locked.dbx") + ".",
+                ReasonLine(std::errc::permission_denied));
+  }
+#endif
 
   WriteFileBytes(Dir / "short", "\xCF\xAD\x12");
-  ExpectError({"list", Dir / "short"}, "Stream read error.");
+  ExpectError({"list", Dir / "short"}, "Stream read error.", kRecoverHint);
   WriteFileBytes(Dir / "other", "FMDF and more bytes");
   ExpectError({"list", Dir / "other"}, "File is not in supported format.");
   WriteFileBytes(Dir / "reversed", "6FMJ and more bytes");
@@ -387,27 +468,27 @@ TEST_F(CliTest, ReaderRejections) {
   ExpectError({"list", Dir / "kind.dbx"}, "File is not an Outlook Express 5 Message Database.");
 
   DbxOf({}).WriteFile(Dir / "empty.dbx");
-  ExpectError({"list", Dir / "empty.dbx"}, "File does not contain any message.");
+  ExpectError({"list", Dir / "empty.dbx"}, "File does not contain any message.", kRecoverHint);
 
   TDbxImage fewer = DbxOf(std::vector<TTestMessage>(2));
   fewer.SetMessageCount(3); // the tree holds two
   fewer.WriteFile(Dir / "fewer.dbx");
-  ExpectError({"list", "--json", Dir / "fewer.dbx"}, "Wrong number of values found.");
+  ExpectError({"list", "--json", Dir / "fewer.dbx"}, "Wrong number of values found.", kRecoverHint);
 
   TDbxImage circular;
   const std::uint32_t first = circular.AddBlock("ab");
   circular.U32(first + 12, circular.AddBlock("cd", first));
   circular.BuildTree({circular.AddMessageInfo(PropertiesOf({}, first))});
   circular.WriteFile(Dir / "circular.dbx");
-  ExpectError({"list", Dir / "circular.dbx"}, "Circular text block chain.");
+  ExpectError({"list", Dir / "circular.dbx"}, "Circular text block chain.", kRecoverHint);
 
   TMbxImage negative = MakeMbx({{"Subject: a\r\n\r\nb"}});
   negative.SetMessageCount(-1);
   negative.WriteFile(Dir / "negative.mbx");
-  ExpectError({"list", Dir / "negative.mbx"}, "Range check error.");
+  ExpectError({"list", Dir / "negative.mbx"}, "Range check error.", kRecoverHint);
 
   MakeMbx({}).WriteFile(Dir / "empty.mbx");
-  ExpectError({"export", Dir / "empty.mbx", Dir / "out"}, "File does not contain any message.");
+  ExpectError({"export", Dir / "empty.mbx", Dir / "out"}, "File does not contain any message.", kRecoverHint);
   EXPECT_FALSE(fs::exists(Dir / "out"));
 }
 
@@ -417,12 +498,14 @@ TEST_F(CliTest, IndexWithoutMessage) {
   DbxOf({m}).WriteFile(Dir / "a.dbx");
   MakeMbx({{"Subject: a\r\n\r\nb"}}).WriteFile(Dir / "a.mbx");
   for (const std::string& store : {Dir / "a.dbx", Dir / "a.mbx"}) {
-    for (const char* index : {"1", "-1", "2147483647", "-2147483648"}) {
-      ExpectError({"text", store, index}, "No text found.");
-      ExpectError({"save", store, index, Dir / "out.eml"}, "No text found.");
+    for (const std::string index : {"1", "-1", "2147483647", "-2147483648"}) {
+      const std::string expected = "there is no message " + index + ": the store has only message 0.";
+      ExpectError({"text", store, index}, expected);
+      ExpectError({"save", store, index, Dir / "out.eml"}, expected);
     }
   }
-  ExpectError({"header", Dir / "a.dbx", "1"}, "No text found.");
+  DbxOf(std::vector<TTestMessage>(10, m)).WriteFile(Dir / "ten.dbx");
+  ExpectError({"header", Dir / "ten.dbx", "10"}, "there is no message 10: the store has messages 0 to 9.");
   EXPECT_FALSE(fs::exists(Dir / "out.eml"));
 }
 
@@ -440,47 +523,64 @@ TEST_F(CliTest, HelpPrintsUsage) {
   }
 }
 
+// A usage error says what was wrong first, then only the usage of the
+// command it was for.
 TEST_F(CliTest, UsageErrors) {
-  const std::string usage = Usage();
-  ASSERT_FALSE(usage.empty());
   // "s" names no file: a command that got as far as opening it would exit 1.
-  const std::vector<std::vector<std::string>> cases = {
-      {},
-      {"bogus"},
-      {"LIST", "s"},
-      {"list"},
-      {"list", "s", "t"},
-      {"list", "--json"},
-      {"list", "--json", "s", "t"},
-      {"list", "s", "--json"},
-      {"text", "s"},
-      {"text", "s", "0", "x"},
-      {"text", "s", "x"},
-      {"text", "s", ""},
-      {"text", "s", "1.5"},
-      {"text", "s", "2147483648"},
-      {"text", "s", "-2147483649"},
-      {"text", "s", " 1"},
-      {"text", "s", "1 "},
-      {"text", "s", "+1"},
-      {"text", "s", "0x1"},
-      {"header", "s"},
-      {"header", "s", "-"},
-      {"save", "s", "0"},
-      {"save", "s", "a", "f"},
-      {"save", "s", "0", "f", "g"},
-      {"export", "s"},
-      {"export", "s", "d", "e"},
-      {"--help", "x"},
-      {"-h", "list"},
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{}, "COMMAND"},
+      {{"bogus"}, "COMMAND"},
+      {{"LIST", "s"}, "COMMAND"},
+      {{"list"}, "list"},
+      {{"list", "s", "t"}, "list"},
+      {{"list", "--json"}, "list"},
+      {{"list", "--json", "s", "t"}, "list"},
+      {{"list", "s", "--json"}, "list"},
+      {{"list", "--jsn", "s"}, "list"},
+      {{"text", "s"}, "text"},
+      {{"text", "s", "0", "x"}, "text"},
+      {{"text", "s", "x"}, "text"},
+      {{"text", "s", ""}, "text"},
+      {{"text", "s", "1.5"}, "text"},
+      {{"text", "s", "2147483648"}, "text"},
+      {{"text", "s", "-2147483649"}, "text"},
+      {{"text", "s", " 1"}, "text"},
+      {{"text", "s", "1 "}, "text"},
+      {{"text", "s", "+1"}, "text"},
+      {{"text", "s", "0x1"}, "text"},
+      {{"header", "s"}, "header"},
+      {{"header", "s", "-"}, "header"},
+      {{"save", "s", "0"}, "save"},
+      {{"save", "s", "a", "f"}, "save"},
+      {{"save", "s", "0", "f", "g"}, "save"},
+      {{"export", "s"}, "export"},
+      {{"export", "s", "d", "e"}, "export"},
+      {{"--help", "x"}, "COMMAND"},
+      {{"-h", "list"}, "COMMAND"},
   };
-  for (const auto& args : cases) {
+  for (const auto& [args, command] : cases) {
     const TCliRun run = Run(args);
     const std::string shown = args.empty() ? "(none)" : args[0] + " ... (" + std::to_string(args.size()) + ")";
     EXPECT_EQ(run.Status, 2) << shown;
     EXPECT_EQ(run.Out, "") << shown;
-    EXPECT_EQ(run.Err, usage) << shown;
+    const std::size_t firstEnd = run.Err.find('\n');
+    ASSERT_NE(firstEnd, std::string::npos) << shown;
+    EXPECT_EQ(run.Err.rfind("postvue-cli: ", 0), 0u) << shown << run.Err;
+    EXPECT_EQ(run.Err.find("Usage: postvue-cli " + command + " "), firstEnd + 1) << shown << run.Err;
+    EXPECT_LE(std::count(run.Err.begin(), run.Err.end(), '\n'), 4) << shown << run.Err;
   }
+  EXPECT_EQ(Run({"text", "s", "x"}).Err.rfind("postvue-cli: INDEX must be a number", 0), 0u);
+  EXPECT_EQ(Run({"export", "s"}).Err.rfind("postvue-cli: missing DIR\n", 0), 0u);
+}
+
+TEST_F(CliTest, CommandHelp) {
+  for (const char* command : {"list", "text", "header", "save", "export", "recover"}) {
+    const TCliRun run = Run({command, "--help"});
+    EXPECT_EQ(run.Status, 0) << command;
+    EXPECT_EQ(run.Err, "") << command;
+    EXPECT_EQ(run.Out.rfind("Usage: postvue-cli " + std::string(command) + " ", 0), 0u) << run.Out;
+  }
+  EXPECT_NE(Run({"export", "s", "-h"}).Out.find("export --mbox STORE FILE"), std::string::npos);
 }
 
 // ---------------------------------------------------------------- stores made by the mail program
@@ -498,7 +598,7 @@ TEST_F(CliTest, RealStores) {
   run = Run({"export", real + "/fragment-left.dbx", Dir / "out"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(SortedNames(Dir / "out"), std::vector<std::string>{"0000 - Please read you won't be sorry.........eml"});
-  ExpectError({"list", real + "/Outbox.dbx"}, "File does not contain any message.");
+  ExpectError({"list", real + "/Outbox.dbx"}, "File does not contain any message.", kRecoverHint);
   ExpectError({"list", real + "/Folders.dbx"}, "File is not an Outlook Express 5 Message Database.");
   ExpectError({"list", real + "/other-format-Mail"}, "File is not in supported format.");
 }
