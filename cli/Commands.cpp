@@ -2,11 +2,10 @@
 
 #include "Charset.h"
 #include "DateTime.h"
-#include "DbxReader.h"
 #include "Exceptions.h"
 #include "Json.h"
-#include "MbxReader.h"
 #include "MessageFile.h"
+#include "ReaderFactory.h"
 #include "RowTexts.h"
 
 #include <algorithm>
@@ -20,8 +19,6 @@
 namespace postvue::cli {
 
 namespace {
-const char* const kNotSupported = "File is not in supported format.";
-
 constexpr std::size_t kMinIndexWidth = 4;
 // Characters, and bytes of UTF-8: with the number, a variant and the
 // extension a name stays within the 255 bytes (or UTF-16 units) file systems allow.
@@ -154,13 +151,7 @@ std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path, bool allowEm
     probe.SetFileName(path);
     format = probe.Format;
   } // the probe closes its file before the reader opens it
-  std::unique_ptr<TMailbaseReader> reader;
-  if (format == sfMBX)
-    reader = std::make_unique<TMBXReader>();
-  else if (format == sfDBX)
-    reader = std::make_unique<TDBXReader>();
-  else
-    throw EMailbaseReaderException(kNotSupported);
+  std::unique_ptr<TMailbaseReader> reader = NewReader(format);
   try {
     reader->SetFileName(path);
   } catch (const Exception&) {

@@ -60,13 +60,6 @@ bool IsFromLine(std::string_view line) {
   return line.substr(i, 5) == "From ";
 }
 
-// 0 for Sunday; Gregorian calendar, year 1 on.
-int Weekday(int year, int month, int day) {
-  static const int kMonthOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-  if (month < 3) --year;
-  return (year + year / 4 - year / 100 + year / 400 + kMonthOffsets[month - 1] + day) % 7;
-}
-
 // "From <address> <date>": the sender's address as the store keeps it, else
 // the one in the text's From line, else MAILER-DAEMON; the received time in
 // UTC as asctime writes it, or the Unix epoch when the store gives none.
@@ -85,7 +78,7 @@ std::string MboxSeparator(const TMessageRecord& record, std::string_view text) {
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const TDateTimeFields f = DecodeDateTime(record.Received);
     char text[64];
-    std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", kDays[Weekday(f.Year, f.Month, f.Day)],
+    std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", kDays[WeekdayOf(f)],
                   kMonths[f.Month - 1], f.Day, f.Hour, f.Minute, f.Second, f.Year);
     date = text;
   }

@@ -70,10 +70,4 @@ private:
   bool Good;
 };
 
-// One 32-bit field at a fixed offset of a structure read whole.
-inline std::uint32_t LE32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  TByteCursor cursor(bytes, offset);
-  return cursor.U32();
-}
-
 } // namespace postvue

@@ -1,7 +1,14 @@
-// Calendar fields of a date-time value (days since 30 December 1899, UTC as stored).
+// Date-time values: days since 30 December 1899 00:00 as a double, the whole
+// part the day and the fraction the time of day, in UTC as stored.
 #pragma once
 
+#include <cstdint>
+
 namespace postvue {
+
+// A Windows FILETIME (100 ns ticks since 1 January 1601 UTC) as a date-time.
+// Never raises: an invalid date or time part is 0.
+double FileTimeToDateTimeSafe(std::uint64_t fileTime);
 
 struct TDateTimeFields {
   int Year, Month, Day, Hour, Minute, Second, Millisecond;
@@ -11,5 +18,8 @@ struct TDateTimeFields {
 // time that was added to its day (1 January 1601 12:00 is -109204.5), rounded
 // to the nearest millisecond. Values outside years 1..9999 give 30 December 1899 00:00.
 TDateTimeFields DecodeDateTime(double value);
+
+// The day of the week of a calendar date, 0 for Sunday.
+unsigned WeekdayOf(const TDateTimeFields& fields);
 
 } // namespace postvue

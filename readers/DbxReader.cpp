@@ -1,31 +1,14 @@
 #include "DbxReader.h"
 
-#include "ByteCursor.h"
 #include "Exceptions.h"
 
 #include <algorithm>
-#include <cstring>
 #include <unordered_set>
 
 namespace postvue {
 
 namespace {
-constexpr std::size_t kMagicAt = 0x00;
-constexpr std::size_t kDatabaseKindAt = 0x04;
-constexpr std::size_t kMessageCountAt = 0xC4;
-constexpr std::size_t kIndexRootAt = 0xE4;
-constexpr std::size_t kFolderNameAt = 0x105;
-
-constexpr std::size_t kNodeSize = 0x27C;
-constexpr std::size_t kNodeEntriesAt = 0x18;
-constexpr std::size_t kEntrySize = 12;
-constexpr unsigned kMaxNodeEntries = 51;
-
-constexpr std::size_t kObjectHeaderSize = 12;
-constexpr std::size_t kBlockHeaderSize = 16;
-constexpr std::size_t kMaxBodyLength = 65535;
-// A message needs at least a 12-byte message-info object and a 12-byte index entry.
-constexpr std::uint64_t kMinBytesPerMessage = 24;
+using namespace dbx;
 
 const char* const kNotADatabase = "File is not an Outlook Express 5 Message Database.";
 const char* const kNoMessage = "File does not contain any message.";
@@ -53,14 +36,11 @@ const char* const kMessagesOverlap = "Messages overlap in the file.";
 // file's size in objects and blocks (headers and the text within the file).
 constexpr std::uint64_t kReadFactor = 2;
 
-struct TBlockHeader {
-  std::uint32_t Marker, DataLength, NextBlock;
-};
-
-TBlockHeader ReadBlockHeader(TFileStream& stream, std::uint32_t offset) {
+// A text block header, read whole (or the read fails); Marker checked by the caller.
+TDecoded<TBlockHeader> ReadBlockHeader(TFileStream& stream, std::uint32_t offset) {
   std::uint8_t bytes[kBlockHeaderSize];
   stream.ReadAt(offset, bytes, sizeof bytes);
-  return {LE32(bytes, 0x00), LE32(bytes, 0x08), LE32(bytes, 0x0C)};
+  return DecodeBlockHeader(bytes, offset);
 }
 
 // Brent's cycle detection over a chain of block offsets: O(1) memory, and a
@@ -91,9 +71,9 @@ bool ChainLoops(TFileStream& stream, std::uint32_t first) {
   TChainGuard guard(first);
   try {
     for (std::uint32_t b = first; b != 0;) {
-      const TBlockHeader block = ReadBlockHeader(stream, b);
-      if (block.Marker != b) return false;
-      b = block.NextBlock;
+      const TDecoded<TBlockHeader> block = ReadBlockHeader(stream, b);
+      if (!block.Sound()) return false;
+      b = block.Value.NextBlock;
       guard.Step(b);
     }
   } catch (const EDBXReaderException&) {
@@ -105,6 +85,14 @@ bool ChainLoops(TFileStream& stream, std::uint32_t first) {
 
 [[noreturn]] void FailChain(TFileStream& stream, std::uint32_t first, const char* message) {
   throw EDBXReaderException(ChainLoops(stream, first) ? kCircularChain : message);
+}
+
+const char* IndexNodeMessage(TFault fault) {
+  switch (fault) {
+  case TFault::WrongMarker: return kWrongMarker;
+  case TFault::WrongParent: return kWrongParent;
+  default: return kWrongEntries;
+  }
 }
 } // namespace
 
@@ -130,14 +118,11 @@ void CheckDbxCount(std::uint32_t count, std::uint64_t room) {
   if (count > room / kMinBytesPerMessage) throw EDBXReaderException(kCountTooLarge);
 }
 
-std::uint32_t TDBXReader::MessageCount() const { return LE32(Header, kMessageCountAt); }
+std::uint32_t TDBXReader::MessageCount() const { return DecodeFileHeader(Header).Value.MessageCount; }
 
 std::int32_t TDBXReader::GetCount() { return static_cast<std::int32_t>(MessageCount()); }
 
-std::string TDBXReader::GetFolderName() {
-  TByteCursor cursor(FolderInfo, kFolderNameAt);
-  return std::string(cursor.ZString(false)); // a name without terminator ends with the block
-}
+std::string TDBXReader::GetFolderName() { return std::string(DecodeFolderName(FolderInfo)); }
 
 void TDBXReader::GetMessage(std::int32_t Index, TMessageRecord& Record) { CopyMessage(Index, Record); }
 
@@ -153,10 +138,10 @@ void TDBXReader::Open(const std::string& fileName) {
   Stream->DropCache();
 
   Stream->Read(Header.data(), Header.size());
-  if (LE32(Header, kMagicAt) != kDBXMagic || LE32(Header, kDatabaseKindAt) != kDatabaseKindMessages)
-    throw EDBXReaderException(kNotADatabase);
+  const TDecoded<TFileHeader> header = DecodeFileHeader(Header);
+  if (!header.Sound()) throw EDBXReaderException(kNotADatabase);
   Active = true;
-  const std::uint32_t count = MessageCount();
+  const std::uint32_t count = header.Value.MessageCount;
   if (count == 0) throw EDBXReaderException(kNoMessage);
   Stream->Read(FolderInfo.data(), FolderInfo.size());
 
@@ -169,17 +154,18 @@ void TDBXReader::Open(const std::string& fileName) {
   ReadIndex();
 }
 
-void TDBXReader::ReadIndex() { ReadIndexNode(0, LE32(Header, kIndexRootAt), 0, MessageCount()); }
+void TDBXReader::ReadIndex() { ReadIndexNode(0, DecodeFileHeader(Header).Value.IndexRoot, 0, MessageCount()); }
 
 std::vector<std::uint32_t> ReadDbxIndex(TFileStream& Stream, std::uint32_t Kind, const char* WrongKind) {
-  std::array<std::uint8_t, TDBXReader::kHeaderSize> header;
-  Stream.ReadAt(0, header.data(), header.size());
-  if (LE32(header, kMagicAt) != kDBXMagic || LE32(header, kDatabaseKindAt) != Kind) throw EDBXReaderException(WrongKind);
-  const std::uint32_t count = LE32(header, kMessageCountAt);
+  std::array<std::uint8_t, kHeaderSize> bytes;
+  Stream.ReadAt(0, bytes.data(), bytes.size());
+  const TDecoded<TFileHeader> header = DecodeFileHeader(bytes, Kind);
+  if (!header.Sound()) throw EDBXReaderException(WrongKind);
+  const std::uint32_t count = header.Value.MessageCount;
   const std::uint64_t fileSize = Stream.Size();
-  CheckDbxCount(count, fileSize > header.size() ? fileSize - header.size() : 0);
+  CheckDbxCount(count, fileSize > bytes.size() ? fileSize - bytes.size() : 0);
   std::vector<std::uint32_t> values(count, 0);
-  if (count > 0) ReadDbxIndexNode(Stream, 0, LE32(header, kIndexRootAt), 0, count, values);
+  if (count > 0) ReadDbxIndexNode(Stream, 0, header.Value.IndexRoot, 0, count, values);
   return values;
 }
 
@@ -210,12 +196,13 @@ void ReadDbxIndexNode(TFileStream& Stream, std::uint32_t Parent, std::uint32_t N
   // (a frame and a visited mark per node) within a small multiple of the file.
   const std::uint64_t maxNodes = Stream.Size() / kNodeEntriesAt;
   std::uint8_t bytes[kNodeSize]; // the node of the top frame
+  TIndexNode top{};               // decoded from bytes
 
   auto readNode = [&](std::uint32_t parent, std::uint32_t node) {
     Stream.ReadAt(node, bytes, kNodeSize);
-    if (LE32(bytes, 0x00) != node) throw EDBXReaderException(kWrongMarker);
-    if (LE32(bytes, 0x0C) != parent) throw EDBXReaderException(kWrongParent);
-    if (bytes[0x11] > kMaxNodeEntries) throw EDBXReaderException(kWrongEntries);
+    const TDecoded<TIndexNode> decoded = DecodeIndexNode(bytes, node, parent);
+    if (!decoded.Sound()) throw EDBXReaderException(IndexNodeMessage(decoded.Fault));
+    top = decoded.Value;
   };
   auto enter = [&](std::uint32_t parent, std::uint32_t node, std::uint64_t position, std::uint64_t valueCount) {
     if (position + valueCount > count) throw EDBXReaderException(kTooManyToRead);
@@ -235,26 +222,24 @@ void ReadDbxIndexNode(TFileStream& Stream, std::uint32_t Parent, std::uint32_t N
     TFrame& frame = stack.back(); // valid until the next enter
     if (frame.NextEntry == kLeftChildPending) {
       frame.NextEntry = 0;
-      const std::uint32_t leftChild = LE32(bytes, 0x08);
-      if (leftChild != 0) {
-        enter(frame.Node, leftChild, frame.Position, LE32(bytes, 0x14));
+      if (top.LeftChild != 0) {
+        enter(frame.Node, top.LeftChild, frame.Position, top.LeftValueCount);
         fresh = true;
         continue;
       }
     }
-    const unsigned entryCount = bytes[0x11];
     bool descended = false;
-    while (frame.NextEntry < entryCount) {
-      const std::size_t at = kNodeEntriesAt + kEntrySize * frame.NextEntry++;
-      const std::uint32_t value = LE32(bytes, at), child = LE32(bytes, at + 4);
-      if (value != 0) {
+    while (frame.NextEntry < top.EntryCount) {
+      const TIndexEntry entry = top.Entry(frame.NextEntry++);
+      if (entry.Value != 0) {
         const std::uint64_t found = static_cast<std::uint64_t>(frame.Found) + 1;
         if (frame.Position + found > count) throw EDBXReaderException(kTooMany);
         frame.Found = static_cast<std::uint32_t>(found);
-        Values[frame.Position + found - 1] = value;
+        Values[frame.Position + found - 1] = entry.Value;
       }
-      if (child != 0) {
-        enter(frame.Node, child, static_cast<std::uint64_t>(frame.Position) + frame.Found, LE32(bytes, at + 8));
+      if (entry.Child != 0) {
+        enter(frame.Node, entry.Child, static_cast<std::uint64_t>(frame.Position) + frame.Found,
+              entry.ChildValueCount);
         fresh = true;
         descended = true; // resume this node when the child is done
         break;
@@ -270,106 +255,30 @@ void ReadDbxIndexNode(TFileStream& Stream, std::uint32_t Parent, std::uint32_t N
   }
 }
 
-bool TDbxProperties::Entry(unsigned i, std::uint8_t& id, std::uint32_t& value) const {
-  TByteCursor entry(Body, 4 * static_cast<std::size_t>(i));
-  id = entry.U8();
-  value = entry.U24();
-  return i < EntryCount && entry.Ok();
-}
-
-bool TDbxProperties::U32(std::uint32_t value, std::uint32_t& out) const {
-  TByteCursor data(Body, DataAt(value));
-  const std::uint32_t read = data.U32();
-  if (data.Ok()) out = read;
-  return data.Ok();
-}
-
-bool TDbxProperties::U64(std::uint32_t value, std::uint64_t& out) const {
-  TByteCursor data(Body, DataAt(value));
-  const std::uint64_t read = data.U64();
-  if (data.Ok()) out = read;
-  return data.Ok();
-}
-
-bool TDbxProperties::String(std::uint32_t value, std::size_t maxLength, std::string_view& out) {
-  if (!LastZeroKnown) {
-    LastZeroKnown = true;
-    for (std::size_t i = Body.size(); i-- > 0;)
-      if (Body[i] == 0) {
-        LastZero = i;
-        LastZeroFound = true;
-        break;
-      }
-  }
-  const std::size_t p = DataAt(value);
-  if (p >= Body.size() || !LastZeroFound || p > LastZero) return false; // runs to the end of the body
-  const std::size_t window = std::min(Body.size() - p, maxLength + 1);
-  const void* zero = std::memchr(Body.data() + p, 0, window);
-  const std::size_t length =
-      zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - (Body.data() + p)) : maxLength;
-  out = std::string_view(reinterpret_cast<const char*>(Body.data()) + p, length);
-  return true;
-}
-
-TDbxProperties ReadDbxObject(TFileStream& Stream, std::uint32_t Offset, std::vector<std::uint8_t>& Body,
-                             TReadBudget& Budget) {
-  std::uint8_t header[kObjectHeaderSize];
-  Stream.ReadAt(Offset, header, sizeof header);
-  if (LE32(header, 0x00) != Offset) throw EDBXReaderException(kWrongMarker);
-  const std::size_t bodyLength = header[4] | (static_cast<std::size_t>(header[5]) << 8);
+TProperties ReadDbxObject(TFileStream& Stream, std::uint32_t Offset, std::vector<std::uint8_t>& Body,
+                          TReadBudget& Budget) {
+  std::uint8_t bytes[kObjectHeaderSize];
+  Stream.ReadAt(Offset, bytes, sizeof bytes);
+  const TDecoded<TObjectHeader> header = DecodeObjectHeader(bytes, Offset);
+  if (!header.Sound()) throw EDBXReaderException(kWrongMarker);
+  const std::size_t bodyLength = header.Value.BodyLength;
   Body.resize(kMaxBodyLength);
   Stream.ReadAt(static_cast<std::uint64_t>(Offset) + kObjectHeaderSize, Body.data(), bodyLength);
   Budget.Spend(kObjectHeaderSize + bodyLength);
-  return TDbxProperties(std::span<const std::uint8_t>(Body.data(), bodyLength), header[0x0A]);
+  return TProperties(std::span<const std::uint8_t>(Body.data(), bodyLength), header.Value.EntryCount);
 }
 
 void TDBXReader::ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record, TReadBudget& Budget) {
   ClearRecord(Record);
-  TDbxProperties properties = ReadDbxObject(*Stream, Offset, Body, Budget);
-  for (unsigned i = 0; i < properties.Count(); ++i) {
-    // An entry whose data would leave the body is skipped, as a failing
-    // entry is, and decoding goes on with the next.
-    std::uint8_t id = 0;
-    std::uint32_t v = 0;
-    if (!properties.Entry(i, id, v)) continue;
-    auto setText = [&](TShortString& field) {
-      std::string_view text;
-      if (properties.String(v, sizeof(TShortString::Data), text)) field.Assign(text);
-    };
-    switch (id) {
-    case 0x01: properties.U32(v, Record.Flags); break;
-    case 0x04: properties.U32(v, Record.TextOffset); break;
-    case 0x07: setText(Record.Text07); break;
-    case 0x08: setText(Record.Subject); break;
-    case 0x0C: setText(Record.Text0C); break;
-    case 0x0D: setText(Record.SenderName); break;
-    case 0x0E: setText(Record.SenderAddress); break;
-    case 0x10: {
-      std::uint32_t value = 0;
-      if (properties.U32(v, value)) Record.Priority = static_cast<std::int32_t>(value);
-      break;
-    }
-    case 0x12: {
-      std::uint64_t fileTime = 0;
-      if (properties.U64(v, fileTime)) Record.Received = FileTimeToDateTimeSafe(fileTime);
-      break;
-    }
-    case 0x13: setText(Record.Text13); break;
-    case 0x14: setText(Record.Text14); break;
-    case 0x1A: setText(Record.Text1A); break;
-    case 0x80: Record.MsgIndex = v; break;
-    case 0x81: Record.Flags = v; break;
-    case 0x84: Record.TextOffset = v; break;
-    case 0x90: Record.Priority = static_cast<std::int32_t>(v); break;
-    default: break; // properties the list does not show
-    }
-  }
+  // A property that cannot be decoded is skipped; the others still count.
+  DecodeMessageInfo(ReadDbxObject(*Stream, Offset, Body, Budget), Record);
 
   std::uint32_t size = 0;
   TChainGuard guard(Record.TextOffset);
   for (std::uint32_t b = Record.TextOffset; b != 0;) {
-    const TBlockHeader block = ReadBlockHeader(*Stream, b);
-    if (block.Marker != b) throw EDBXReaderException(kWrongMarker);
+    const TDecoded<TBlockHeader> decoded = ReadBlockHeader(*Stream, b);
+    if (!decoded.Sound()) throw EDBXReaderException(kWrongMarker);
+    const TBlockHeader& block = decoded.Value;
     if (!Budget.TrySpendBlock(b, block.DataLength)) FailChain(*Stream, Record.TextOffset, kMessagesOverlap);
     size += block.DataLength; // 32-bit, as the field is
     b = block.NextBlock;
@@ -419,7 +328,7 @@ std::string TDBXReader::ReadText(std::int32_t Index, bool headerOnly) {
   std::uint64_t total = 0;
   TChainGuard guard(record.TextOffset);
   for (std::uint32_t b = record.TextOffset; b != 0;) {
-    const TBlockHeader block = ReadBlockHeader(*Stream, b);
+    const TBlockHeader block = ReadBlockHeader(*Stream, b).Value; // its Marker is not compared here
     // The file may have changed since Load. Blocks longer than the whole
     // message would overrun the buffer sized from Size; a chain that now
     // holds more than Size bytes in all could grow the text without bound.

@@ -1,12 +1,11 @@
 // Outlook Express 5 folder database (.dbx).
 #pragma once
 
+#include "DbxFormat.h"
 #include "MailbaseReader.h"
 
 #include <array>
 #include <cstdint>
-#include <span>
-#include <string_view>
 #include <vector>
 
 namespace postvue {
@@ -15,9 +14,6 @@ namespace postvue {
 // and the folder list (Folders.dbx) alike have the same header magic, the
 // same index tree and the same objects with property entries, read with the
 // same checks.
-
-constexpr std::uint32_t kDatabaseKindMessages = 0x6F74FDC5;
-constexpr std::uint32_t kDatabaseKindFolders = 0x6F74FDC6;
 
 // The bytes of the file that a walk may still go over: a damaged file whose
 // objects overlap or share must not turn a small file into endless work.
@@ -52,37 +48,10 @@ void ReadDbxIndexNode(TFileStream& Stream, std::uint32_t Parent, std::uint32_t N
 // none when its count is 0.
 std::vector<std::uint32_t> ReadDbxIndex(TFileStream& Stream, std::uint32_t Kind, const char* WrongKind);
 
-// The property entries of one object's body: an id byte and a 24-bit value
-// each; an id with bit 0x80 holds its value itself, the others point into the
-// data area behind the entry table. No read leaves the body: an entry or a
-// datum that would is not given, and the caller skips it.
-class TDbxProperties {
-public:
-  TDbxProperties(std::span<const std::uint8_t> body, unsigned entryCount) : Body(body), EntryCount(entryCount) {}
-  unsigned Count() const { return EntryCount; }
-  bool Entry(unsigned i, std::uint8_t& id, std::uint32_t& value) const;
-  // The data of an indirect entry whose value is value.
-  bool U32(std::uint32_t value, std::uint32_t& out) const;
-  bool U64(std::uint32_t value, std::uint64_t& out) const;
-  // The bytes up to the zero that ends them, cut to maxLength; false when
-  // no zero follows within the body.
-  bool String(std::uint32_t value, std::size_t maxLength, std::string_view& out);
-
-private:
-  std::size_t DataAt(std::uint32_t value) const { return 4 * static_cast<std::size_t>(EntryCount) + value; }
-
-  std::span<const std::uint8_t> Body;
-  unsigned EntryCount;
-  // Where the body's last zero lies, found once, so each string looks at no
-  // more than the bytes it keeps however many entries point into a long text.
-  std::size_t LastZero = 0;
-  bool LastZeroFound = false, LastZeroKnown = false;
-};
-
 // The object at Offset (a message-info object or a folder record): its
 // 12-byte header, whose Marker must be Offset ("Wrong object marker."), and
 // its body, read into Body. Spends the bytes read from budget.
-TDbxProperties ReadDbxObject(TFileStream& Stream, std::uint32_t Offset, std::vector<std::uint8_t>& Body,
+dbx::TProperties ReadDbxObject(TFileStream& Stream, std::uint32_t Offset, std::vector<std::uint8_t>& Body,
                              TReadBudget& Budget);
 
 class TDBXReader : public TMailbaseReader {
@@ -96,11 +65,8 @@ public:
   void Load() override;
   void SetFileName(const std::string& FileName) override;
 
-  static constexpr std::size_t kHeaderSize = 0x24BC;
-  static constexpr std::size_t kFolderInfoSize = 0x220;
-
-  std::array<std::uint8_t, kHeaderSize> Header{};
-  std::array<std::uint8_t, kFolderInfoSize> FolderInfo{};
+  std::array<std::uint8_t, dbx::kHeaderSize> Header{};
+  std::array<std::uint8_t, dbx::kFolderInfoSize> FolderInfo{};
   std::vector<std::uint32_t> InfoOffsets;
 
 private:

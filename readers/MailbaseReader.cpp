@@ -1,7 +1,9 @@
 #include "MailbaseReader.h"
 
 #include "ByteCursor.h"
+#include "DbxFormat.h"
 #include "Exceptions.h"
+#include "MbxFormat.h"
 
 #ifdef __linux__
 #include <sys/mman.h>
@@ -32,9 +34,10 @@ void TMailbaseReader::Open(const std::string& fileName) {
 TStoreFormat RecogniseFormat(TFileStream& stream) {
   std::uint8_t magic[4];
   stream.ReadAt(0, magic, sizeof magic);
-  const std::uint32_t value = LE32(magic, 0);
-  if (value == kMBXMagic) return sfMBX;
-  if (value == kDBXMagic) return sfDBX;
+  TByteCursor cursor(magic);
+  const std::uint32_t value = cursor.U32();
+  if (value == mbx::kMagic) return sfMBX;
+  if (value == dbx::kMagic) return sfDBX;
   return sfUnknown;
 }
 
@@ -60,69 +63,6 @@ void TMailbaseReader::ReserveMessages(std::size_t count) {
   const std::uintptr_t last = (begin + count * sizeof(TMessageRecord)) & ~(kHugePage - 1);
   if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE); // advice only
 #endif
-}
-
-namespace {
-constexpr std::uint64_t kTicksPerMs = 10000;
-constexpr std::uint64_t kMsPerDay = 86400000;
-
-bool IsLeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-constexpr int kDaysBeforeMonth[2][13] = {
-    {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365},
-    {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335, 366},
-};
-
-struct TCalendarDate {
-  std::int64_t Year;
-  int Month; // 1..12
-  int Day;   // 1..31
-};
-
-// Days since 1 January 1601 to a proleptic Gregorian date.
-TCalendarDate CivilFromDays(std::uint64_t days) {
-  std::int64_t year = 1601;
-  // Whole 400-, 100-, 4- and 1-year cycles; 1601 starts a 400-year cycle.
-  year += static_cast<std::int64_t>(days / 146097) * 400;
-  days %= 146097;
-  std::uint64_t centuries = days / 36524;
-  if (centuries == 4) centuries = 3; // the last day of a 400-year cycle
-  year += static_cast<std::int64_t>(centuries) * 100;
-  days -= centuries * 36524;
-  year += static_cast<std::int64_t>(days / 1461) * 4;
-  days %= 1461;
-  std::uint64_t years = days / 365;
-  if (years == 4) years = 3; // the last day of a leap cycle
-  year += static_cast<std::int64_t>(years);
-  days -= years * 365;
-  const auto& before = kDaysBeforeMonth[IsLeapYear(year) ? 1 : 0];
-  int month = 1;
-  while (days >= static_cast<std::uint64_t>(before[month])) ++month;
-  return {year, month, static_cast<int>(days - static_cast<std::uint64_t>(before[month - 1])) + 1};
-}
-} // namespace
-
-double FileTimeToDateTimeSafe(std::uint64_t fileTime) {
-  const std::uint64_t ms = fileTime / kTicksPerMs; // below a millisecond is truncated
-  const std::uint64_t msOfDay = ms % kMsPerDay;
-  const TCalendarDate date = CivilFromDays(ms / kMsPerDay);
-
-  // The time part always comes out valid from this split; it is guarded all the same.
-  const std::uint64_t hour = msOfDay / 3600000, minute = msOfDay / 60000 % 60, second = msOfDay / 1000 % 60,
-                      milli = msOfDay % 1000;
-  double timePart = 0;
-  if (hour <= 23 && minute <= 59 && second <= 59 && milli <= 999)
-    timePart = static_cast<double>(hour * 3600000 + minute * 60000 + second * 1000 + milli) / kMsPerDay;
-
-  double datePart = 0;
-  const int leap = IsLeapYear(date.Year) ? 1 : 0;
-  if (date.Year >= 1 && date.Year <= 9999 && date.Month >= 1 && date.Month <= 12 && date.Day >= 1 &&
-      date.Day <= kDaysBeforeMonth[leap][date.Month] - kDaysBeforeMonth[leap][date.Month - 1]) {
-    const std::int64_t y = date.Year - 1;
-    const std::int64_t d = kDaysBeforeMonth[leap][date.Month - 1] + date.Day;
-    datePart = static_cast<double>(365 * y + y / 4 - y / 100 + y / 400 + d - 693594);
-  }
-  return timePart + datePart;
 }
 
 } // namespace postvue

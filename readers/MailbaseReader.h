@@ -1,6 +1,7 @@
-// The base of every store reader, the format probe, and the FILETIME conversion.
+// The base of every store reader and the format probe.
 #pragma once
 
+#include "DateTime.h"
 #include "FileStream.h"
 #include "MessageRecord.h"
 
@@ -12,9 +13,6 @@
 namespace postvue {
 
 enum TStoreFormat : std::int32_t { sfUnknown = 0, sfMBX = 1, sfDBX = 2 };
-
-constexpr std::uint32_t kMBXMagic = 0x36464D4A; // "JMF6"
-constexpr std::uint32_t kDBXMagic = 0xFE12ADCF;
 
 // Instantiable on its own: a bare TMailbaseReader is the probe whose Open
 // recognises a store's format. Its other operations raise "Abstract Error".
@@ -56,9 +54,5 @@ protected:
 // The format named by a store's first four bytes (raises "Stream read error"
 // when the file holds fewer).
 TStoreFormat RecogniseFormat(TFileStream& stream);
-
-// A Windows FILETIME (100 ns ticks since 1 January 1601 UTC) as days since
-// 30 December 1899, in UTC. Never raises: an invalid date or time part is 0.
-double FileTimeToDateTimeSafe(std::uint64_t fileTime);
 
 } // namespace postvue

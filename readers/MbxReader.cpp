@@ -1,6 +1,5 @@
 #include "MbxReader.h"
 
-#include "ByteCursor.h"
 #include "Exceptions.h"
 #include "TextLines.h"
 
@@ -13,16 +12,10 @@
 namespace postvue {
 
 namespace {
-constexpr std::uint32_t kIndexMagic = 0x39464D4A; // "JMF9"
-constexpr std::size_t kMessageCountAt = 8;
-constexpr std::uint64_t kFirstMessageHeader = 84;
-constexpr std::size_t kMessageHeaderSize = 16;
+using namespace mbx;
+
 constexpr std::size_t kHeaderChunk = 1024;
 constexpr std::size_t kOverrunChunk = 4096;
-
-constexpr std::size_t kIndexHeaderSize = 80;
-constexpr std::size_t kIndexRecordSize = 212;
-constexpr int kIndexStrings = 7;
 
 const char* const kNotADatabase = "File is not an Outlook Express 4 Message Database.";
 const char* const kNoMessage = "File does not contain any message.";
@@ -31,7 +24,11 @@ const char* const kMessagesOverlap = "Messages overlap in the file.";
 
 constexpr std::string_view kBlankLine = "\r\n\r\n";
 
-std::string_view UpToZero(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
+// Reads size bytes at the stream's position and decodes them; a short read fails.
+template <typename TDecode> auto ReadAndDecode(TFileStream& stream, std::span<std::uint8_t> bytes, TDecode decode) {
+  stream.Read(bytes.data(), bytes.size());
+  return decode(std::span<const std::uint8_t>(bytes)).Value;
+}
 
 // One length-prefixed string of the .idx at its current position, skipped whole.
 // Its value is its bytes up to the first zero, of which a record keeps at most
@@ -39,15 +36,14 @@ std::string_view UpToZero(std::string_view bytes) { return bytes.substr(0, bytes
 // length, and a length the rest of the file cannot back, or a negative one,
 // fails like a short read.
 std::string_view ReadIndexString(TFileStream& index, std::uint64_t indexSize, std::span<char, 255> buffer) {
-  std::uint8_t lengthBytes[4];
-  index.Read(lengthBytes, sizeof lengthBytes);
-  const std::int32_t length = static_cast<std::int32_t>(LE32(lengthBytes, 0));
+  std::uint8_t lengthBytes[kStringLengthSize];
+  const std::int32_t length = ReadAndDecode(index, lengthBytes, DecodeStringLength);
   if (length < 0 || index.Position > indexSize || static_cast<std::uint64_t>(length) > indexSize - index.Position)
     throw EReadError();
   const std::size_t kept = std::min(static_cast<std::size_t>(length), buffer.size());
   index.ReadAt(index.Position, buffer.data(), kept);
   index.Seek(index.Position + static_cast<std::uint64_t>(length));
-  return UpToZero(std::string_view(buffer.data(), kept));
+  return DecodeStringValue(std::string_view(buffer.data(), kept));
 }
 
 // The room for text in a message's block; a message the walk cannot step
@@ -67,8 +63,8 @@ bool StartsWithNoCase(std::string_view line, std::string_view upperPrefix) {
 }
 } // namespace
 
-std::uint32_t TMBX_FileHeader::Magic() const { return LE32(Bytes, 0); }
-std::int32_t TMBX_FileHeader::MessageCount() const { return static_cast<std::int32_t>(LE32(Bytes, kMessageCountAt)); }
+std::uint32_t TMBX_FileHeader::Magic() const { return DecodeFileHeader(Bytes).Value.Magic; }
+std::int32_t TMBX_FileHeader::MessageCount() const { return DecodeFileHeader(Bytes).Value.MessageCount; }
 
 std::string TMBXReader::GetFolderName() { return ExtractFileTitle(FileName); }
 
@@ -126,7 +122,7 @@ void TMBXReader::Open(const std::string& fileName) {
   TMBX_FileHeader header;
   Stream->ReadAt(0, header.Bytes.data(), header.Bytes.size());
   Header = header;
-  if (Header.Magic() != kMBXMagic) throw EMBXReaderException(kNotADatabase);
+  if (!DecodeFileHeader(Header.Bytes).Sound()) throw EMBXReaderException(kNotADatabase);
   Active = true;
   const std::int32_t count = Header.MessageCount();
   if (count == 0) throw EMBXReaderException(kNoMessage);
@@ -143,11 +139,12 @@ void TMBXReader::Open(const std::string& fileName) {
     } catch (const Exception&) {
       break; // the end of the readable messages: keep what was found
     }
+    const TMessageHeader header = DecodeMessageHeader(bytes).Value;
     TMBX_MessageInfo& info = MessageInfos.emplace_back();
-    info.Tag = LE32(bytes, 0);
-    info.Number = LE32(bytes, 4);
-    info.BlockLength = LE32(bytes, 8);
-    info.DataLength = LE32(bytes, 12);
+    info.Tag = header.Tag;
+    info.Number = header.Number;
+    info.BlockLength = header.BlockLength;
+    info.DataLength = header.DataLength;
     info.DataPos = static_cast<std::uint32_t>(pos);
     info.HeaderText = ReadHeaderText(MessageInfos.size() - 1);
     TextPastBlock(info, [&](std::string_view piece) {
@@ -236,31 +233,28 @@ void TMBXReader::LoadFromIndex(const std::string& indexPath) {
     const std::uint64_t indexSize = index.Size();
     std::uint8_t header[kIndexHeaderSize];
     index.Read(header, sizeof header);
-    if (LE32(header, 0) != kIndexMagic) return;
-    const std::int32_t recordCount = static_cast<std::int32_t>(LE32(header, 8));
+    const TDecoded<TIndexHeader> indexHeader = DecodeIndexHeader(header);
+    if (!indexHeader.Sound()) return;
+    const std::int32_t recordCount = indexHeader.Value.RecordCount;
     // Records beyond the message table describe no message the walk found.
     const std::size_t filled = std::min<std::size_t>(recordCount > 0 ? recordCount : 0, Messages.size());
     for (std::size_t q = 0; q < filled; ++q) {
       std::uint8_t bytes[kIndexRecordSize];
-      index.Read(bytes, sizeof bytes);
-      const std::span<const std::uint8_t> fixed(bytes);
+      const TIndexRecord fixed = ReadAndDecode(index, bytes, DecodeIndexRecord);
       TMessageRecord& record = Messages[q]; // filled in place: a failure keeps what was stored
-      record.Flags = LE32(fixed, 0);
-      record.TextOffset = LE32(fixed, 20);
-      TByteCursor received(fixed, 194);
-      record.Received = FileTimeToDateTimeSafe(received.U64());
-      record.Priority = bytes[210] | (bytes[211] << 8);
-      record.Text07.Assign(std::to_string(LE32(fixed, 8)));
-      record.Size = LE32(fixed, 24);
+      record.Flags = fixed.MessageFlags;
+      record.TextOffset = fixed.MessagePos;
+      record.Received = FileTimeToDateTimeSafe(fixed.ReceivedTime);
+      record.Priority = fixed.MessagePriority;
+      record.Text07.Assign(std::to_string(fixed.MessageNumber));
+      record.Size = fixed.MessageSize;
 
-      TShortString* const targets[kIndexStrings] = {&record.Subject, &record.Text14, &record.SenderAddress,
-                                                    &record.Text0C, nullptr, nullptr, &record.Text1A};
-      char buffer[255];
-      for (TShortString* target : targets) {
+      char buffer[sizeof(TShortString::Data)];
+      for (TShortString TMessageRecord::*field : kIndexStringFields) {
         const std::string_view text = ReadIndexString(index, indexSize, buffer);
-        if (target) target->Assign(text);
+        if (field) (record.*field).Assign(text);
       }
-      index.Seek(static_cast<std::uint32_t>(LE32(fixed, 12) + LE32(fixed, 16)));
+      index.Seek(fixed.NextRecord());
     }
   } catch (const Exception&) {
     // The index is optional: a missing, locked or damaged one leaves the rest of the rows empty.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "MailbaseReader.h"
+#include "MbxFormat.h"
 
 #include <array>
 #include <cstdint>
@@ -12,8 +13,7 @@
 namespace postvue {
 
 struct TMBX_FileHeader {
-  static constexpr std::size_t kSize = 84;
-  std::array<std::uint8_t, kSize> Bytes{};
+  std::array<std::uint8_t, mbx::kFileHeaderSize> Bytes{};
   std::uint32_t Magic() const;
   std::int32_t MessageCount() const;
 };

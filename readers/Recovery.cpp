@@ -1,7 +1,9 @@
 #include "Recovery.h"
 
-#include "ByteCursor.h"
+#include "DbxFormat.h"
 #include "Exceptions.h"
+#include "MbxFormat.h"
+#include "ReaderFactory.h"
 #include "TextLines.h"
 
 #include <algorithm>
@@ -15,27 +17,6 @@
 namespace postvue {
 
 namespace {
-const char* const kNotSupported = "File is not in supported format.";
-
-// .dbx
-constexpr std::uint32_t kDbxKindMessages = 0x6F74FDC5;
-constexpr std::size_t kDbxHeaderSize = 0x24BC;
-constexpr std::uint64_t kDbxFirstObject = 0x24BC + 0x220; // header and folder block come first
-constexpr std::size_t kDbxKindAt = 0x04, kDbxCountAt = 0xC4, kDbxRootAt = 0xE4;
-constexpr std::size_t kNodeSize = 0x27C, kNodeEntriesAt = 0x18, kEntrySize = 12;
-constexpr unsigned kMaxNodeEntries = 51;
-constexpr std::size_t kObjectHeaderSize = 12;
-constexpr std::size_t kBlockHeaderSize = 16;
-constexpr std::uint64_t kMinBytesPerMessage = 24; // a message-info object and an index entry
-constexpr std::uint64_t kOffsetLimit = 0x100000000; // every .dbx offset is 32-bit
-
-// .mbx and .idx
-constexpr std::uint64_t kMbxFirstHeader = 84;
-constexpr std::size_t kMbxHeaderSize = 16;
-constexpr std::uint32_t kMbxMessageTag = 0x7F007F00; // what the mail program puts before each message
-constexpr std::uint32_t kIdxMagic = 0x39464D4A;    // "JMF9"
-constexpr std::size_t kIdxHeaderSize = 80, kIdxRecordSize = 212;
-
 constexpr std::size_t kLookBytes = 1024;          // how much of a text the look test needs
 constexpr std::uint64_t kScanChunk = 4 << 20;     // bytes scanned per read
 constexpr std::uint64_t kProgressStep = 16 << 20; // bytes between progress reports
@@ -43,11 +24,6 @@ constexpr std::uint64_t kProgressStep = 16 << 20; // bytes between progress repo
 // a jump, so a store whose messages lie in no order costs no more than one
 // small read per object.
 constexpr std::size_t kWindowLarge = 1 << 20, kWindowSmall = 64 << 10;
-
-std::uint32_t Get32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 std::string Hex(std::uint64_t value) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -58,8 +34,6 @@ std::string Hex(std::uint64_t value) {
   } while (value);
   return "0x" + text;
 }
-
-std::string_view UpToZero(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
 
 bool IsAlnum(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
@@ -233,7 +207,7 @@ protected:
   // behind is searched at the end.
   void LeaveWindow() {
     const std::uint64_t end = WindowStart + WindowLength;
-    const std::uint64_t lastStart = end > kBlockHeaderSize - 1 ? end - (kBlockHeaderSize - 1) : 0;
+    const std::uint64_t lastStart = end > dbx::kBlockHeaderSize - 1 ? end - (dbx::kBlockHeaderSize - 1) : 0;
     if (SearchWhileReading && WindowLength > 0 && std::max(WindowStart, SearchMark) < lastStart) {
       std::uint64_t at = std::max(WindowStart, SearchMark);
       for (const auto& claimed : Covered.Since(CoveredAtLoad)) {
@@ -326,13 +300,6 @@ struct TListedMessage {
   std::uint32_t Info;
 };
 
-// What recovery takes from a message-info object.
-struct TMessageInfo {
-  std::uint32_t TextOffset = 0;
-  double Received = 0.0;
-  std::string Subject;
-};
-
 // A text block header found by its structure.
 struct TFoundBlock {
   std::uint32_t Pos, Marker, Length, Next;
@@ -346,6 +313,16 @@ struct TChainText {
 
 constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
+using namespace dbx;
+
+const char* IndexNodeDamage(TFault fault) {
+  switch (fault) {
+  case TFault::WrongMarker: return "index node with a wrong marker";
+  case TFault::WrongParent: return "index node with a wrong parent";
+  default: return "index node with too many entries";
+  }
+}
+
 class TDbxRun : public TRun {
 public:
   using TRun::TRun;
@@ -358,7 +335,7 @@ public:
     // follows it, and free space is searched as the window passes it: a
     // sound store is read about once.
     SearchWhileReading = true;
-    SearchMark = kDbxFirstObject;
+    SearchMark = kFirstObject;
     for (const TListedMessage& m : listed) GiveListed(m, Positions);
     LeaveWindow();
     SearchWhileReading = false;
@@ -368,7 +345,7 @@ public:
     const std::uint64_t end = std::min(Size, kOffsetLimit);
     TRanges done = Covered;
     done.AddAll(Searched);
-    for (const auto& gap : done.Gaps(kDbxFirstObject, end)) ScanGap(gap.first, gap.second);
+    for (const auto& gap : done.Gaps(kFirstObject, end)) ScanGap(gap.first, gap.second);
     DropClaimed();
     LinkBlocks();
     GiveFound();
@@ -380,20 +357,22 @@ private:
   // is not is reported and its subtree left to the scan. False when the
   // root cannot be read, so nothing can be called listed.
   bool ReadIndex(std::vector<TListedMessage>& listed) {
-    std::uint8_t header[kDbxHeaderSize];
-    if (!ReadExactly(0, header, sizeof header)) {
+    std::uint8_t headerBytes[kHeaderSize];
+    if (!ReadExactly(0, headerBytes, sizeof headerBytes)) {
       Problem(0, "the file ends inside its header");
       return false;
     }
-    if (LE32(header, kDbxKindAt) != kDbxKindMessages) {
+    // The magic was recognised already; the kind is what is left to check.
+    const TDecoded<TFileHeader> header = DecodeFileHeader(headerBytes);
+    if (!header.Sound()) {
       // Another kind of database keeps other records in its tree.
-      Problem(kDbxKindAt, "the header does not name a message database: its index is not used");
+      Problem(kDatabaseKindAt, "the header does not name a message database: its index is not used");
       return false;
     }
-    const std::uint32_t root = LE32(header, kDbxRootAt);
+    const std::uint32_t root = header.Value.IndexRoot;
     if (root == 0) {
-      if (LE32(header, kDbxCountAt) == 0) return true; // an empty folder
-      Problem(kDbxRootAt, "the header names no index");
+      if (header.Value.MessageCount == 0) return true; // an empty folder
+      Problem(kIndexRootAt, "the header names no index");
       return false;
     }
 
@@ -405,7 +384,7 @@ private:
     std::unordered_set<std::uint32_t> nodes;
     std::uint32_t& position = Positions;
     bool rootRead = false;
-    std::uint8_t node[kNodeSize];
+    std::uint8_t bytes[kNodeSize];
     while (!work.empty()) {
       const TItem item = work.back();
       work.pop_back();
@@ -421,70 +400,47 @@ private:
         break;
       }
       const char* damage = nullptr;
+      TDecoded<TIndexNode> node;
       if (!nodes.insert(item.Offset).second)
         damage = "index node reached twice";
-      else if (!ReadExactly(item.Offset, node, kNodeSize))
+      else if (!ReadExactly(item.Offset, bytes, kNodeSize))
         damage = "index node outside the file";
-      else if (LE32(node, 0x00) != item.Offset)
-        damage = "index node with a wrong marker";
-      else if (LE32(node, 0x0C) != item.Parent)
-        damage = "index node with a wrong parent";
-      else if (node[0x11] > kMaxNodeEntries)
-        damage = "index node with too many entries";
+      else if (node = DecodeIndexNode(bytes, item.Offset, item.Parent); !node.Sound())
+        damage = IndexNodeDamage(node.Fault);
       if (damage) {
         Problem(item.Offset, std::string(damage) + ": the messages below it are searched for in the file");
         continue;
       }
       rootRead = rootRead || item.Offset == root;
       // In order: the left subtree, then each entry's value and its subtree.
-      for (int i = node[0x11] - 1; i >= 0; --i) {
-        const std::size_t at = kNodeEntriesAt + kEntrySize * static_cast<std::size_t>(i);
-        if (const std::uint32_t child = LE32(node, at + 4)) work.push_back({true, child, item.Offset});
-        if (const std::uint32_t value = LE32(node, at)) work.push_back({false, value, 0});
+      for (unsigned i = node.Value.EntryCount; i-- > 0;) {
+        const TIndexEntry entry = node.Value.Entry(i);
+        if (entry.Child) work.push_back({true, entry.Child, item.Offset});
+        if (entry.Value) work.push_back({false, entry.Value, 0});
       }
-      if (const std::uint32_t left = LE32(node, 0x08)) work.push_back({true, left, item.Offset});
+      if (node.Value.LeftChild) work.push_back({true, node.Value.LeftChild, item.Offset});
     }
     return rootRead;
   }
 
-  // The properties that recovery needs, decoded as the reader decodes them.
-  bool ReadMessageInfo(std::uint32_t offset, TMessageInfo& m) {
+  // The message-info object at offset, decoded as the reader decodes it.
+  bool ReadMessageInfo(std::uint32_t offset, TMessageRecord& m) {
     std::uint8_t header[kObjectHeaderSize];
     if (!ReadExactly(offset, header, sizeof header)) {
       Problem(offset, "message-info object outside the file");
       return false;
     }
-    if (LE32(header, 0) != offset) {
+    const TDecoded<TObjectHeader> object = DecodeObjectHeader(header, offset);
+    if (!object.Sound()) {
       Problem(offset, "message-info object with a wrong marker");
       return false;
     }
-    const std::size_t bodyLength = header[4] | (static_cast<std::size_t>(header[5]) << 8);
-    Body.resize(bodyLength);
-    if (!ReadExactly(static_cast<std::uint64_t>(offset) + kObjectHeaderSize, Body.data(), bodyLength)) {
+    Body.resize(object.Value.BodyLength);
+    if (!ReadExactly(static_cast<std::uint64_t>(offset) + kObjectHeaderSize, Body.data(), Body.size())) {
       Problem(offset, "message-info object reaching past the end of the file");
       return false;
     }
-    const unsigned entryCount = header[0x0A];
-    const std::size_t dataArea = 4 * static_cast<std::size_t>(entryCount);
-    for (unsigned i = 0; i < entryCount; ++i) {
-      TByteCursor entry(Body, 4 * static_cast<std::size_t>(i));
-      const std::uint8_t id = entry.U8();
-      const std::uint32_t v = entry.U24();
-      if (!entry.Ok()) continue;
-      TByteCursor data(Body, dataArea + v);
-      if (id == 0x84) {
-        m.TextOffset = v;
-      } else if (id == 0x04) {
-        const std::uint32_t value = data.U32();
-        if (data.Ok()) m.TextOffset = value;
-      } else if (id == 0x12) {
-        const std::uint64_t fileTime = data.U64();
-        if (data.Ok()) m.Received = FileTimeToDateTimeSafe(fileTime);
-      } else if (id == 0x08) {
-        const std::string_view text = data.ZString(true);
-        if (data.Ok()) m.Subject.assign(text.substr(0, 255));
-      }
-    }
+    DecodeMessageInfo(TProperties(Body, object.Value.EntryCount), m); // what cannot be decoded stays unset, as in the list
     return true;
   }
 
@@ -507,18 +463,19 @@ private:
       if (!seen.empty()) seen.insert(b);
       highest = std::max(highest, b);
 
-      std::uint8_t header[kBlockHeaderSize];
-      if (!ReadExactly(b, header, sizeof header)) {
+      std::uint8_t bytes[kBlockHeaderSize];
+      if (!ReadExactly(b, bytes, sizeof bytes)) {
         result.Incomplete = true;
         result.Reason = "the file ends before its text block at " + Hex(b);
         break;
       }
-      if (Get32(header) != b) {
+      const TDecoded<TBlockHeader> header = DecodeBlockHeader(bytes, b);
+      if (!header.Sound()) {
         result.Incomplete = true;
         result.Reason = "its text block at " + Hex(b) + " has a wrong marker";
         break;
       }
-      const std::uint32_t length = Get32(header + 8);
+      const std::uint32_t length = header.Value.DataLength;
       const std::uint64_t got = AppendUpToZero(result.Text, static_cast<std::uint64_t>(b) + kBlockHeaderSize, length);
       if (cover) {
         Covered.Add(b, static_cast<std::uint64_t>(b) + kBlockHeaderSize + got);
@@ -529,14 +486,14 @@ private:
         result.Reason = "the file ends inside its text";
         break;
       }
-      b = Get32(header + 12);
+      b = header.Value.NextBlock;
     }
     ChainBlocks.clear();
     return result;
   }
 
   void GiveListed(const TListedMessage& listed, std::uint32_t limit) {
-    TMessageInfo m;
+    TMessageRecord m{};
     if (!ReadMessageInfo(listed.Info, m)) return;
     if (m.TextOffset == 0) {
       Problem(listed.Info, "message " + std::to_string(listed.Number) + " has no text");
@@ -554,7 +511,7 @@ private:
     message.NumberLimit = limit;
     message.Offset = m.TextOffset;
     message.Text = std::move(chain.Text);
-    message.Subject = m.Subject;
+    message.Subject = m.Subject.Str();
     message.Received = m.Received;
     message.Incomplete = chain.Incomplete;
     message.IncompleteReason = std::move(chain.Reason);
@@ -563,7 +520,7 @@ private:
 
   void SearchWindow(std::uint64_t from, std::uint64_t to) override {
     to = std::min(to, kOffsetLimit); // no block lies beyond what a 32-bit offset names
-    if (from < to) SearchBytes(from, to, Window.data() + (from - WindowStart), WindowStart + WindowLength - from);
+    if (from < to) SearchBytes(from, to, std::span<const std::uint8_t>(Window).subspan(from - WindowStart, WindowStart + WindowLength - from));
   }
 
   // Header starts in [from, to) that the window did not pass, read in chunks.
@@ -574,40 +531,45 @@ private:
       if (length < kBlockHeaderSize) return;
       Buffer.resize(length);
       if (!ReadFile(start, Buffer.data(), length)) return;
-      SearchBytes(start, starts, Buffer.data(), length);
+      SearchBytes(start, starts, Buffer);
       Advance((starts - start) / 2);
     }
   }
 
   // Text block headers by their structure: 16 bytes of Marker, capacity,
   // DataLength and NextBlock, with 0 < DataLength <= capacity <= 0xFFFF.
-  // Every header thus has two zero bytes at +6, which is what the search
-  // looks for; text holds none, so it is passed over quickly. bytes holds
-  // length bytes from from; headers beginning before to are searched.
-  void SearchBytes(std::uint64_t from, std::uint64_t to, const std::uint8_t* bytes, std::size_t length) {
-    if (length < kBlockHeaderSize) return;
-    const std::size_t lastStart = static_cast<std::size_t>(std::min<std::uint64_t>(to - from, length - kBlockHeaderSize + 1)) - 1;
-    for (std::size_t i = 6; i <= lastStart + 6;) {
-      const void* zero = std::memchr(bytes + i, 0, lastStart + 7 - i);
+  // Every header thus has two zero bytes, the capacity's high half, which is
+  // what the search looks for; text holds none, so it is passed over
+  // quickly. bytes begin at from; headers beginning before to are searched.
+  void SearchBytes(std::uint64_t from, std::uint64_t to, std::span<const std::uint8_t> bytes) {
+    constexpr std::size_t kHigh = kBlockCapacityAt + 2;
+    if (bytes.size() < kBlockHeaderSize) return;
+    const std::size_t lastStart =
+        static_cast<std::size_t>(std::min<std::uint64_t>(to - from, bytes.size() - kBlockHeaderSize + 1)) - 1;
+    const std::size_t lastHigh = lastStart + kHigh; // bytes[lastHigh + 1] is still in the span
+    for (std::size_t i = kHigh; i <= lastHigh;) {
+      const std::span<const std::uint8_t> rest = bytes.subspan(i, lastHigh + 1 - i);
+      const void* zero = std::memchr(rest.data(), 0, rest.size());
       if (!zero) break;
-      i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes);
+      i += static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - rest.data());
       if (bytes[i + 1] != 0) {
         i += 2;
         continue;
       }
-      TryBlock(from + i - 6, bytes + i - 6);
-      if (i + 2 <= lastStart + 6 && bytes[i + 2] == 0) TryBlock(from + i - 5, bytes + i - 5);
+      TryBlock(from + i - kHigh, bytes.subspan(i - kHigh, kBlockHeaderSize));
+      if (i + 2 <= lastHigh && bytes[i + 2] == 0) TryBlock(from + i - kHigh + 1, bytes.subspan(i - kHigh + 1, kBlockHeaderSize));
       // Further on in a run of zeros a capacity would be 0: no header begins there.
       i += 2;
-      while (i <= lastStart + 6 && bytes[i] == 0) ++i;
+      while (i <= lastHigh && bytes[i] == 0) ++i;
     }
   }
 
-  void TryBlock(std::uint64_t pos, const std::uint8_t* header) {
-    const std::uint32_t capacity = Get32(header + 4), length = Get32(header + 8);
-    if (length == 0 || length > capacity) return;
-    const std::uint32_t marker = Get32(header), next = Get32(header + 12);
-    if (marker < kDbxFirstObject || (next != 0 && next < kDbxFirstObject)) return;
+  void TryBlock(std::uint64_t pos, std::span<const std::uint8_t> bytes) {
+    // A block may have moved since it was written: its Marker is where it was.
+    const TBlockHeader header = DecodeBlockHeader(bytes, static_cast<std::uint32_t>(pos)).Value;
+    if (header.DataLength == 0 || header.DataLength > header.Capacity) return;
+    const std::uint32_t marker = header.Marker, next = header.NextBlock;
+    if (marker < kFirstObject || (next != 0 && next < kFirstObject)) return;
     // Blocks of a store take 17 bytes at least and do not overlap; bytes
     // crafted to look like a header every few bytes must not take memory
     // without bound.
@@ -616,7 +578,7 @@ private:
       FoundFull = true;
       return;
     }
-    Found.push_back({static_cast<std::uint32_t>(pos), marker, length, next});
+    Found.push_back({static_cast<std::uint32_t>(pos), marker, header.DataLength, next});
   }
 
   // Blocks that lie in the bytes of a listed message, or whose text runs
@@ -803,7 +765,7 @@ public:
     }
 
     std::vector<TMbxFound> found;
-    for (const auto& gap : Covered.Gaps(kMbxFirstHeader, Size)) ScanGap(gap.first, gap.second, found);
+    for (const auto& gap : Covered.Gaps(mbx::kFirstMessageHeader, Size)) ScanGap(gap.first, gap.second, found);
     for (const TMbxFound& f : found) {
       TRecoveredMessage message;
       message.Kind = Summary.IndexRead ? TRecoveredKind::Removed : TRecoveredKind::Unclassified;
@@ -821,23 +783,27 @@ private:
       const std::unique_ptr<TFileStream> stream = Files->Open(IndexPath, TShareMode::DenyWrite);
       TFileStream& index = *stream;
       const std::uint64_t size = index.Size();
-      std::uint8_t header[kIdxHeaderSize];
+      std::uint8_t header[mbx::kIndexHeaderSize];
       index.ReadAt(0, header, sizeof header);
-      if (LE32(header, 0) != kIdxMagic) return;
-      const std::int32_t count = static_cast<std::int32_t>(LE32(header, 8));
-      std::uint64_t at = kIdxHeaderSize;
-      for (std::int32_t q = 0; q < count && Records.size() < size / kIdxRecordSize; ++q) {
-        std::uint8_t record[kIdxRecordSize];
-        index.ReadAt(at, record, sizeof record);
-        TByteCursor received(record, 194);
-        std::uint8_t lengthBytes[4];
-        index.ReadAt(at + kIdxRecordSize, lengthBytes, sizeof lengthBytes);
-        const std::int32_t subjectLength = static_cast<std::int32_t>(LE32(lengthBytes, 0));
+      const mbx::TDecoded<mbx::TIndexHeader> indexHeader = mbx::DecodeIndexHeader(header);
+      if (!indexHeader.Sound()) return;
+      const std::int32_t count = indexHeader.Value.RecordCount;
+      std::uint64_t at = mbx::kFirstIndexRecord;
+      for (std::int32_t q = 0; q < count && Records.size() < size / mbx::kIndexRecordSize; ++q) {
+        std::uint8_t bytes[mbx::kIndexRecordSize];
+        index.ReadAt(at, bytes, sizeof bytes);
+        const mbx::TIndexRecord record = mbx::DecodeIndexRecord(bytes).Value;
+        // The subject is the first of the strings behind the record.
+        static_assert(mbx::kSubjectString == 0);
+        std::uint8_t lengthBytes[mbx::kStringLengthSize];
+        index.ReadAt(at + mbx::kIndexRecordSize, lengthBytes, sizeof lengthBytes);
+        const std::int32_t subjectLength = mbx::DecodeStringLength(lengthBytes).Value;
         if (subjectLength < 0) break;
-        const std::string subject =
-            index.ReadStringAt(at + kIdxRecordSize + 4, std::min<std::uint64_t>(static_cast<std::uint64_t>(subjectLength), 255));
-        Records.emplace_back(FileTimeToDateTimeSafe(received.U64()), std::string(UpToZero(subject)));
-        at = static_cast<std::uint32_t>(LE32(record, 12) + LE32(record, 16));
+        const std::string subject = index.ReadStringAt(
+            at + mbx::kIndexRecordSize + mbx::kStringLengthSize,
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(subjectLength), sizeof(TShortString::Data)));
+        Records.emplace_back(FileTimeToDateTimeSafe(record.ReceivedTime), std::string(mbx::DecodeStringValue(subject)));
+        at = record.NextRecord();
       }
     } catch (const Exception&) {
       // The index only adds dates and subjects: what was read stays.
@@ -848,19 +814,20 @@ private:
   // without trusting the count: on until a header is not sound. False when
   // not even the first one is, so nothing can be called listed.
   bool Walk(std::vector<TMbxFound>& listed) {
-    std::uint64_t at = kMbxFirstHeader;
-    while (at + kMbxHeaderSize <= Size && at < kOffsetLimit) {
-      std::uint8_t header[kMbxHeaderSize];
-      if (!ReadExactly(at, header, sizeof header)) break;
-      const std::uint32_t tag = Get32(header), blockLength = Get32(header + 8), dataLength = Get32(header + 12);
-      if (std::all_of(header, header + kMbxHeaderSize, [](std::uint8_t b) { return b == 0; }))
+    std::uint64_t at = mbx::kFirstMessageHeader;
+    while (at + mbx::kMessageHeaderSize <= Size && at < mbx::kOffsetLimit) {
+      std::uint8_t bytes[mbx::kMessageHeaderSize];
+      if (!ReadExactly(at, bytes, sizeof bytes)) break;
+      const mbx::TMessageHeader header = mbx::DecodeMessageHeader(bytes).Value;
+      const std::uint32_t tag = header.Tag, blockLength = header.BlockLength, dataLength = header.DataLength;
+      if (std::all_of(std::begin(bytes), std::end(bytes), [](std::uint8_t b) { return b == 0; }))
         return true; // free space: the messages end here
       // Without the tag the text must look like a message; a text that the
       // file cuts short needs both, or four stray bytes could claim the rest
       // of the file.
       const char* damage = nullptr;
-      const std::uint64_t textAt = at + kMbxHeaderSize;
-      const bool tagged = tag == kMbxMessageTag, fits = textAt + dataLength <= Size;
+      const std::uint64_t textAt = at + mbx::kMessageHeaderSize;
+      const bool tagged = tag == mbx::kMessageTag, fits = textAt + dataLength <= Size;
       if (dataLength == 0)
         damage = "message header without text";
       else if ((!tagged || !fits) &&
@@ -877,7 +844,8 @@ private:
       // reads on into the messages behind, which costs more than their own
       // bytes, so those reaches together may not pass the file's size.
       const std::uint64_t textEnd = std::min(Size, textAt + dataLength);
-      const std::uint64_t blockEnd = blockLength >= kMbxHeaderSize ? std::min(textEnd, at + blockLength) : textEnd;
+      const std::uint64_t blockEnd =
+          blockLength >= mbx::kMessageHeaderSize ? std::min(textEnd, at + blockLength) : textEnd;
       if (textEnd - blockEnd > ReachLeft) {
         Problem(at, "message texts overlap: the messages from here on are searched for in the file");
         return true;
@@ -886,7 +854,7 @@ private:
       listed.push_back({at, dataLength});
       Covered.Add(at, blockEnd);
       Advance(blockEnd - at);
-      if (blockLength < kMbxHeaderSize) {
+      if (blockLength < mbx::kMessageHeaderSize) {
         if (textEnd < Size)
           Problem(at, "message header whose BlockLength is below 16: the messages after it are searched for in "
                       "the file");
@@ -903,8 +871,8 @@ private:
   // text that begins as a message does. The search goes on behind its text.
   void ScanGap(std::uint64_t from, std::uint64_t to, std::vector<TMbxFound>& found) {
     std::uint64_t chunkStart = 0, chunkEnd = 0, counted = from;
-    for (std::uint64_t at = from; at + kMbxHeaderSize <= to;) {
-      if (at + kMbxHeaderSize > chunkEnd) {
+    for (std::uint64_t at = from; at + mbx::kMessageHeaderSize <= to;) {
+      if (at + mbx::kMessageHeaderSize > chunkEnd) {
         Advance(at - counted);
         counted = at;
         chunkStart = at;
@@ -912,13 +880,15 @@ private:
         Buffer.resize(static_cast<std::size_t>(chunkEnd - chunkStart));
         if (!ReadExactly(chunkStart, Buffer.data(), Buffer.size())) return;
       }
-      const std::uint8_t* header = Buffer.data() + (at - chunkStart);
-      const std::uint32_t blockLength = Get32(header + 8), dataLength = Get32(header + 12);
-      const std::uint64_t textAt = at + kMbxHeaderSize, textEnd = textAt + dataLength;
+      const mbx::TMessageHeader header =
+          mbx::DecodeMessageHeader(std::span<const std::uint8_t>(Buffer).subspan(at - chunkStart, mbx::kMessageHeaderSize))
+              .Value;
+      const std::uint32_t blockLength = header.BlockLength, dataLength = header.DataLength;
+      const std::uint64_t textAt = at + mbx::kMessageHeaderSize, textEnd = textAt + dataLength;
       // A text cut by the end of the file needs the tag as well: without it
       // any four bytes before a header line would claim the rest of the file.
-      const bool fits = textEnd <= to || (to == Size && Get32(header) == kMbxMessageTag);
-      if (dataLength != 0 && blockLength >= kMbxHeaderSize + std::uint64_t{dataLength} && fits &&
+      const bool fits = textEnd <= to || (to == Size && header.Tag == mbx::kMessageTag);
+      if (dataLength != 0 && blockLength >= mbx::kMessageHeaderSize + std::uint64_t{dataLength} && fits &&
           LooksLikeMessage(Peek(textAt, std::min<std::uint64_t>(dataLength, kLookBytes), chunkStart, chunkEnd))) {
         found.push_back({at, dataLength});
         at = std::min(textEnd, to);
@@ -937,7 +907,7 @@ private:
   }
 
   void GiveMessage(const TMbxFound& f, TRecoveredMessage& message) {
-    const std::uint64_t textAt = f.Header + kMbxHeaderSize;
+    const std::uint64_t textAt = f.Header + mbx::kMessageHeaderSize;
     std::string text = ReadUpTo(textAt, f.DataLength);
     message.Incomplete = text.size() < f.DataLength;
     if (message.Incomplete) message.IncompleteReason = "the file ends inside its text";
@@ -965,7 +935,7 @@ TStoreRecovery::TStoreRecovery(const std::string& fileName, const TFileSource& f
     : FileName(fileName), Files(files) {
   Stream = Files.Open(fileName, TShareMode::DenyNone);
   StoreFormat = RecogniseFormat(*Stream);
-  if (StoreFormat == sfUnknown) throw EMailbaseReaderException(kNotSupported);
+  if (StoreFormat == sfUnknown) throw EMailbaseReaderException(kUnsupportedFormat);
 }
 
 TStoreRecovery::~TStoreRecovery() = default;

@@ -59,7 +59,8 @@ bool IsOtherDatabase(const std::string& path) {
     TFileStream stream(path);
     std::uint8_t bytes[8];
     stream.ReadAt(0, bytes, sizeof bytes);
-    return LE32(bytes, 0) == kDBXMagic && LE32(bytes, 4) != kDatabaseKindMessages;
+    const dbx::TFileHeader header = dbx::DecodeFileHeader(bytes).Value; // the two fields the bytes reach
+    return header.Magic == dbx::kMagic && header.DatabaseKind != dbx::kDatabaseKindMessages;
   } catch (const Exception&) {
     return false; // see above: reading it as a store reports the failure
   }
@@ -313,13 +314,13 @@ private:
 
 std::vector<TFolderRecord> ReadFolderList(const std::string& fileName) {
   TFileStream stream(fileName);
-  const std::vector<std::uint32_t> offsets = ReadDbxIndex(stream, kDatabaseKindFolders, kNotAFolderList);
+  const std::vector<std::uint32_t> offsets = ReadDbxIndex(stream, dbx::kDatabaseKindFolders, kNotAFolderList);
   std::vector<TFolderRecord> records;
   records.reserve(offsets.size());
   TReadBudget budget(stream.Size());
   std::vector<std::uint8_t> body;
   for (const std::uint32_t offset : offsets) {
-    TDbxProperties properties = ReadDbxObject(stream, offset, body, budget);
+    dbx::TProperties properties = ReadDbxObject(stream, offset, body, budget);
     TFolderRecord& record = records.emplace_back();
     for (unsigned i = 0; i < properties.Count(); ++i) {
       std::uint8_t id = 0;

@@ -11,6 +11,9 @@ namespace postvue {
 // starts no further line; LF followed by CR is two breaks; a zero byte ends the text.
 std::vector<std::string_view> SplitLines(std::string_view text);
 
+// The bytes before the first zero byte: where stored text ends.
+inline std::string_view UpToZero(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
+
 // The file-name part of path: no directory.
 std::string ExtractFileName(const std::string& path);
 // The file-name part without its extension.

@@ -1,8 +1,7 @@
 #include "ViewerCore.h"
 
-#include "DbxReader.h"
 #include "Exceptions.h"
-#include "MbxReader.h"
+#include "ReaderFactory.h"
 #include "MessageFile.h"
 #include "TextLines.h"
 
@@ -83,13 +82,9 @@ void TViewerCore::LoadStore(const std::string& path) {
       // concrete reader opens it anew.
       const auto probe = std::make_unique<TMailbaseReader>();
       probe->SetFileName(path);
-      if (probe->Format == sfMBX)
-        Reader = std::make_unique<TMBXReader>();
-      else if (probe->Format == sfDBX)
-        Reader = std::make_unique<TDBXReader>();
       FolderIsFileName = probe->Format == sfMBX;
+      Reader = NewReader(probe->Format);
     }
-    if (!Reader) throw EMailbaseReaderException("File is not in supported format.");
     Reader->SetFileName(path);
     Reader->Load();
     if (Reader->Active) AddRows(*Reader, Reader->GetCount(), format);

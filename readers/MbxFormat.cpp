@@ -1,0 +1,78 @@
+#include "MbxFormat.h"
+
+#include "ByteCursor.h"
+#include "TextLines.h"
+
+namespace postvue::mbx {
+
+namespace {
+constexpr std::size_t kMagicAt = 0;
+constexpr std::size_t kTagAt = 0, kNumberAt = 4, kBlockLengthAt = 8, kDataLengthAt = 12;
+constexpr std::size_t kFlagsAt = 0, kMessageNumberAt = 8, kNextBaseAt = 12, kNextSpanAt = 16, kMessagePosAt = 20,
+                      kMessageSizeAt = 24, kReceivedTimeAt = 194, kPriorityAt = 210;
+
+std::uint32_t U32At(TByteCursor& cursor, std::size_t at) {
+  cursor.Seek(at);
+  return cursor.U32();
+}
+
+template <typename T> TDecoded<T> Checked(const T& value, const TByteCursor& cursor, TBytes bytes, std::size_t size) {
+  return {value, bytes.size() < size || !cursor.Ok() ? TFault::Short : TFault::None};
+}
+} // namespace
+
+TDecoded<TFileHeader> DecodeFileHeader(TBytes header) {
+  TByteCursor cursor(header);
+  TFileHeader h;
+  h.Magic = U32At(cursor, kMagicAt);
+  h.MessageCount = static_cast<std::int32_t>(U32At(cursor, kMessageCountAt));
+  TDecoded<TFileHeader> result = Checked(h, cursor, header, kFileHeaderSize);
+  if (result.Sound() && h.Magic != kMagic) result.Fault = TFault::WrongMagic;
+  return result;
+}
+
+TDecoded<TMessageHeader> DecodeMessageHeader(TBytes header) {
+  TByteCursor cursor(header);
+  TMessageHeader h;
+  h.Tag = U32At(cursor, kTagAt);
+  h.Number = U32At(cursor, kNumberAt);
+  h.BlockLength = U32At(cursor, kBlockLengthAt);
+  h.DataLength = U32At(cursor, kDataLengthAt);
+  return Checked(h, cursor, header, kMessageHeaderSize);
+}
+
+TDecoded<TIndexHeader> DecodeIndexHeader(TBytes header) {
+  TByteCursor cursor(header);
+  TIndexHeader h;
+  h.Magic = U32At(cursor, kMagicAt);
+  h.RecordCount = static_cast<std::int32_t>(U32At(cursor, kRecordCountAt));
+  TDecoded<TIndexHeader> result = Checked(h, cursor, header, kIndexHeaderSize);
+  if (result.Sound() && h.Magic != kIndexMagic) result.Fault = TFault::WrongMagic;
+  return result;
+}
+
+TDecoded<TIndexRecord> DecodeIndexRecord(TBytes record) {
+  TByteCursor cursor(record);
+  TIndexRecord r;
+  r.MessageFlags = U32At(cursor, kFlagsAt);
+  r.MessageNumber = U32At(cursor, kMessageNumberAt);
+  r.NextBase = U32At(cursor, kNextBaseAt);
+  r.NextSpan = U32At(cursor, kNextSpanAt);
+  r.MessagePos = U32At(cursor, kMessagePosAt);
+  r.MessageSize = U32At(cursor, kMessageSizeAt);
+  cursor.Seek(kReceivedTimeAt); // unaligned, low half first
+  r.ReceivedTime = cursor.U64();
+  cursor.Seek(kPriorityAt);
+  r.MessagePriority = cursor.U16();
+  return Checked(r, cursor, record, kIndexRecordSize);
+}
+
+TDecoded<std::int32_t> DecodeStringLength(TBytes length) {
+  TByteCursor cursor(length);
+  const auto value = static_cast<std::int32_t>(cursor.U32());
+  return Checked(value, cursor, length, kStringLengthSize);
+}
+
+std::string_view DecodeStringValue(std::string_view bytes) { return UpToZero(bytes); }
+
+} // namespace postvue::mbx

@@ -1,0 +1,98 @@
+// The layout of an Outlook Express 4 folder file (.mbx) and its companion
+// index (.idx): every offset and constant of the two formats, and pure
+// decoders over the bytes of one structure. The reader and recovery both
+// read the files through these.
+#pragma once
+
+#include "MessageRecord.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace postvue::mbx {
+
+using TBytes = std::span<const std::uint8_t>;
+
+// Why a structure is not sound; None when it is.
+enum class TFault {
+  None,
+  Short,     // fewer bytes than the structure needs
+  WrongMagic // a file header with another magic
+};
+
+template <typename T> struct TDecoded {
+  T Value{};
+  TFault Fault = TFault::None;
+  bool Sound() const { return Fault == TFault::None; }
+};
+
+// Every offset in the files is 32-bit.
+constexpr std::uint64_t kOffsetLimit = 0x100000000;
+
+// .mbx file header, at offset 0; the message headers follow it.
+constexpr std::uint32_t kMagic = 0x36464D4A; // "JMF6"
+constexpr std::size_t kFileHeaderSize = 84;
+constexpr std::size_t kMessageCountAt = 8;
+constexpr std::uint64_t kFirstMessageHeader = kFileHeaderSize;
+
+struct TFileHeader {
+  std::uint32_t Magic;
+  std::int32_t MessageCount;
+};
+TDecoded<TFileHeader> DecodeFileHeader(TBytes header);
+
+// .mbx message header; the message's text follows it, and the next header
+// lies BlockLength bytes after its start.
+constexpr std::size_t kMessageHeaderSize = 16;
+constexpr std::uint32_t kMessageTag = 0x7F007F00; // what the mail program puts in Tag
+
+struct TMessageHeader {
+  std::uint32_t Tag, Number, BlockLength, DataLength;
+};
+TDecoded<TMessageHeader> DecodeMessageHeader(TBytes header);
+
+// .idx file header, at offset 0; the first record follows it.
+constexpr std::uint32_t kIndexMagic = 0x39464D4A; // "JMF9"
+constexpr std::size_t kIndexHeaderSize = 80;
+constexpr std::size_t kRecordCountAt = 8;
+constexpr std::uint64_t kFirstIndexRecord = kIndexHeaderSize;
+
+struct TIndexHeader {
+  std::uint32_t Magic;
+  std::int32_t RecordCount;
+};
+TDecoded<TIndexHeader> DecodeIndexHeader(TBytes header);
+
+// .idx record: a fixed part, then kIndexStrings length-prefixed strings.
+// The next record lies at NextBase + NextSpan, not behind the strings.
+constexpr std::size_t kIndexRecordSize = 212;
+
+struct TIndexRecord {
+  std::uint32_t MessageFlags, MessageNumber, NextBase, NextSpan, MessagePos, MessageSize;
+  std::uint64_t ReceivedTime; // a FILETIME
+  std::uint16_t MessagePriority;
+  std::uint32_t NextRecord() const { return NextBase + NextSpan; } // 32-bit, as offsets are
+};
+TDecoded<TIndexRecord> DecodeIndexRecord(TBytes record);
+
+// Each string is a signed 32-bit length, then that many bytes; its value is
+// those bytes up to the first zero among them.
+constexpr std::size_t kStringLengthSize = 4;
+constexpr int kIndexStrings = 7;
+// Where the strings go, in file order; the fifth and sixth are not kept.
+constexpr std::array<TShortString TMessageRecord::*, kIndexStrings> kIndexStringFields = {
+    &TMessageRecord::Subject, &TMessageRecord::Text14, &TMessageRecord::SenderAddress,
+    &TMessageRecord::Text0C,  nullptr,                 nullptr,
+    &TMessageRecord::Text1A};
+constexpr std::size_t kSubjectString = 0;
+static_assert(kIndexStringFields[kSubjectString] == &TMessageRecord::Subject);
+
+// A string's length (negative in a damaged index).
+TDecoded<std::int32_t> DecodeStringLength(TBytes length);
+// A string's value from the bytes it holds.
+std::string_view DecodeStringValue(std::string_view bytes);
+
+} // namespace postvue::mbx
