@@ -1,8 +1,8 @@
 #include "ViewerCore.h"
 
 #include "Exceptions.h"
-#include "ReaderFactory.h"
 #include "MessageFile.h"
+#include "ReaderFactory.h"
 #include "TextLines.h"
 
 #include <utility>
