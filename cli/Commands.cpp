@@ -228,13 +228,7 @@ void ListJson(TMailbaseReader& reader, TOutput& output) {
   out += count > 0 ? "\n  ]\n}\n" : "]\n}\n";
 }
 
-std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject, int variant) {
-  const std::string number = std::to_string(index);
-  const std::size_t width = std::max(kMinIndexWidth, std::to_string(count > 0 ? count - 1 : 0).size());
-  std::string name(width > number.size() ? width - number.size() : 0, '0');
-  name += number;
-
-  const std::string decoded = HeaderTextToUtf8(subject);
+std::string SafeFileName(std::string_view decoded) {
   std::string safe;
   for (std::size_t i = 0; i < decoded.size();) {
     const std::string_view character(decoded.data() + i, Utf8Length(static_cast<unsigned char>(decoded[i])));
@@ -248,7 +242,16 @@ std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_v
     if (cut + length > kMaxSubjectBytes) break;
     cut += length;
   }
-  part = TrimSpaces(part.substr(0, cut));
+  return std::string(TrimSpaces(part.substr(0, cut)));
+}
+
+std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject, int variant) {
+  const std::string number = std::to_string(index);
+  const std::size_t width = std::max(kMinIndexWidth, std::to_string(count > 0 ? count - 1 : 0).size());
+  std::string name(width > number.size() ? width - number.size() : 0, '0');
+  name += number;
+
+  const std::string part = SafeFileName(HeaderTextToUtf8(subject));
   if (!part.empty()) {
     name += " - ";
     name += part;
@@ -321,7 +324,14 @@ void TExportReport::Error(const Exception& error, const std::string& prefix) {
   ++Errors;
 }
 
-void TExportReport::Progress(std::uint64_t done, std::uint64_t total) { Meter.Update(done, total); }
+void TProgressShare::Update(TProgress& meter, std::uint64_t done, std::uint64_t total) const {
+  if (Total == 0) return meter.Update(done, total);
+  // In floating point: a store's bytes times its messages may not fit in 64 bits.
+  const double part = total == 0 ? 0 : static_cast<double>(Span) * static_cast<double>(done) / static_cast<double>(total);
+  meter.Update(Base + static_cast<std::uint64_t>(part), Total);
+}
+
+void TExportReport::Progress(std::uint64_t done, std::uint64_t total) { Part.Update(Meter, done, total); }
 
 int TExportReport::Finish() {
   Meter.Clear();
@@ -384,28 +394,38 @@ int RunSave(const std::string& store, std::int32_t index, const std::string& fil
 }
 
 int RunExport(const std::string& store, const std::string& dir) {
+  if (IsFolder(store)) return RunExportFolder(store, dir, false);
   const auto reader = LoadStore(store);
   const std::string prefix = PrepareFolder(dir);
-
-  const std::int32_t count = RowCount(*reader);
   TExportReport report;
+  ExportMessages(*reader, prefix, report);
+  return report.Finish();
+}
+
+void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportReport& report,
+                    const std::string& label) {
+  const std::int32_t count = RowCount(reader);
   TMessageRecord record;
   std::int32_t done = 0;
-  for (const std::int32_t i : FileOrder(*reader, count)) {
-    reader->GetMessage(i, record);
+  for (const std::int32_t i : FileOrder(reader, count)) {
+    reader.GetMessage(i, record);
     report.Progress(done++, count);
     try {
       bool renamed = false, timeSet = false;
       const std::string name = SaveUnderFreeName(prefix, i, count, record.Subject.View(),
-                                                 CrLfLines(reader->GetMessageText(i)), record.Received, renamed, timeSet);
+                                                 CrLfLines(reader.GetMessageText(i)), record.Received, renamed, timeSet);
       report.Written(renamed);
-      if (!timeSet) report.Error("message " + std::to_string(i) + ": the time of " + name + " could not be set");
+      if (!timeSet) report.Error(label + "message " + std::to_string(i) + ": the time of " + name + " could not be set");
     } catch (const Exception& e) {
       // One unreadable message must not cost the others; the summary and the exit status tell.
-      report.Error(e, "message " + std::to_string(i) + ": ");
+      report.Error(e, label + "message " + std::to_string(i) + ": ");
     }
   }
-  return report.Finish();
+}
+
+bool IsFolder(const std::string& path) {
+  std::error_code ec;
+  return fs::is_directory(PathFromUtf8(path), ec);
 }
 
 } // namespace postvue::cli

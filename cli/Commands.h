@@ -39,6 +39,11 @@ void ListText(TMailbaseReader& reader, TOutput& out);
 // One JSON object with the store's format, folder, count and every record.
 void ListJson(TMailbaseReader& reader, TOutput& out);
 
+// text (UTF-8) fit for a file name: what is unsafe in one replaced, blanks
+// at either end removed, cut to a length that leaves room for a number, a
+// variant and an extension. Export names and store-folder directories use it.
+std::string SafeFileName(std::string_view text);
+
 // "NNNN - Subject.eml": the index zero-padded to the width that the largest
 // index of count needs (at least 4), then the subject as people read it
 // (HeaderTextToUtf8) with what is unsafe in a file name replaced, in UTF-8.
@@ -72,6 +77,14 @@ void ReportException(const Exception& error, const std::string& prefix = {});
 // that wrote N files under a variant of their name, nothing for none.
 std::string RenamedNote(std::uint32_t renamed);
 
+// The part of a run's progress that one store makes: Span of Total from
+// Base on. With Total 0 the store is the whole run.
+struct TProgressShare {
+  std::uint64_t Base = 0, Span = 0, Total = 0;
+  // Shows done of total (the store's own units) on meter, as this share.
+  void Update(TProgress& meter, std::uint64_t done, std::uint64_t total) const;
+};
+
 // What an export writes on standard error: a line per failure, the
 // progress, and a one-line summary at the end.
 class TExportReport {
@@ -80,13 +93,28 @@ public:
   void Error(const std::string& line);
   void Error(const Exception& error, const std::string& prefix);
   void Progress(std::uint64_t done, std::uint64_t total);
+  // Progress from now on counts as this share of the run (a store
+  // folder's run counts the bytes of its stores).
+  void Share(const TProgressShare& share) { Part = share; }
   // "exported N, errors E" and the renamed note; 1 when any error was met, else 0.
   int Finish();
 
 private:
   TProgress Meter{"exporting"};
   std::uint32_t Files = 0, Renamed = 0, Errors = 0;
+  TProgressShare Part;
 };
+
+// Every message of reader as an .eml file in the folder prefix (ending in a
+// separator), under free names; failures are reported after label.
+void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportReport& report,
+                    const std::string& label = {});
+// Every message of reader (none when null) into one new mbox file.
+void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport& report,
+                const std::string& label = {});
+
+// Whether path names a folder: a store folder, where a store is expected.
+bool IsFolder(const std::string& path);
 
 // Failures that a damaged store causes, for which recover may help (an
 // empty one too: removed messages may still be in its bytes).
@@ -98,12 +126,20 @@ int RunList(const std::string& store, bool json);
 int RunFolders(const std::string& storeDir, bool json);
 int RunText(const std::string& store, std::int32_t index, bool headerOnly);
 int RunSave(const std::string& store, std::int32_t index, const std::string& file);
-// 0 when every message was written, 1 when any could not be.
+// 0 when every message was written, 1 when any could not be. A store folder
+// is exported whole (RunExportFolder).
 int RunExport(const std::string& store, const std::string& dir);
-// Every message into one mbox file; 0 when every message was written, 1 when any could not be.
+// Every message into one mbox file; 0 when every message was written, 1 when
+// any could not be. A store folder is exported whole (RunExportFolder).
 int RunExportMbox(const std::string& store, const std::string& file);
 // Every message found in the store's bytes into dir and dir/removed; 0 when
-// the scan ran, whatever it found; 1 when a file could not be written.
+// the scan ran, whatever it found; 1 when a file could not be written. A
+// store folder is recovered whole (RunRecoverFolder).
 int RunRecover(const std::string& store, const std::string& dir);
+// Every folder of a store folder into a directory of outDir, nested as in
+// its tree (with mbox, a file per folder and its subfolders in "NAME.sbd").
+int RunExportFolder(const std::string& storeDir, const std::string& outDir, bool mbox);
+// Recovery of every store of a store folder, into the directories export makes.
+int RunRecoverFolder(const std::string& storeDir, const std::string& outDir);
 
 } // namespace postvue::cli

@@ -2,12 +2,18 @@
 // messages exported into a tree of directories that follows it.
 #include "Commands.h"
 
+#include "Folders.h"
+
 #include "Exceptions.h"
 #include "Json.h"
 #include "StoreFolder.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace postvue::cli {
@@ -36,6 +42,62 @@ TStoreFolder ReadTree(const std::string& storeDir) {
   TStoreFolder tree = ReadStoreFolder(storeDir);
   for (const std::string& note : tree.Notes) ReportError(note);
   return tree;
+}
+
+namespace fs = std::filesystem;
+fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+const char* const kSubfolders = ".sbd";
+const char* const kRemoved = "removed";
+
+// Whether path may be a folder's directory: absent, or a folder already.
+bool FreeForDirectory(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(PathFromUtf8(path), ec);
+  return !fs::exists(status) || fs::is_directory(status);
+}
+
+bool Absent(const std::string& path) {
+  std::error_code ec;
+  return !fs::exists(fs::symlink_status(PathFromUtf8(path), ec));
+}
+
+// A folder's name as a directory or file name: never "." or "..", never empty.
+std::string FolderFileName(const std::string& name) {
+  const std::string safe = SafeFileName(name);
+  return safe.find_first_not_of('.') == std::string::npos ? "_" + safe : safe;
+}
+
+// Every folder of the plan, each store by the single-store export into its
+// folder's place: one report, one summary, progress over all the stores.
+int ExportStoreFolder(const std::string& storeDir, const std::string& outDir, TLayout layout) {
+  const TFolderPlan plan = PlanStoreFolder(storeDir, outDir, layout);
+  TExportReport report;
+  std::uint64_t done = 0;
+  for (std::size_t i = 0; i < plan.Tree.Folders.size(); ++i) {
+    const TStoreFolderEntry& folder = plan.Tree.Folders[i];
+    report.Share({done, plan.StoreBytes(i), plan.TotalBytes});
+    done += plan.StoreBytes(i);
+    try {
+      plan.MakeDirectory(i);
+      std::unique_ptr<TMailbaseReader> reader;
+      if (!folder.StorePath.empty()) reader = LoadStore(folder.StorePath, true);
+      if (layout == TLayout::Mbox)
+        ExportMbox(reader.get(), plan.Targets[i], report, plan.Label(i)); // no messages: an empty mbox
+      else if (reader)
+        ExportMessages(*reader, plan.Targets[i] + "/", report, plan.Label(i));
+    } catch (const Exception& e) {
+      // One folder that cannot be read or written must not cost the others; the summary and the exit status tell.
+      report.Error(e, plan.Label(i));
+    }
+  }
+  return report.Finish();
 }
 } // namespace
 
@@ -91,5 +153,69 @@ int RunFolders(const std::string& storeDir, bool json) {
   WriteStdout(out);
   return failed ? 1 : 0;
 }
+
+std::string TFolderPlan::Label(std::size_t i) const { return FolderLabel(Tree, i) + ": "; }
+
+std::uint64_t TFolderPlan::StoreBytes(std::size_t i) const {
+  const std::string& path = Tree.Folders[i].StorePath;
+  std::error_code ec;
+  const std::uintmax_t size = path.empty() ? 0 : fs::file_size(PathFromUtf8(path), ec);
+  return ec ? 0 : size;
+}
+
+void TFolderPlan::MakeDirectory(std::size_t i) const {
+  std::string path = Targets[i];
+  if (Layout == TLayout::Mbox) {
+    // In tree order a folder's first child comes right after it.
+    const bool hasChildren = i + 1 < Tree.Folders.size() && Tree.Folders[i + 1].Parent == static_cast<std::int32_t>(i);
+    if (!hasChildren) return;
+    path += kSubfolders;
+  }
+  std::error_code ec;
+  const fs::path folder = PathFromUtf8(path);
+  if (!fs::create_directory(folder, ec) && !fs::is_directory(fs::symlink_status(folder, ec))) throw EFCreateError(path);
+}
+
+TFolderPlan PlanStoreFolder(const std::string& storeDir, const std::string& outDir, TLayout layout) {
+  TFolderPlan plan;
+  plan.Layout = layout;
+  plan.Tree = ReadTree(storeDir);
+  const std::string prefix = PrepareFolder(outDir);
+  std::unordered_map<std::string, std::unordered_set<std::string>> taken; // lower-case names per directory
+  for (std::size_t i = 0; i < plan.Tree.Folders.size(); ++i) {
+    const TStoreFolderEntry& folder = plan.Tree.Folders[i];
+    plan.TotalBytes += plan.StoreBytes(i);
+    const std::string base =
+        folder.Parent < 0 ? prefix
+                          : plan.Targets[static_cast<std::size_t>(folder.Parent)] +
+                                (layout == TLayout::Mbox ? kSubfolders : "") + "/";
+    auto [names, fresh] = taken.try_emplace(base);
+    std::unordered_set<std::string>& siblings = names->second;
+    if (fresh && layout == TLayout::Recover) siblings.insert(kRemoved);
+    const std::string safe = FolderFileName(folder.Name);
+    std::string name = safe;
+    for (int variant = 2;; ++variant) {
+      const std::string key = Lower(name);
+      const bool free = layout == TLayout::Mbox
+                            ? !siblings.contains(key) && !siblings.contains(key + kSubfolders) &&
+                                  Absent(base + name) && FreeForDirectory(base + name + kSubfolders)
+                            : !siblings.contains(key) && FreeForDirectory(base + name);
+      if (free) {
+        siblings.insert(key);
+        if (layout == TLayout::Mbox) siblings.insert(key + kSubfolders);
+        break;
+      }
+      name = safe + " (" + std::to_string(variant) + ")";
+    }
+    if (name != safe) ReportError(plan.Label(i) + "written as " + base + name + " (the name was taken)");
+    plan.Targets.push_back(base + name);
+  }
+  return plan;
+}
+
+int RunExportFolder(const std::string& storeDir, const std::string& outDir, bool mbox) {
+  return ExportStoreFolder(storeDir, outDir, mbox ? TLayout::Mbox : TLayout::Eml);
+}
+
 
 } // namespace postvue::cli

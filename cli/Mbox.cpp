@@ -97,10 +97,16 @@ void AppendMboxBody(std::string& out, std::string_view text) {
 } // namespace
 
 int RunExportMbox(const std::string& store, const std::string& file) {
+  if (IsFolder(store)) return RunExportFolder(store, file, true);
   const auto reader = LoadStore(store);
-  TReplacingFile out(file);
-  const std::int32_t count = reader->Active ? std::max(reader->GetCount(), 0) : 0;
   TExportReport report;
+  ExportMbox(reader.get(), file, report);
+  return report.Finish();
+}
+
+void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport& report, const std::string& label) {
+  TReplacingFile out(file);
+  const std::int32_t count = reader && reader->Active ? std::max(reader->GetCount(), 0) : 0;
   TMessageRecord record;
   std::string entry;
   for (std::int32_t i = 0; i < count; ++i) {
@@ -111,7 +117,7 @@ int RunExportMbox(const std::string& store, const std::string& file) {
       text = reader->GetMessageText(i);
     } catch (const Exception& e) {
       // One unreadable message must not cost the others; the summary and the exit status tell.
-      report.Error(e, "message " + std::to_string(i) + ": ");
+      report.Error(e, label + "message " + std::to_string(i) + ": ");
       continue;
     }
     entry = MboxSeparator(record, text);
@@ -120,7 +126,6 @@ int RunExportMbox(const std::string& store, const std::string& file) {
     report.Written();
   }
   out.Commit();
-  return report.Finish();
 }
 
 } // namespace postvue::cli

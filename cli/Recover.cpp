@@ -2,6 +2,7 @@
 #include "Commands.h"
 
 #include "Exceptions.h"
+#include "Folders.h"
 #include "MessageFile.h"
 #include "Recovery.h"
 
@@ -25,9 +26,18 @@ std::string Hex(std::uint64_t value) {
 
 fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
 
+// Writes what recoveries find, store after store, each into its own folder;
+// counts for them all and one progress over them all.
 class TRecoverWriter : public TRecoverySink {
 public:
-  explicit TRecoverWriter(const std::string& dir) : Prefix(PrepareFolder(dir)) {}
+  // From now on into the folder prefix (ending in a separator), its lines
+  // after label, its progress as share of the whole run.
+  void Into(const std::string& prefix, const std::string& label, const TProgressShare& share = {}) {
+    Prefix = prefix;
+    Label = label;
+    Share = share;
+    RemovedReady = false;
+  }
 
   void Message(const TRecoveredMessage& message) override {
     const bool removed = message.Kind == TRecoveredKind::Removed;
@@ -45,7 +55,7 @@ public:
       if (!timeSet) Report(name + ": the file's time could not be set", true);
     } catch (const Exception& e) {
       Meter.Clear();
-      ReportException(e, name + ": ");
+      ReportException(e, Label + name + ": ");
       ++Errors;
       ++WriteErrors;
       return;
@@ -55,15 +65,37 @@ public:
 
   void Problem(std::uint64_t offset, const std::string& what) override { Report("at " + Hex(offset) + ": " + what, true); }
 
-  void Progress(std::uint64_t done, std::uint64_t total) override { Meter.Update(done, total); }
+  void Progress(std::uint64_t done, std::uint64_t total) override { Share.Update(Meter, done, total); }
 
   void Report(const std::string& line, bool error) {
     Meter.Clear();
-    ReportError(line);
+    ReportError(Label + line);
     if (error) ++Errors;
   }
 
-  std::uint32_t Written = 0, Renamed = 0, WriteErrors = 0, Errors = 0;
+  // One store's recovery into the current folder (dir, as the user named
+  // it), and the notes on what it found.
+  void Recover(TStoreRecovery& recovery, const std::string& dir) {
+    const TRecoverySummary summary = recovery.Run(*this);
+    if (!summary.IndexRead && summary.Unclassified > 0)
+      Report("the store's index cannot be read: every message found is in " + dir + ", listed and removed ones alike",
+             false);
+    if (summary.Duplicates > 0)
+      Report(std::to_string(summary.Duplicates) + " removed copies equal to messages written were left out", false);
+    Removed += summary.Removed;
+    Incomplete += summary.Incomplete;
+  }
+
+  // The summary line; 1 when a file could not be written (or failed is set), else 0.
+  int Finish(bool failed = false) {
+    Label.clear();
+    Report("recovered " + std::to_string(Written) + ", removed found " + std::to_string(Removed) + ", incomplete " +
+               std::to_string(Incomplete) + ", errors " + std::to_string(Errors) + RenamedNote(Renamed),
+           false);
+    return failed || WriteErrors > 0 ? 1 : 0;
+  }
+
+  std::uint32_t Written = 0, Renamed = 0, WriteErrors = 0, Errors = 0, Removed = 0, Incomplete = 0;
 
 private:
   void MakeRemovedFolder() {
@@ -76,28 +108,44 @@ private:
     RemovedReady = true;
   }
 
-  const std::string Prefix;
+  std::string Prefix, Label;
+  TProgressShare Share;
   bool RemovedReady = false;
   TProgress Meter{"recovering"};
 };
 } // namespace
 
 int RunRecover(const std::string& store, const std::string& dir) {
+  if (IsFolder(store)) return RunRecoverFolder(store, dir);
   TStoreRecovery recovery(store); // a store that cannot be opened fails before DIR is made
-  TRecoverWriter writer(dir);
-  const TRecoverySummary summary = recovery.Run(writer);
-  if (!summary.IndexRead && summary.Unclassified > 0)
-    writer.Report("the store's index cannot be read: every message found is in " + dir +
-                      ", listed and removed ones alike",
-                  false);
-  if (summary.Duplicates > 0)
-    writer.Report(std::to_string(summary.Duplicates) + " removed copies equal to messages written were left out",
-                  false);
-  writer.Report("recovered " + std::to_string(writer.Written) + ", removed found " + std::to_string(summary.Removed) +
-                    ", incomplete " + std::to_string(summary.Incomplete) + ", errors " + std::to_string(writer.Errors) +
-                    RenamedNote(writer.Renamed),
-                false);
-  return writer.WriteErrors > 0 ? 1 : 0;
+  TRecoverWriter writer;
+  writer.Into(PrepareFolder(dir), {});
+  writer.Recover(recovery, dir);
+  return writer.Finish();
+}
+
+int RunRecoverFolder(const std::string& storeDir, const std::string& outDir) {
+  const TFolderPlan plan = PlanStoreFolder(storeDir, outDir, TLayout::Recover);
+  TRecoverWriter writer;
+  bool failed = false;
+  std::uint64_t done = 0;
+  for (std::size_t i = 0; i < plan.Tree.Folders.size(); ++i) {
+    const TProgressShare share{done, plan.StoreBytes(i), plan.TotalBytes};
+    done += share.Span;
+    writer.Into(plan.Targets[i] + "/", plan.Label(i), share);
+    try {
+      plan.MakeDirectory(i);
+      const std::string& store = plan.Tree.Folders[i].StorePath;
+      if (store.empty()) continue;
+      TStoreRecovery recovery(store);
+      writer.Recover(recovery, plan.Targets[i]);
+    } catch (const Exception& e) {
+      // A store that cannot be opened must not cost the others; the exit status tells.
+      writer.Report(ErrorBoxText(e.message()), true);
+      failed = true;
+    }
+  }
+  return writer.Finish(failed);
 }
 
 } // namespace postvue::cli

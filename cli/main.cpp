@@ -78,7 +78,9 @@ const std::vector<TCommand> kCommands = {
        true,
        {"STOREDIR"},
        {"list the folder tree of a store folder (a mail", "identity's folder of .dbx files with Folders.dbx,",
-        "or of .mbx files): path, message count, store file"}}}},
+        "or of .mbx files): path, message count, store file;", "export and recover take a STOREDIR for STORE: every",
+        "folder goes to a directory of DIR, nested as its", "tree (with --mbox, FILE is a directory and each",
+        "folder an mbox file in it, its subfolders in", "NAME.sbd beside it, as mail programs import them)"}}}},
 };
 
 const char* const kNotes =

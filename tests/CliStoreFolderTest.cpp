@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 using namespace postvue::testing;
 namespace fs = std::filesystem;
@@ -65,6 +67,69 @@ TEST_F(CliStoreFolder, FoldersListsTheTree) {
             std::string::npos)
       << run.Out;
   EXPECT_EQ(run.Err, "postvue-cli: Local Folders/Inbox/Work (Work.dbx): Wrong object marker.\n");
+}
+
+TEST_F(CliStoreFolder, ExportMakesADirectoryPerFolder) {
+  const std::string out = Dir / "out";
+  const TCliRun run = RunCli(Dir, {"export", Store, out});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(ReadFileBytes(out + "/Local Folders/Inbox/0000 - One.eml"), "Subject: One\r\n\r\nBody of One\r\n");
+  EXPECT_TRUE(fs::exists(out + "/Local Folders/Inbox/0001 - Two.eml"));
+  EXPECT_TRUE(fs::exists(out + "/Local Folders/Inbox/Work/0000 - Three.eml"));
+  EXPECT_TRUE(fs::is_directory(out + "/Local Folders/Drafts"));
+  EXPECT_EQ(run.Err, "postvue-cli: exported 3, errors 0\n");
+}
+
+TEST_F(CliStoreFolder, ExportMboxNestsSubfoldersInSbdDirectories) {
+  const std::string out = Dir / "out";
+  const TCliRun run = RunCli(Dir, {"export", "--mbox", Store, out});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(ReadFileBytes(out + "/Local Folders"), ""); // no messages, but the folder is there to import
+  const std::string inbox = ReadFileBytes(out + "/Local Folders.sbd/Inbox");
+  EXPECT_EQ(inbox.substr(0, 5), "From ");
+  EXPECT_NE(inbox.find("Body of Two"), std::string::npos);
+  EXPECT_NE(ReadFileBytes(out + "/Local Folders.sbd/Inbox.sbd/Work").find("Body of Three"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(out + "/Local Folders.sbd/Drafts"), "");
+}
+
+TEST_F(CliStoreFolder, UnreadableStoreIsNamedAndTheOthersStillGoOut) {
+  DamageWork();
+  const std::string out = Dir / "out";
+  const TCliRun run = RunCli(Dir, {"export", Store, out});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_TRUE(fs::exists(out + "/Local Folders/Inbox/0001 - Two.eml"));
+  EXPECT_NE(run.Err.find("postvue-cli: Local Folders/Inbox/Work (Work.dbx): Wrong object marker.\n"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_NE(run.Err.find("exported 2, errors 1"), std::string::npos) << run.Err;
+}
+
+// Names that are unsafe or alike once made safe: every folder gets a
+// directory of its own inside OUTDIR, and nothing is written elsewhere.
+TEST_F(CliStoreFolder, FolderNamesAreMadeSafeAndKeptApart) {
+  MakeFolderList({{1, 0, "..", "Inbox.dbx"}, {2, 0, "a/b", "Work.dbx"}, {3, 0, "a_b", ""}})
+      .WriteFile(Store + "/Folders.dbx");
+  const std::string out = Dir / "deep/out";
+  fs::create_directory(Dir / "deep");
+  const TCliRun run = RunCli(Dir, {"export", Store, out});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(out)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_EQ(names[1], "a_b");
+  EXPECT_EQ(names[2], "a_b (2)");
+  EXPECT_TRUE(fs::exists(out + "/" + names[0] + "/0001 - Two.eml"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(Dir / "deep"), fs::directory_iterator()), 1);
+}
+
+TEST_F(CliStoreFolder, RecoverGoesThroughEveryStore) {
+  const std::string out = Dir / "out";
+  const TCliRun run = RunCli(Dir, {"recover", Store, out});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_TRUE(fs::exists(out + "/Local Folders/Inbox/0001 - Two.eml"));
+  EXPECT_TRUE(fs::exists(out + "/Local Folders/Inbox/Work/0000 - Three.eml"));
+  EXPECT_NE(run.Err.find("recovered 3, removed found 0, incomplete 0, errors 0"), std::string::npos) << run.Err;
 }
 
 } // namespace
