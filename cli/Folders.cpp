@@ -38,20 +38,17 @@ std::string FolderLabel(const TStoreFolder& tree, std::size_t i) {
   return label;
 }
 
+// The tree, its notes on standard error. A folder with neither a folder
+// list nor a store is no store folder: most likely the wrong folder.
 TStoreFolder ReadTree(const std::string& storeDir) {
   TStoreFolder tree = ReadStoreFolder(storeDir);
   for (const std::string& note : tree.Notes) ReportError(note);
+  if (tree.Folders.empty()) throw Exception("there is no mail store in " + storeDir);
   return tree;
 }
 
 namespace fs = std::filesystem;
 fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
-
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 const char* const kSubfolders = ".sbd";
 const char* const kRemoved = "removed";
@@ -195,7 +192,7 @@ TFolderPlan PlanStoreFolder(const std::string& storeDir, const std::string& outD
     const std::string safe = FolderFileName(folder.Name);
     std::string name = safe;
     for (int variant = 2;; ++variant) {
-      const std::string key = Lower(name);
+      const std::string key = FolderNameKey(name);
       const bool free = layout == TLayout::Mbox
                             ? !siblings.contains(key) && !siblings.contains(key + kSubfolders) &&
                                   Absent(base + name) && FreeForDirectory(base + name + kSubfolders)

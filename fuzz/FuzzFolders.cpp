@@ -18,12 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::set<std::string> files;
   for (std::size_t i = 0; i < tree.Folders.size(); ++i) {
     const postvue::TStoreFolderEntry& f = tree.Folders[i];
-    std::string lower = f.Name;
-    for (char& c : lower)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     const bool parentFirst = f.Parent < static_cast<std::int32_t>(i);
     const bool depthRight = f.Parent < 0 ? f.Depth == 0 : f.Depth == tree.Folders[static_cast<std::size_t>(f.Parent)].Depth + 1;
-    if (!parentFirst || !depthRight || f.Depth > postvue::kMaxFolderDepth || !names.insert({f.Parent, lower}).second ||
+    if (!parentFirst || !depthRight || f.Depth > postvue::kMaxFolderDepth || !names.insert({f.Parent, postvue::FolderNameKey(f.Name)}).second ||
         (!f.StoreFile.empty() && !files.insert(f.StoreFile).second))
       std::abort();
   }

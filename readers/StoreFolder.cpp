@@ -29,13 +29,6 @@ const char* const kFolderListName = "folders.dbx"; // letter case ignored, as Wi
 const char* const kDbxExtension = ".dbx";
 const char* const kMbxExtension = ".mbx";
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower;
-}
-
 bool EndsWith(std::string_view text, std::string_view end) {
   return text.size() > end.size() && text.substr(text.size() - end.size()) == end;
 }
@@ -128,12 +121,12 @@ private:
       Files.push_back(std::move(file));
     }
     std::sort(Files.begin(), Files.end(), [](const TFile& a, const TFile& b) {
-      const std::string la = Lower(a.Name), lb = Lower(b.Name);
+      const std::string la = FolderNameKey(a.Name), lb = FolderNameKey(b.Name);
       return la != lb ? la < lb : a.Name < b.Name;
     });
     for (std::size_t i = 0; i < Files.size(); ++i) {
       TFile& file = Files[i];
-      const std::string lower = Lower(file.Name);
+      const std::string lower = FolderNameKey(file.Name);
       ByLowerName.emplace(lower, static_cast<std::int32_t>(i)); // two names that differ in case: the first
       if (EndsWith(lower, kMbxExtension)) {
         file.Store = file.Mbx = true;
@@ -147,7 +140,7 @@ private:
   std::int32_t Lookup(const std::string& name) const {
     for (std::size_t i = 0; i < Files.size(); ++i)
       if (Files[i].Name == name) return static_cast<std::int32_t>(i);
-    const auto found = ByLowerName.find(Lower(name));
+    const auto found = ByLowerName.find(FolderNameKey(name));
     return found == ByLowerName.end() ? -1 : found->second;
   }
 
@@ -298,7 +291,7 @@ private:
   // name, or the first of "name (2)", "name (3)", ... that no sibling has.
   std::string FreeName(std::unordered_set<std::string>& siblings, const std::string& name) {
     std::string free = name;
-    for (unsigned n = 2; !siblings.insert(Lower(free)).second; ++n) free = name + " (" + std::to_string(n) + ")";
+    for (unsigned n = 2; !siblings.insert(FolderNameKey(free)).second; ++n) free = name + " (" + std::to_string(n) + ")";
     if (free != name)
       Note("folder " + Quoted(name) + ": another folder beside it has this name: named " + Quoted(free));
     return free;
@@ -341,6 +334,13 @@ std::vector<TFolderRecord> ReadFolderList(const std::string& fileName) {
     }
   }
   return records;
+}
+
+std::string FolderNameKey(std::string_view name) {
+  std::string key(name);
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return key;
 }
 
 TStoreFolder ReadStoreFolder(const std::string& dir) { return TBuilder(dir).Build(); }

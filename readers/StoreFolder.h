@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace postvue {
@@ -39,6 +40,10 @@ struct TStoreFolder {
   // What was skipped, moved or renamed, and why: one sentence each.
   std::vector<std::string> Notes;
 };
+
+// A name as folder names are compared: letter case ignored (ASCII), as the
+// file systems of Windows do.
+std::string FolderNameKey(std::string_view name);
 
 // Folders deeper than this go to the top level: a hostile list must not nest
 // beyond what paths can hold.
