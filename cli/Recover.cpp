@@ -142,6 +142,7 @@ int RunRecoverFolder(const std::string& storeDir, const std::string& outDir) {
     } catch (const Exception& e) {
       // A store that cannot be opened must not cost the others; the exit status tells.
       writer.Report(ErrorBoxText(e.message()), true);
+      if (!e.reason().empty()) writer.Report(e.reason(), false);
       failed = true;
     }
   }
