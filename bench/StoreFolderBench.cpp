@@ -9,14 +9,20 @@
 // with --mbox, "export --mbox" both ways. K rounds (default 2), alternating
 // which comes first, after one untimed read of every store that warms the
 // page cache; OUTDIR is emptied after every export. The best round of each
-// and their ratio are printed. --write-list first writes a Folders.dbx into
-// STOREDIR that nests its .dbx stores two to a level, so the tree is walked.
+// and their ratios are printed, of the wall clock and of the processor time
+// the exports took (which a busy machine moves far less). --write-list
+// first writes a Folders.dbx into STOREDIR that nests its .dbx stores two to
+// a level, so the tree is walked.
 //
 // Stores to measure come from GenerateStore, for example ten of about 100 MB:
 //   for i in 0 1 2 3 4 5 6 7 8 9; do GenerateStore --dbx DIR/s$i.dbx --messages 8500; done
 #include "BenchSupport.h"
 #include "StoreFolder.h"
 #include "StoreWriter.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,13 +42,36 @@ std::string Quote(const std::string& arg) {
   return quoted + "'";
 }
 
-// Seconds the command took; its exit status is reported when not 0.
-double Timed(const std::string& command) {
+struct TTimes {
+  double Wall = 0, Cpu = 0;
+  TTimes& operator+=(const TTimes& other) {
+    Wall += other.Wall;
+    Cpu += other.Cpu;
+    return *this;
+  }
+};
+
+// Processor time (user and system) of the finished child processes so far.
+double ChildrenCpu() {
+#ifdef _WIN32
+  return 0; // not counted there: the wall clock only
+#else
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#endif
+}
+
+// What the command took: on a machine shared with other jobs, its processor
+// time moves far less than the wall clock. Its exit status is reported when not 0.
+TTimes Timed(const std::string& command) {
   const auto start = TClock::now();
+  const double cpuStart = ChildrenCpu();
   const int status = std::system((command + " 2>/dev/null").c_str());
-  const double seconds = Since(start);
+  const TTimes times{Since(start), ChildrenCpu() - cpuStart};
   if (status != 0) std::printf("  (exit status %d: %s)\n", status, command.c_str());
-  return seconds;
+  return times;
 }
 
 void WriteList(const std::string& dir) {
@@ -91,6 +120,7 @@ int main(int argc, char** argv) {
       bytes += SequentialRead(folder.StorePath).Bytes; // untimed: warms the page cache
     }
     std::printf("%zu folders, %zu stores, %.1f MB\n", tree.Folders.size(), stores.size(), bytes / 1e6);
+    std::fflush(stdout);
 
     const std::string exportCommand = Quote(cli) + (mbox ? " export --mbox " : " export ");
     const std::string alone = outDir + "/alone", whole = outDir + "/folder";
@@ -99,7 +129,7 @@ int main(int argc, char** argv) {
       fs::create_directories(outDir);
     };
     auto eachAlone = [&] {
-      double sum = 0;
+      TTimes sum;
       for (std::size_t i = 0; i < stores.size(); ++i) {
         const std::string target = alone + "/" + std::to_string(i) + (mbox ? ".mbox" : "");
         if (!mbox) fs::create_directories(target);
@@ -110,13 +140,13 @@ int main(int argc, char** argv) {
       return sum;
     };
     auto wholeFolder = [&] {
-      const double seconds = Timed(exportCommand + Quote(storeDir) + " " + Quote(whole));
+      const TTimes times = Timed(exportCommand + Quote(storeDir) + " " + Quote(whole));
       clear();
-      return seconds;
+      return times;
     };
 
     clear();
-    std::vector<double> alones, wholes;
+    std::vector<TTimes> alones, wholes;
     for (int r = 0; r < rounds; ++r) {
       if (r % 2 == 0) {
         alones.push_back(eachAlone());
@@ -125,11 +155,22 @@ int main(int argc, char** argv) {
         wholes.push_back(wholeFolder());
         alones.push_back(eachAlone());
       }
-      std::printf("round %d: stores alone %.2f s, store folder %.2f s\n", r + 1, alones.back(), wholes.back());
+      std::printf("round %d: stores alone %.2f s (processor %.2f s), store folder %.2f s (processor %.2f s)\n", r + 1,
+                  alones.back().Wall, alones.back().Cpu, wholes.back().Wall, wholes.back().Cpu);
+      std::fflush(stdout);
     }
     fs::remove_all(outDir);
-    std::printf("best: stores alone %.2f s (%.0f MB/s), store folder %.2f s (%.0f MB/s), ratio %.3f\n", Best(alones),
-                bytes / 1e6 / Best(alones), Best(wholes), bytes / 1e6 / Best(wholes), Best(wholes) / Best(alones));
+    auto best = [](const std::vector<TTimes>& times, double TTimes::*field) {
+      std::vector<double> values;
+      for (const TTimes& t : times) values.push_back(t.*field);
+      return Best(values);
+    };
+    const double aloneWall = best(alones, &TTimes::Wall), wholeWall = best(wholes, &TTimes::Wall);
+    const double aloneCpu = best(alones, &TTimes::Cpu), wholeCpu = best(wholes, &TTimes::Cpu);
+    std::printf("best wall clock: stores alone %.2f s (%.0f MB/s), store folder %.2f s (%.0f MB/s), ratio %.3f\n",
+                aloneWall, bytes / 1e6 / aloneWall, wholeWall, bytes / 1e6 / wholeWall, wholeWall / aloneWall);
+    std::printf("best processor time: stores alone %.2f s, store folder %.2f s, ratio %.3f\n", aloneCpu, wholeCpu,
+                wholeCpu / aloneCpu);
   } catch (const Exception& e) {
     std::fprintf(stderr, "StoreFolderBench: %s\n", e.what());
     return 1;
