@@ -178,7 +178,11 @@ TFolderPlan PlanStoreFolder(const std::string& storeDir, const std::string& outD
   plan.Layout = layout;
   plan.Tree = ReadTree(storeDir);
   const std::string prefix = PrepareFolder(outDir);
-  std::unordered_map<std::string, std::unordered_set<std::string>> taken; // lower-case names per directory
+  struct TSiblings {
+    std::unordered_set<std::string> Keys;
+    std::unordered_map<std::string, int> NextVariant; // many names alike cost one try each
+  };
+  std::unordered_map<std::string, TSiblings> taken; // per directory
   for (std::size_t i = 0; i < plan.Tree.Folders.size(); ++i) {
     const TStoreFolderEntry& folder = plan.Tree.Folders[i];
     plan.TotalBytes += plan.StoreBytes(i);
@@ -187,19 +191,21 @@ TFolderPlan PlanStoreFolder(const std::string& storeDir, const std::string& outD
                           : plan.Targets[static_cast<std::size_t>(folder.Parent)] +
                                 (layout == TLayout::Mbox ? kSubfolders : "") + "/";
     auto [names, fresh] = taken.try_emplace(base);
-    std::unordered_set<std::string>& siblings = names->second;
-    if (fresh && layout == TLayout::Recover) siblings.insert(kRemoved);
+    TSiblings& siblings = names->second;
+    if (fresh && layout == TLayout::Recover) siblings.Keys.insert(kRemoved);
     const std::string safe = FolderFileName(folder.Name);
-    std::string name = safe;
-    for (int variant = 2;; ++variant) {
+    int& variant = siblings.NextVariant.try_emplace(FolderNameKey(safe), 1).first->second;
+    std::string name = variant == 1 ? safe : safe + " (" + std::to_string(variant) + ")";
+    for (;;) {
       const std::string key = FolderNameKey(name);
       const bool free = layout == TLayout::Mbox
-                            ? !siblings.contains(key) && !siblings.contains(key + kSubfolders) &&
+                            ? !siblings.Keys.contains(key) && !siblings.Keys.contains(key + kSubfolders) &&
                                   Absent(base + name) && FreeForDirectory(base + name + kSubfolders)
-                            : !siblings.contains(key) && FreeForDirectory(base + name);
+                            : !siblings.Keys.contains(key) && FreeForDirectory(base + name);
+      ++variant;
       if (free) {
-        siblings.insert(key);
-        if (layout == TLayout::Mbox) siblings.insert(key + kSubfolders);
+        siblings.Keys.insert(key);
+        if (layout == TLayout::Mbox) siblings.Keys.insert(key + kSubfolders);
         break;
       }
       name = safe + " (" + std::to_string(variant) + ")";

@@ -257,7 +257,7 @@ private:
       const std::int32_t parent = Nodes[i].Parent;
       (parent < 0 ? tops : children[static_cast<std::size_t>(parent)]).push_back(static_cast<std::int32_t>(i));
     }
-    std::unordered_map<std::int32_t, std::unordered_set<std::string>> taken; // lower-case names per parent
+    std::unordered_map<std::int32_t, TSiblings> taken; // per parent
     std::vector<std::pair<std::int32_t, std::int32_t>> stack;                 // node, parent in Folders
     for (std::size_t t = 0; t < tops.size(); ++t) {
       stack.assign(1, {tops[t], -1});
@@ -288,10 +288,21 @@ private:
     }
   }
 
+  struct TSiblings {
+    std::unordered_set<std::string> Keys;
+    // The variant to try next for a name: a list of many alike costs no more
+    // than one try each.
+    std::unordered_map<std::string, unsigned> NextVariant;
+  };
+
   // name, or the first of "name (2)", "name (3)", ... that no sibling has.
-  std::string FreeName(std::unordered_set<std::string>& siblings, const std::string& name) {
+  std::string FreeName(TSiblings& siblings, const std::string& name) {
     std::string free = name;
-    for (unsigned n = 2; !siblings.insert(FolderNameKey(free)).second; ++n) free = name + " (" + std::to_string(n) + ")";
+    if (!siblings.Keys.insert(FolderNameKey(name)).second) {
+      unsigned& n = siblings.NextVariant.try_emplace(FolderNameKey(name), 2).first->second;
+      do free = name + " (" + std::to_string(n++) + ")";
+      while (!siblings.Keys.insert(FolderNameKey(free)).second);
+    }
     if (free != name)
       Note("folder " + Quoted(name) + ": another folder beside it has this name: named " + Quoted(free));
     return free;
