@@ -8,7 +8,7 @@
 // (b) "PATH export STOREDIR OUTDIR/folder" once;
 // with --mbox, "export --mbox" both ways. K rounds (default 2), alternating
 // which comes first, after one untimed read of every store that warms the
-// page cache; OUTDIR is emptied after every export. The best round of each
+// page cache; OUTDIR is emptied (and the disk caught up) after every export. The best round of each
 // and their ratios are printed, of the wall clock and of the processor time
 // the exports took (which a busy machine moves far less). --write-list
 // first writes a Folders.dbx into STOREDIR that nests its .dbx stores two to
@@ -22,6 +22,7 @@
 
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 #include <cstdio>
@@ -124,9 +125,14 @@ int main(int argc, char** argv) {
 
     const std::string exportCommand = Quote(cli) + (mbox ? " export --mbox " : " export ");
     const std::string alone = outDir + "/alone", whole = outDir + "/folder";
+    // The output written so far goes to disk before the next export begins:
+    // else its write-back would slow whatever runs next.
     auto clear = [&] {
       fs::remove_all(outDir);
       fs::create_directories(outDir);
+#ifndef _WIN32
+      sync();
+#endif
     };
     auto eachAlone = [&] {
       TTimes sum;
