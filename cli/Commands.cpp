@@ -7,6 +7,7 @@
 #include "MessageFile.h"
 #include "ReaderFactory.h"
 #include "RowTexts.h"
+#include "TextLines.h"
 
 #include <algorithm>
 #include <charconv>
@@ -94,7 +95,6 @@ std::string_view TrimSpaces(std::string_view text) {
 std::int32_t RowCount(TMailbaseReader& reader) { return reader.Active ? std::max(reader.GetCount(), 0) : 0; }
 
 namespace fs = std::filesystem;
-fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
 
 // The messages' indexes in the order their texts lie in the file, so that
 // an export reads the store front to back (a store written over years keeps

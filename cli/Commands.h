@@ -13,6 +13,9 @@
 
 namespace postvue::cli {
 
+// Where recover puts messages the index does not reach, inside each output folder.
+inline constexpr const char* kRemovedFolder = "removed";
+
 // The store opened as the viewer opens it: a bare probe recognises the format
 // and is gone before the concrete reader opens and loads the file.
 // With allowEmpty, a store that holds no message is an empty folder (a

@@ -7,6 +7,7 @@
 #include "Exceptions.h"
 #include "Json.h"
 #include "StoreFolder.h"
+#include "TextLines.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -48,10 +49,8 @@ TStoreFolder ReadTree(const std::string& storeDir) {
 }
 
 namespace fs = std::filesystem;
-fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
 
 const char* const kSubfolders = ".sbd";
-const char* const kRemoved = "removed";
 
 // Whether path may be a folder's directory: absent, or a folder already.
 bool FreeForDirectory(const std::string& path) {
@@ -192,7 +191,7 @@ TFolderPlan PlanStoreFolder(const std::string& storeDir, const std::string& outD
                                 (layout == TLayout::Mbox ? kSubfolders : "") + "/";
     auto [names, fresh] = taken.try_emplace(base);
     TSiblings& siblings = names->second;
-    if (fresh && layout == TLayout::Recover) siblings.Keys.insert(kRemoved);
+    if (fresh && layout == TLayout::Recover) siblings.Keys.insert(kRemovedFolder);
     const std::string safe = FolderFileName(folder.Name);
     int& variant = siblings.NextVariant.try_emplace(FolderNameKey(safe), 1).first->second;
     std::string name = variant == 1 ? safe : safe + " (" + std::to_string(variant) + ")";

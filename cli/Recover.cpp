@@ -5,6 +5,7 @@
 #include "Folders.h"
 #include "MessageFile.h"
 #include "Recovery.h"
+#include "TextLines.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -16,7 +17,6 @@ namespace postvue::cli {
 namespace {
 namespace fs = std::filesystem;
 
-const char* const kRemovedFolder = "removed";
 
 std::string Hex(std::uint64_t value) {
   char text[24];
@@ -24,7 +24,6 @@ std::string Hex(std::uint64_t value) {
   return text;
 }
 
-fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
 
 // Writes what recoveries find, store after store, each into its own folder;
 // counts for them all and one progress over them all.

@@ -1,6 +1,7 @@
 #include "MessageFile.h"
 
 #include "Exceptions.h"
+#include "TextLines.h"
 
 #include <algorithm>
 #include <chrono>
@@ -58,7 +59,6 @@ std::string CrLfLines(std::string_view text) {
 namespace {
 namespace fs = std::filesystem;
 
-fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
 
 std::FILE* OpenFile(const fs::path& path, const char* mode, const wchar_t* wideMode) {
 #ifdef _WIN32

@@ -5,6 +5,7 @@
 #include "DbxReader.h"
 #include "Exceptions.h"
 #include "FileStream.h"
+#include "TextLines.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -37,7 +38,6 @@ std::string Stem(std::string_view fileName) { return std::string(fileName.substr
 
 std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
-fs::path PathFromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
 
 std::string Utf8Of(const fs::path& path) {
   const std::u8string utf8 = path.u8string();

@@ -50,4 +50,8 @@ std::string ChangeFileExt(const std::string& path, const std::string& extension)
   return path.substr(0, ExtensionDot(path)) + extension;
 }
 
+std::filesystem::path PathFromUtf8(const std::string& path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
 } // namespace postvue

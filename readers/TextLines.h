@@ -1,6 +1,7 @@
 // Line splitting and file-name parts, shared by the readers, the viewer and the command line.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,5 +21,8 @@ std::string ExtractFileName(const std::string& path);
 std::string ExtractFileTitle(const std::string& path);
 // path with its extension replaced by extension (appended when it has none).
 std::string ChangeFileExt(const std::string& path, const std::string& extension);
+
+// A UTF-8 path (the library's path encoding) as a file-system path, on every platform.
+std::filesystem::path PathFromUtf8(const std::string& path);
 
 } // namespace postvue
