@@ -12,7 +12,7 @@
 #include "Exceptions.h"
 #include "MailbaseReader.h"
 #include "MessageFile.h"
-#include "Recovery.h"
+#include "MessageHeaders.h"
 #include "TextLines.h"
 
 #include <cmath>

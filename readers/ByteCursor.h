@@ -70,4 +70,15 @@ private:
   bool Good;
 };
 
+// The bytes of one structure of a store.
+using TBytes = std::span<const std::uint8_t>;
+
+// A structure decoded from bytes: its fields, as far as the bytes reach, and
+// why it is not sound (the fault kind's zero value when it is).
+template <typename T, typename TFaultKind> struct TDecodedOf {
+  T Value{};
+  TFaultKind Fault{};
+  bool Sound() const { return Fault == TFaultKind{}; }
+};
+
 } // namespace postvue

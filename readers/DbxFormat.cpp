@@ -15,6 +15,14 @@ std::uint32_t U32At(TByteCursor& cursor, std::size_t at) {
   cursor.Seek(at);
   return cursor.U32();
 }
+
+// Short when the bytes end before the structure of size bytes does, else
+// WrongMarker when an object's Marker is not its own offset at.
+TFault ObjectFault(TBytes bytes, std::size_t size, const TByteCursor& cursor, std::uint32_t marker,
+                   std::uint32_t at) {
+  if (bytes.size() < size || !cursor.Ok()) return TFault::Short;
+  return marker != at ? TFault::WrongMarker : TFault::None;
+}
 } // namespace
 
 TDecoded<TFileHeader> DecodeFileHeader(TBytes header, std::uint32_t kind) {
@@ -57,14 +65,9 @@ TDecoded<TIndexNode> DecodeIndexNode(TBytes node, std::uint32_t at, std::uint32_
   cursor.Seek(kNodeEntryCountAt);
   n.EntryCount = cursor.U8();
   n.LeftValueCount = U32At(cursor, kNodeLeftValueCountAt);
-  if (node.size() < kNodeSize || !cursor.Ok())
-    result.Fault = TFault::Short;
-  else if (n.Marker != at)
-    result.Fault = TFault::WrongMarker;
-  else if (n.Parent != parent)
-    result.Fault = TFault::WrongParent;
-  else if (n.EntryCount > kMaxNodeEntries)
-    result.Fault = TFault::TooManyEntries;
+  result.Fault = ObjectFault(node, kNodeSize, cursor, n.Marker, at);
+  if (result.Sound() && n.Parent != parent) result.Fault = TFault::WrongParent;
+  if (result.Sound() && n.EntryCount > kMaxNodeEntries) result.Fault = TFault::TooManyEntries;
   return result;
 }
 
@@ -77,10 +80,7 @@ TDecoded<TObjectHeader> DecodeObjectHeader(TBytes header, std::uint32_t at) {
   h.BodyLength = cursor.U16(); // the two bytes after it are not part of the length
   cursor.Seek(kObjectEntryCountAt);
   h.EntryCount = cursor.U8();
-  if (header.size() < kObjectHeaderSize || !cursor.Ok())
-    result.Fault = TFault::Short;
-  else if (h.Marker != at)
-    result.Fault = TFault::WrongMarker;
+  result.Fault = ObjectFault(header, kObjectHeaderSize, cursor, h.Marker, at);
   return result;
 }
 
@@ -182,10 +182,7 @@ TDecoded<TBlockHeader> DecodeBlockHeader(TBytes header, std::uint32_t at) {
   h.Capacity = U32At(cursor, kBlockCapacityAt);
   h.DataLength = U32At(cursor, kBlockDataLengthAt);
   h.NextBlock = U32At(cursor, kBlockNextAt);
-  if (header.size() < kBlockHeaderSize || !cursor.Ok())
-    result.Fault = TFault::Short;
-  else if (h.Marker != at)
-    result.Fault = TFault::WrongMarker;
+  result.Fault = ObjectFault(header, kBlockHeaderSize, cursor, h.Marker, at);
   return result;
 }
 

@@ -4,6 +4,7 @@
 // in what they do with a structure that is not sound.
 #pragma once
 
+#include "ByteCursor.h"
 #include "MessageRecord.h"
 
 #include <cstddef>
@@ -13,9 +14,7 @@
 
 namespace postvue::dbx {
 
-using TBytes = std::span<const std::uint8_t>;
-
-// Why a structure is not sound; None when it is.
+// Why a structure is not sound; None (zero) when it is.
 enum class TFault {
   None,
   Short,               // fewer bytes than the structure needs
@@ -25,11 +24,7 @@ enum class TFault {
   TooManyEntries,      // an index node's EntryCount is above kMaxNodeEntries
 };
 
-template <typename T> struct TDecoded {
-  T Value{};
-  TFault Fault = TFault::None;
-  bool Sound() const { return Fault == TFault::None; }
-};
+template <typename T> using TDecoded = TDecodedOf<T, TFault>;
 
 // Every offset in the file is 32-bit.
 constexpr std::uint64_t kOffsetLimit = 0x100000000;

@@ -6,7 +6,7 @@
 namespace postvue::mbx {
 
 namespace {
-constexpr std::size_t kMagicAt = 0;
+constexpr std::size_t kMagicAt = 0, kCountAt = 8;
 constexpr std::size_t kTagAt = 0, kNumberAt = 4, kBlockLengthAt = 8, kDataLengthAt = 12;
 constexpr std::size_t kFlagsAt = 0, kMessageNumberAt = 8, kNextBaseAt = 12, kNextSpanAt = 16, kMessagePosAt = 20,
                       kMessageSizeAt = 24, kReceivedTimeAt = 194, kPriorityAt = 210;
@@ -19,17 +19,20 @@ std::uint32_t U32At(TByteCursor& cursor, std::size_t at) {
 template <typename T> TDecoded<T> Checked(const T& value, const TByteCursor& cursor, TBytes bytes, std::size_t size) {
   return {value, bytes.size() < size || !cursor.Ok() ? TFault::Short : TFault::None};
 }
-} // namespace
 
-TDecoded<TFileHeader> DecodeFileHeader(TBytes header) {
+// A header of size bytes that begins with a magic and a count; WrongMagic when the magic is not magic.
+TDecoded<TFileHeader> DecodeCountingHeader(TBytes header, std::size_t size, std::uint32_t magic) {
   TByteCursor cursor(header);
   TFileHeader h;
   h.Magic = U32At(cursor, kMagicAt);
-  h.MessageCount = static_cast<std::int32_t>(U32At(cursor, kMessageCountAt));
-  TDecoded<TFileHeader> result = Checked(h, cursor, header, kFileHeaderSize);
-  if (result.Sound() && h.Magic != kMagic) result.Fault = TFault::WrongMagic;
+  h.Count = static_cast<std::int32_t>(U32At(cursor, kCountAt));
+  TDecoded<TFileHeader> result = Checked(h, cursor, header, size);
+  if (result.Sound() && h.Magic != magic) result.Fault = TFault::WrongMagic;
   return result;
 }
+} // namespace
+
+TDecoded<TFileHeader> DecodeFileHeader(TBytes header) { return DecodeCountingHeader(header, kFileHeaderSize, kMagic); }
 
 TDecoded<TMessageHeader> DecodeMessageHeader(TBytes header) {
   TByteCursor cursor(header);
@@ -41,14 +44,8 @@ TDecoded<TMessageHeader> DecodeMessageHeader(TBytes header) {
   return Checked(h, cursor, header, kMessageHeaderSize);
 }
 
-TDecoded<TIndexHeader> DecodeIndexHeader(TBytes header) {
-  TByteCursor cursor(header);
-  TIndexHeader h;
-  h.Magic = U32At(cursor, kMagicAt);
-  h.RecordCount = static_cast<std::int32_t>(U32At(cursor, kRecordCountAt));
-  TDecoded<TIndexHeader> result = Checked(h, cursor, header, kIndexHeaderSize);
-  if (result.Sound() && h.Magic != kIndexMagic) result.Fault = TFault::WrongMagic;
-  return result;
+TDecoded<TFileHeader> DecodeIndexHeader(TBytes header) {
+  return DecodeCountingHeader(header, kIndexHeaderSize, kIndexMagic);
 }
 
 TDecoded<TIndexRecord> DecodeIndexRecord(TBytes record) {

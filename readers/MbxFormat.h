@@ -4,6 +4,7 @@
 // read the files through these.
 #pragma once
 
+#include "ByteCursor.h"
 #include "MessageRecord.h"
 
 #include <array>
@@ -14,34 +15,28 @@
 
 namespace postvue::mbx {
 
-using TBytes = std::span<const std::uint8_t>;
-
-// Why a structure is not sound; None when it is.
+// Why a structure is not sound; None (zero) when it is.
 enum class TFault {
   None,
   Short,     // fewer bytes than the structure needs
   WrongMagic // a file header with another magic
 };
 
-template <typename T> struct TDecoded {
-  T Value{};
-  TFault Fault = TFault::None;
-  bool Sound() const { return Fault == TFault::None; }
-};
+template <typename T> using TDecoded = TDecodedOf<T, TFault>;
 
 // Every offset in the files is 32-bit.
 constexpr std::uint64_t kOffsetLimit = 0x100000000;
 
+// Both files begin with a header that holds a magic and a count.
+struct TFileHeader {
+  std::uint32_t Magic;
+  std::int32_t Count; // signed 32-bit: of messages in the .mbx, of records in the .idx
+};
+
 // .mbx file header, at offset 0; the message headers follow it.
 constexpr std::uint32_t kMagic = 0x36464D4A; // "JMF6"
 constexpr std::size_t kFileHeaderSize = 84;
-constexpr std::size_t kMessageCountAt = 8;
 constexpr std::uint64_t kFirstMessageHeader = kFileHeaderSize;
-
-struct TFileHeader {
-  std::uint32_t Magic;
-  std::int32_t MessageCount;
-};
 TDecoded<TFileHeader> DecodeFileHeader(TBytes header);
 
 // .mbx message header; the message's text follows it, and the next header
@@ -57,14 +52,8 @@ TDecoded<TMessageHeader> DecodeMessageHeader(TBytes header);
 // .idx file header, at offset 0; the first record follows it.
 constexpr std::uint32_t kIndexMagic = 0x39464D4A; // "JMF9"
 constexpr std::size_t kIndexHeaderSize = 80;
-constexpr std::size_t kRecordCountAt = 8;
 constexpr std::uint64_t kFirstIndexRecord = kIndexHeaderSize;
-
-struct TIndexHeader {
-  std::uint32_t Magic;
-  std::int32_t RecordCount;
-};
-TDecoded<TIndexHeader> DecodeIndexHeader(TBytes header);
+TDecoded<TFileHeader> DecodeIndexHeader(TBytes header);
 
 // .idx record: a fixed part, then kIndexStrings length-prefixed strings.
 // The next record lies at NextBase + NextSpan, not behind the strings.

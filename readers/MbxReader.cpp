@@ -64,7 +64,7 @@ bool StartsWithNoCase(std::string_view line, std::string_view upperPrefix) {
 } // namespace
 
 std::uint32_t TMBX_FileHeader::Magic() const { return DecodeFileHeader(Bytes).Value.Magic; }
-std::int32_t TMBX_FileHeader::MessageCount() const { return DecodeFileHeader(Bytes).Value.MessageCount; }
+std::int32_t TMBX_FileHeader::MessageCount() const { return DecodeFileHeader(Bytes).Value.Count; }
 
 std::string TMBXReader::GetFolderName() { return ExtractFileTitle(FileName); }
 
@@ -233,9 +233,9 @@ void TMBXReader::LoadFromIndex(const std::string& indexPath) {
     const std::uint64_t indexSize = index.Size();
     std::uint8_t header[kIndexHeaderSize];
     index.Read(header, sizeof header);
-    const TDecoded<TIndexHeader> indexHeader = DecodeIndexHeader(header);
+    const TDecoded<TFileHeader> indexHeader = DecodeIndexHeader(header);
     if (!indexHeader.Sound()) return;
-    const std::int32_t recordCount = indexHeader.Value.RecordCount;
+    const std::int32_t recordCount = indexHeader.Value.Count;
     // Records beyond the message table describe no message the walk found.
     const std::size_t filled = std::min<std::size_t>(recordCount > 0 ? recordCount : 0, Messages.size());
     for (std::size_t q = 0; q < filled; ++q) {

@@ -1,0 +1,70 @@
+#include "MessageHeaders.h"
+
+#include "TextLines.h"
+
+namespace postvue {
+
+namespace {
+bool IsAlnum(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+
+// "Name:" with a name as mail programs write them: letters, digits, "-",
+// "_" and ".", beginning with a letter or digit. (Any printable character
+// would be allowed, but then "<td>Subject:" in old HTML would pass.)
+bool IsFieldLine(std::string_view line) {
+  if (line.empty() || !IsAlnum(line[0])) return false;
+  std::size_t i = 1;
+  while (i < line.size() && (IsAlnum(line[i]) || line[i] == '-' || line[i] == '_' || line[i] == '.')) ++i;
+  return i < line.size() && line[i] == ':';
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+} // namespace
+
+bool LooksLikeMessage(std::string_view text) {
+  text = UpToZero(text);
+  bool first = true;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find_first_of("\r\n", start);
+    // A line cut by the end of the bytes is not judged; but the first line
+    // must be whole, or two stray bytes such as "1:" would pass.
+    if (end == std::string_view::npos) return !first;
+    const std::string_view line = text.substr(start, end - start);
+    if (line.empty()) return !first; // the blank line that ends the header
+    const bool continuation = !first && (line[0] == ' ' || line[0] == '\t');
+    if (!continuation && !IsFieldLine(line)) return false;
+    first = false;
+    start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+  }
+  return !first;
+}
+
+std::string HeaderField(std::string_view text, std::string_view name) {
+  text = UpToZero(text);
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(start, end - start);
+    start = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
+    if (line.empty()) break;
+    if (line.size() <= name.size() || line[name.size()] != ':' || !EqualsNoCase(line.substr(0, name.size()), name))
+      continue;
+    std::string_view value = line.substr(name.size() + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    return std::string(value);
+  }
+  return {};
+}
+
+} // namespace postvue
