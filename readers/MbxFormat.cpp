@@ -20,7 +20,8 @@ template <typename T> TDecoded<T> Checked(const T& value, const TByteCursor& cur
   return {value, bytes.size() < size || !cursor.Ok() ? TFault::Short : TFault::None};
 }
 
-// A header of size bytes that begins with a magic and a count; WrongMagic when the magic is not magic.
+// The shape both files begin with: a header of size bytes that holds its
+// magic, then its count. WrongMagic when the magic is another.
 TDecoded<TFileHeader> DecodeCountingHeader(TBytes header, std::size_t size, std::uint32_t magic) {
   TByteCursor cursor(header);
   TFileHeader h;

@@ -6,7 +6,7 @@
 
 #include "FileStream.h"
 #include "MailbaseReader.h"
-#include "MessageHeaders.h"
+#include "MessageHeaders.h" // what the searches take for a message
 
 #include <cstdint>
 #include <memory>

@@ -239,9 +239,10 @@ private:
     Give(message, {m.TextOffset, 0, true}, Reread());
   }
 
-  // Searches the header starts in the window from SearchMark up to limit
-  // that no message given since the last search claims. What the window
-  // lost before the walk passed it is searched at the end.
+  // The free space the walk has passed, searched while the cache still
+  // holds it: the header starts from SearchMark up to limit that the window
+  // holds and no listed block claims. What the window let go of before the
+  // walk passed it is searched at the end.
   void SearchPassed(std::uint64_t limit) {
     const std::span<const std::uint8_t> held = Reads.Held();
     const std::uint64_t start = Reads.HeldFrom(), end = start + held.size();

@@ -3,6 +3,7 @@
 // structure in the bytes no listed message occupies.
 #include "RecoveryScan.h"
 
+#include "DateTime.h"
 #include "Exceptions.h"
 #include "MbxFormat.h"
 #include "MessageHeaders.h"
@@ -86,9 +87,9 @@ private:
     }
   }
 
-  // The chain of message headers from the first one, as the reader walks it but
-  // without trusting the count: on until a header is not sound. False when
-  // not even the first one is, so nothing can be called listed.
+  // The chain of message headers from the first one, as the reader walks
+  // it but without trusting the count: on until a header is not sound.
+  // False when not even the first one is, so nothing can be called listed.
   bool Walk(std::vector<TMbxFound>& listed) {
     std::uint64_t at = mbx::kFirstMessageHeader;
     while (at + mbx::kMessageHeaderSize <= Size && at < mbx::kOffsetLimit) {
