@@ -52,12 +52,9 @@ public:
     Reads.Drop(); // the index lies apart; its bytes are searched with the rest at the end
     // Each message-info object is read right before its text, which usually
     // follows it, and the free space the walk has passed is searched while
-    // the window still holds it: a sound store is read about once.
+    // the cache still holds it: a sound store is read about once.
     SearchMark = kFirstObject;
-    for (const TListedMessage& m : listed) {
-      GiveListed(m, Positions);
-      SearchPassed(WalkEnd);
-    }
+    for (const TListedMessage& m : listed) GiveListed(m, Positions);
     SearchPassed(UINT64_MAX); // the rest of what the window holds
 
     // What no listed message occupies and the window did not pass: removed
@@ -199,8 +196,8 @@ private:
       const std::uint64_t got = AppendUpToZero(result.Text, static_cast<std::uint64_t>(b) + kBlockHeaderSize, length);
       if (cover) {
         Covered.Add(b, static_cast<std::uint64_t>(b) + kBlockHeaderSize + got);
-        WalkEnd = std::max(WalkEnd, static_cast<std::uint64_t>(b) + kBlockHeaderSize + got);
         Advance(kBlockHeaderSize + got);
+        SearchPassed(static_cast<std::uint64_t>(b) + kBlockHeaderSize + got);
       }
       if (got < length) {
         result.Incomplete = true;
@@ -251,7 +248,8 @@ private:
     const std::uint64_t from = std::max(start, SearchMark);
     if (held.empty() || from >= lastStart) return;
     std::uint64_t at = from;
-    for (const auto& claimed : Covered.Since(CoveredMark)) {
+    Covered.Since(CoveredMark, Claimed);
+    for (const auto& claimed : Claimed) {
       if (claimed.second <= at) continue;
       if (claimed.first >= lastStart) break;
       if (claimed.first > at) SearchHeld(at, claimed.first);
@@ -474,8 +472,8 @@ private:
 
   TRanges Searched;             // header starts searched while reading
   std::uint64_t SearchMark = 0; // header starts below it were searched, or are left to the end
-  std::uint64_t WalkEnd = 0;    // the end of the furthest listed block read
   std::size_t CoveredMark = 0;  // the claimed ranges from here on are new since the last search
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> Claimed; // those ranges, sorted
   std::uint32_t Positions = 0;  // values met in the index
   std::vector<std::uint32_t> ChainBlocks;
   std::vector<std::uint8_t> Buffer, Body;

@@ -36,12 +36,10 @@ public:
       Items.emplace_back(from, to);
   }
   std::size_t Count() const { return Items.size(); }
-  // The ranges from item first on, sorted.
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> Since(std::size_t first) const {
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> items(Items.begin() + static_cast<std::ptrdiff_t>(first),
-                                                              Items.end());
+  // The ranges from item first on, sorted, into items.
+  void Since(std::size_t first, std::vector<std::pair<std::uint64_t, std::uint64_t>>& items) const {
+    items.assign(Items.begin() + static_cast<std::ptrdiff_t>(first), Items.end());
     std::sort(items.begin(), items.end());
-    return items;
   }
   void AddAll(const TRanges& other) { Items.insert(Items.end(), other.Items.begin(), other.Items.end()); }
   // Whether [from, to) meets any range; only after Merge.
