@@ -11,8 +11,6 @@
 namespace postvue::recovery {
 
 namespace {
-// ---------------------------------------------------------------- .dbx
-
 // A value of the index: where in index order, and its message-info object.
 struct TListedMessage {
   std::uint32_t Number;
@@ -31,6 +29,17 @@ struct TChainText {
 };
 
 constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+// "0x" and the value in upper-case hexadecimal, as offsets are reported.
+std::string Hex(std::uint64_t value) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value & 15]);
+    value >>= 4;
+  } while (value);
+  return "0x" + text;
+}
 
 using namespace dbx;
 

@@ -12,8 +12,6 @@
 namespace postvue::recovery {
 
 namespace {
-// ---------------------------------------------------------------- .mbx
-
 struct TMbxFound {
   std::uint64_t Header;
   std::uint32_t DataLength;

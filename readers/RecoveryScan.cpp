@@ -15,16 +15,6 @@ constexpr std::uint64_t kProgressStep = 16 << 20; // bytes between progress repo
 constexpr std::size_t kWindowLarge = 1 << 20, kWindowSmall = 64 << 10;
 } // namespace
 
-std::string Hex(std::uint64_t value) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  do {
-    text.insert(text.begin(), kDigits[value & 15]);
-    value >>= 4;
-  } while (value);
-  return "0x" + text;
-}
-
 bool TReadCache::ReadExactly(std::uint64_t offset, void* buffer, std::size_t count) {
   if (offset > Size || count > Size - offset) return false;
   if (count == 0) return true;

@@ -1,6 +1,6 @@
-// The machinery every recovery search shares: byte ranges, the texts given
-// so far, reads through a window of the file, and the run that reports to
-// the sink (problems, progress, messages).
+// The machinery both recovery searches share: byte ranges, the texts given
+// so far, the read cache, and the run that reports to the sink (problems,
+// progress, messages).
 #pragma once
 
 #include "FileStream.h"
@@ -21,9 +21,6 @@ namespace postvue::recovery {
 
 constexpr std::size_t kLookBytes = 1024;      // how much of a text the look test needs
 constexpr std::uint64_t kScanChunk = 4 << 20; // bytes scanned per read
-
-// "0x" and the value in upper-case hexadecimal.
-std::string Hex(std::uint64_t value);
 
 // Byte ranges of the file: the bytes of the messages given, or those searched.
 class TRanges {
