@@ -256,15 +256,19 @@ private:
         std::min(limit, end > kBlockHeaderSize - 1 ? end - (kBlockHeaderSize - 1) : std::uint64_t{0});
     const std::uint64_t from = std::max(start, SearchMark);
     if (held.empty() || from >= lastStart) return;
-    std::uint64_t at = from;
-    Covered.Since(CoveredMark, Claimed);
-    for (const auto& claimed : Claimed) {
-      if (claimed.second <= at) continue;
-      if (claimed.first >= lastStart) break;
-      if (claimed.first > at) SearchHeld(at, claimed.first);
-      at = std::max(at, claimed.second);
+    // Mostly the walk has read on into the block it has just claimed, and
+    // there is nothing to search.
+    if (!Covered.LastHolds(from, lastStart)) {
+      std::uint64_t at = from;
+      Covered.Since(CoveredMark, Claimed);
+      for (const auto& claimed : Claimed) {
+        if (claimed.second <= at) continue;
+        if (claimed.first >= lastStart) break;
+        if (claimed.first > at) SearchHeld(at, claimed.first);
+        at = std::max(at, claimed.second);
+      }
+      if (at < lastStart) SearchHeld(at, lastStart);
     }
-    if (at < lastStart) SearchHeld(at, lastStart);
     Searched.Add(from, lastStart);
     SearchMark = lastStart;
     CoveredMark = Covered.Count() > 0 ? Covered.Count() - 1 : 0; // the last range may still grow

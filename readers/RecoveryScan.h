@@ -33,6 +33,10 @@ public:
       Items.emplace_back(from, to);
   }
   std::size_t Count() const { return Items.size(); }
+  // Whether the range added last holds all of [from, to).
+  bool LastHolds(std::uint64_t from, std::uint64_t to) const {
+    return !Items.empty() && Items.back().first <= from && Items.back().second >= to;
+  }
   // The ranges from item first on, sorted, into items.
   void Since(std::size_t first, std::vector<std::pair<std::uint64_t, std::uint64_t>>& items) const {
     items.assign(Items.begin() + static_cast<std::ptrdiff_t>(first), Items.end());
