@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "Charset.h"
+#include "Console.h"
 #include "DateTime.h"
 #include "Exceptions.h"
 #include "Json.h"
@@ -195,7 +196,12 @@ void ListJson(TMailbaseReader& reader, TOutput& output) {
   out += "{\n  \"format\": ";
   out += reader.Format == sfMBX ? "\"mbx\"" : "\"dbx\"";
   out += ",\n  \"folder\": ";
-  AppendJsonString(out, reader.GetFolderName());
+  // An .mbx store's folder is its file's name, UTF-8 as the path was given;
+  // a .dbx store keeps its own in stored bytes.
+  if (reader.Format == sfMBX)
+    AppendJsonUtf8(out, reader.GetFolderName());
+  else
+    AppendJsonString(out, reader.GetFolderName());
   out += ",\n  \"count\": ";
   out += std::to_string(reader.GetCount());
   out += ",\n  \"messages\": [";
@@ -276,17 +282,17 @@ std::string SaveUnderFreeName(const std::string& prefix, std::int32_t index, std
                       "the name and its variants up to (" + std::to_string(kMaxVariant) + ") are taken");
 }
 
-void WriteStdout(std::string_view bytes) {
-  const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
-  if (std::fflush(stdout) != 0 || !written) throw EWriteError();
-}
+void WriteStdout(std::string_view bytes) { WriteBytes(stdout, bytes); }
 
 void ReportError(std::string_view text) {
   std::string line = "postvue-cli: ";
   line += text;
   line += '\n';
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
+  try {
+    WriteText(stderr, line);
+  } catch (const EWriteError&) {
+    // Standard error is gone: there is nowhere left to report anything.
+  }
 }
 
 void TOutput::Pass() {
@@ -294,7 +300,10 @@ void TOutput::Pass() {
 }
 
 void TOutput::Flush() {
-  WriteStdout(Text);
+  if (ForPeople)
+    WriteText(stdout, Text);
+  else
+    WriteStdout(Text);
   Text.clear();
 }
 
@@ -356,7 +365,7 @@ int RunList(const std::string& store, bool json) {
   // Nothing is written before the store is loaded whole; after that only the
   // writing itself can fail, so the listing goes out as it is made instead
   // of being held whole beside the records.
-  TOutput out;
+  TOutput out(!json);
   if (json)
     ListJson(*reader, out);
   else

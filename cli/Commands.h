@@ -25,9 +25,11 @@ std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path, bool allowEm
 // field with tabs and line breaks as spaces, so a line stays one line.
 void AppendField(std::string& out, std::string_view field);
 
-// Text for standard output, written in large pieces as it is made.
+// Text for standard output, written in large pieces as it is made: bytes,
+// or with forPeople UTF-8 text for people (WriteText).
 class TOutput {
 public:
+  explicit TOutput(bool forPeople) : ForPeople(forPeople) {}
   std::string Text;
   // Writes Text out once it holds a piece's worth.
   void Pass();
@@ -35,6 +37,7 @@ public:
 
 private:
   static constexpr std::size_t kPiece = 64 * 1024;
+  bool ForPeople;
 };
 
 // One tab-separated line per message.
@@ -70,7 +73,7 @@ std::string PrepareFolder(const std::string& dir);
 
 // Writes bytes to standard output at once; raises EWriteError when it fails.
 void WriteStdout(std::string_view bytes);
-// "postvue-cli: " and text as one line on standard error.
+// "postvue-cli: " and text (UTF-8) as one line on standard error.
 void ReportError(std::string_view text);
 // An error as lines on standard error, each after prefix: its message by
 // the error box rule, then the reason the system gave, when there is one.

@@ -4,6 +4,7 @@
 
 #include "Folders.h"
 
+#include "Console.h"
 #include "Exceptions.h"
 #include "Json.h"
 #include "StoreFolder.h"
@@ -64,10 +65,26 @@ bool Absent(const std::string& path) {
   return !fs::exists(fs::symlink_status(PathFromUtf8(path), ec));
 }
 
-// A folder's name as a directory or file name: never "." or "..", never empty.
+// Windows opens the device instead of a file for these names, also with an
+// extension and with blanks before it.
+bool IsDeviceName(std::string_view name) {
+  name = name.substr(0, name.find('.'));
+  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+  std::string upper;
+  for (const char c : name) upper += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL") return true;
+  return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) && upper[3] >= '1' &&
+         upper[3] <= '9';
+}
+
+// A folder's name as a directory or file name that every system takes, so
+// an export made here copies to Windows intact: never empty, "." or "..", no
+// dot at its end (Windows drops it), no device name.
 std::string FolderFileName(const std::string& name) {
-  const std::string safe = SafeFileName(name);
-  return safe.find_first_not_of('.') == std::string::npos ? "_" + safe : safe;
+  std::string safe = SafeFileName(name);
+  while (!safe.empty() && (safe.back() == '.' || safe.back() == ' ')) safe.pop_back();
+  if (safe.empty() || IsDeviceName(safe)) safe.insert(0, 1, '_');
+  return safe;
 }
 
 // Every folder of the plan, each store by the single-store export into its
@@ -146,7 +163,10 @@ int RunFolders(const std::string& storeDir, bool json) {
     }
     out += tree.Notes.empty() ? "]\n}\n" : "\n  ]\n}\n";
   }
-  WriteStdout(out);
+  if (json)
+    WriteStdout(out);
+  else
+    WriteText(stdout, out);
   return failed ? 1 : 0;
 }
 

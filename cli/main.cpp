@@ -2,6 +2,7 @@
 // the command line, through the same readers and the same save as the viewer,
 // and rescues the messages of stores that the readers refuse.
 #include "Commands.h"
+#include "Console.h"
 #include "Exceptions.h"
 
 #include <algorithm>
@@ -199,8 +200,10 @@ int Main(const std::vector<std::string>& args) {
   try {
     return Run(args);
   } catch (const TUsageError& error) {
-    const std::string text = UsageErrorText(error);
-    std::fwrite(text.data(), 1, text.size(), stderr);
+    try {
+      postvue::cli::WriteText(stderr, UsageErrorText(error));
+    } catch (const postvue::EWriteError&) {
+    }
     return kUsageError;
   } catch (const postvue::Exception& e) {
     postvue::cli::ReportException(e);
@@ -218,9 +221,11 @@ int Main(const std::vector<std::string>& args) {
 
 #ifdef _WIN32
 // Arguments arrive as UTF-16 and go on as UTF-8, the readers' path encoding;
-// message texts go out byte for byte, without newline translation.
+// message texts and messages go out byte for byte, without newline
+// translation, as on every other system.
 int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     const std::u8string utf8 = std::filesystem::path(argv[i]).u8string();

@@ -6,15 +6,14 @@
 #include "FileStream.h"
 
 #include "Exceptions.h"
+#include "TextLines.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string_view>
 
 #ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
+#include "WinApi.h"
 #else
 #include <cerrno>
 #include <dirent.h>
@@ -36,15 +35,8 @@ constexpr std::size_t kCacheSize = 64 * 1024;
 // jump would copy 64 KB for every 16-byte header.
 constexpr std::size_t kMinWindow = kSmallRead;
 
-#ifdef _WIN32
-std::wstring Widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-  return wide;
-}
-#endif
+// Why a path that opened is no store: a pipe or a device would block or never end.
+constexpr const char* kNotAFile = "not a regular file";
 } // namespace
 
 #ifdef _WIN32
@@ -52,10 +44,16 @@ std::wstring Widen(const std::string& utf8) {
 TFileStream::TFileStream(const std::string& fileName, TShareMode share) {
   DWORD shareFlags = FILE_SHARE_READ;
   if (share == TShareMode::DenyNone) shareFlags |= FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  HANDLE h = CreateFileW(Widen(fileName).c_str(), GENERIC_READ, shareFlags, nullptr, OPEN_EXISTING,
+  HANDLE h = CreateFileW(PathFromUtf8(fileName).c_str(), GENERIC_READ, shareFlags, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE)
     throw EFOpenError(fileName, ReasonText(std::error_code(static_cast<int>(GetLastError()), std::system_category())));
+  // Only a file on disk is a store: reading a pipe or a device (NUL, CON)
+  // would wait for input or deliver bytes that are no store.
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    throw EFOpenError(fileName, kNotAFile);
+  }
   Handle = h;
 }
 
@@ -89,7 +87,7 @@ std::uint64_t TFileStream::Size() const {
 }
 
 bool FileExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+  DWORD attributes = GetFileAttributesW(PathFromUtf8(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -108,7 +106,7 @@ TFileStream::TFileStream(const std::string& fileName, TShareMode /*share: POSIX 
   else if (S_ISDIR(st.st_mode))
     reason = ErrnoText(EISDIR);
   else if (!S_ISREG(st.st_mode))
-    reason = "not a regular file";
+    reason = kNotAFile;
   else if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
     reason = ErrnoText(errno);
   if (!reason.empty()) {

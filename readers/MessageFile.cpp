@@ -4,7 +4,6 @@
 #include "TextLines.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -14,11 +13,7 @@
 #include <system_error>
 
 #ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "WinApi.h"
 #else
 #include <cerrno>
 #include <fcntl.h>
@@ -170,20 +165,6 @@ void WriteFileReplacing(const std::string& path, std::string_view bytes) {
 }
 
 void SaveMessageText(const std::string& path, std::string_view text) { WriteFileReplacing(path, CrLfLines(text)); }
-
-bool SetModificationTime(const std::string& path, double modified) {
-  const auto ms = UnixMilliseconds(modified);
-  if (!ms) return true;
-  const std::chrono::sys_time<std::chrono::milliseconds> when{std::chrono::milliseconds(*ms)};
-#ifdef _MSC_VER
-  const auto fileTime = std::chrono::clock_cast<std::chrono::file_clock>(when);
-#else
-  const auto fileTime = std::chrono::file_clock::from_sys(when);
-#endif
-  std::error_code ec;
-  fs::last_write_time(PathFromUtf8(path), std::chrono::time_point_cast<fs::file_time_type::duration>(fileTime), ec);
-  return !ec;
-}
 
 #ifdef _WIN32
 

@@ -67,8 +67,4 @@ enum class TNewFile {
 // writing fails.
 TNewFile WriteNewFile(const std::string& path, std::string_view bytes, double modified);
 
-// Sets the modification time of the file at path as WriteNewFile does.
-// False when the file system refuses.
-bool SetModificationTime(const std::string& path, double modified);
-
 } // namespace postvue

@@ -1,0 +1,56 @@
+#include "Console.h"
+
+#include "Exceptions.h"
+#include "WinApi.h"
+
+#include <algorithm>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#endif
+
+namespace postvue::cli {
+
+void WriteBytes(std::FILE* stream, std::string_view bytes) {
+  const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+  if (std::fflush(stream) != 0 || !written) throw EWriteError();
+}
+
+#ifdef _WIN32
+namespace {
+// The console of stream, or nullptr when the stream goes to a file or a pipe.
+HANDLE ConsoleOf(std::FILE* stream) {
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
+
+void WriteConsoleText(HANDLE console, std::string_view utf8) {
+  const int size = static_cast<int>(utf8.size());
+  std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
+  // In pieces: one console write of a whole large listing may fail.
+  constexpr std::size_t kPiece = 8192;
+  for (std::size_t at = 0; at < wide.size();) {
+    std::size_t take = std::min(kPiece, wide.size() - at);
+    if (at + take < wide.size() && IS_HIGH_SURROGATE(wide[at + take - 1])) --take;
+    DWORD written = 0;
+    if (!WriteConsoleW(console, wide.data() + at, static_cast<DWORD>(take), &written, nullptr)) throw EWriteError();
+    at += take;
+  }
+}
+} // namespace
+#endif
+
+void WriteText(std::FILE* stream, std::string_view utf8) {
+#ifdef _WIN32
+  if (const HANDLE console = ConsoleOf(stream); console && !utf8.empty()) {
+    std::fflush(stream);
+    return WriteConsoleText(console, utf8);
+  }
+#endif
+  WriteBytes(stream, utf8);
+}
+
+} // namespace postvue::cli

@@ -1,0 +1,20 @@
+// What postvue-cli writes on standard output and standard error. Text for
+// people (the listing and the folder tree without --json, the messages) is
+// UTF-8; everything else (message texts, JSON) goes out byte for byte.
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+
+namespace postvue::cli {
+
+// Writes bytes to stream as they are and flushes it; raises EWriteError when it fails.
+void WriteBytes(std::FILE* stream, std::string_view bytes);
+
+// Writes UTF-8 text for people to stream and flushes it. A Windows console
+// gets the characters (bytes would be read in its OEM code page, where
+// accented letters turn into others); a redirected stream, and every stream
+// elsewhere, gets the bytes. Raises EWriteError when writing fails.
+void WriteText(std::FILE* stream, std::string_view utf8);
+
+} // namespace postvue::cli
