@@ -1,5 +1,6 @@
 // The committed sample stores: up to date with their generator, and read back
 // by the library as the viewer reads them.
+#include "CliRunner.h"
 #include "DbxReader.h"
 #include "MbxReader.h"
 #include "SampleMessages.h"
@@ -56,8 +57,7 @@ TMessageRecord RecordOf(TMailbaseReader& reader, int index) {
 
 TEST(Samples, GeneratorRewritesTheCommittedBytes) {
   TTempDir dir;
-  const std::string command = std::string("\"") + POSTVUE_GENERATE_SAMPLES + "\" \"" + dir.Path() + "\"";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_EQ(RunProgram(dir, POSTVUE_GENERATE_SAMPLES, {dir.Path()}).Status, 0);
   for (const char* name : {"Sample.dbx", "Sample.mbx", "Sample.idx"}) {
     SCOPED_TRACE(name);
     const std::string fresh = ReadFileBytes(dir / name);

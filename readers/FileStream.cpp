@@ -9,13 +9,13 @@
 #include "TextLines.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
 #ifdef _WIN32
 #include "WinApi.h"
 #else
-#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,8 +46,14 @@ TFileStream::TFileStream(const std::string& fileName, TShareMode share) {
   if (share == TShareMode::DenyNone) shareFlags |= FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE h = CreateFileW(PathFromUtf8(fileName).c_str(), GENERIC_READ, shareFlags, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE)
-    throw EFOpenError(fileName, ReasonText(std::error_code(static_cast<int>(GetLastError()), std::system_category())));
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    // A folder refuses access here; say what it is, as other systems do.
+    const DWORD attributes = GetFileAttributesW(PathFromUtf8(fileName).c_str());
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      throw EFOpenError(fileName, ErrnoText(EISDIR));
+    throw EFOpenError(fileName, ReasonText(std::error_code(static_cast<int>(error), std::system_category())));
+  }
   // Only a file on disk is a store: reading a pipe or a device (NUL, CON)
   // would wait for input or deliver bytes that are no store.
   if (GetFileType(h) != FILE_TYPE_DISK) {

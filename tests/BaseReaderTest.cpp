@@ -7,6 +7,8 @@
 #include "MailbaseReader.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
+#include "TextLines.h"
+#include "WinApi.h"
 
 #include <climits>
 #include <cmath>
@@ -31,8 +33,15 @@ public:
   const TFileStream* OpenStream() const { return Stream.get(); }
 };
 
-// How many of this process's open files refer to path (Linux only; -1 elsewhere).
+// How many of this process's open files refer to path (Linux; on Windows 1
+// when the file is open anywhere, 0 when not; -1 elsewhere).
 int HandlesTo(const std::string& path) {
+#ifdef _WIN32
+  // An open file refuses an open that shares nothing.
+  const HANDLE h = CreateFileW(PathFromUtf8(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  return h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION ? 1 : 0;
+#else
   const std::filesystem::path fds("/proc/self/fd");
   std::error_code ec;
   if (!std::filesystem::is_directory(fds, ec)) return -1;
@@ -43,6 +52,7 @@ int HandlesTo(const std::string& path) {
     if (std::filesystem::read_symlink(entry.path(), linkError) == target) ++n;
   }
   return n;
+#endif
 }
 
 bool AllZero(const TMessageRecord& record) {

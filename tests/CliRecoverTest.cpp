@@ -19,14 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
-std::vector<std::string> SortedNames(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Every path below dir, relative to it, sorted.
 std::vector<std::string> Tree(const std::string& dir) {
   std::vector<std::string> paths;

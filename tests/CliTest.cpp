@@ -5,6 +5,7 @@
 #include "CliRunner.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
+#include "TextLines.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -275,13 +276,6 @@ TEST_F(CliTest, FailedSaveLeavesTheFileAsItWas) {
 
 // ---------------------------------------------------------------- export
 
-std::vector<std::string> SortedNames(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST_F(CliTest, ExportNamesFilesAndSkipsUnreadableMessages) {
   const std::vector<std::string> subjects = {" Hello World ",
                                              "a/b\\c:d*e?f\"g<h>i|j",
@@ -403,6 +397,43 @@ TEST_F(CliTest, ExportNumbersWidenWithTheCount) {
 
 // Only the last folder of DIR is made: a mistyped path fails instead of
 // leaving a tree of folders behind.
+// Paths and arguments are Unicode (UTF-8 here, UTF-16 on Windows): stores,
+// folders and files named in any script open, list, save and export, and an
+// .mbx store's folder name (its file's name) comes out as it was given.
+TEST_F(CliTest, UnicodeNamesEverywhere) {
+  const std::string folder = Dir / "Почта ü";
+  fs::create_directory(PathFromUtf8(folder));
+  const std::string dbx = folder + "/Entwürfe.dbx", mbx = folder + "/Входящие.mbx";
+  TTestMessage m;
+  m.Subject = "Hallo";
+  m.Text = "Subject: Hallo\r\n\r\nText";
+  DbxOf({m}, "Entw\xfcrfe").WriteFile(dbx);
+  MakeMbx({{"Subject: one\r\n\r\n1", 1}}).WriteFile(mbx);
+  TIdxRecord record;
+  record.Strings[0] = "from the index";
+  MakeIdx({record}).WriteFile(folder + "/Входящие.idx");
+
+  TCliRun run = Run({"list", "--json", mbx});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Out.find("\"folder\": \"Входящие\""), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("\"Subject\": \"from the index\""), std::string::npos) << run.Out;
+  run = Run({"list", "--json", dbx});
+  EXPECT_NE(run.Out.find("\"folder\": \"Entwürfe\""), std::string::npos) << run.Out;
+  EXPECT_EQ(Run({"list", dbx}).Out, "0\t\t\t\t\tHallo\t1899-12-30 00:00:00\t" + std::to_string(m.Text.size()) + "\n");
+  EXPECT_EQ(Run({"text", mbx, "0"}).Out, "Subject: one\r\n\r\n1");
+
+  EXPECT_EQ(Run({"save", dbx, "0", folder + "/Nachricht ä.eml"}).Status, 0);
+  EXPECT_EQ(ReadFileBytes(folder + "/Nachricht ä.eml"), "Subject: Hallo\r\n\r\nText\r\n");
+  EXPECT_EQ(Run({"export", mbx, folder + "/Экспорт"}).Status, 0);
+  EXPECT_EQ(SortedNames(folder + "/Экспорт"), std::vector<std::string>{"0000 - from the index.eml"});
+  EXPECT_EQ(Run({"export", "--mbox", dbx, folder + "/Ящик.mbox"}).Status, 0);
+  EXPECT_NE(ReadFileBytes(folder + "/Ящик.mbox").find("Subject: Hallo\n\nText\n"), std::string::npos);
+
+  // A failure names the path as it was given.
+  ExpectError({"list", folder + "/Нет.dbx"}, "Cannot open file " + folder + "/Нет.dbx.",
+              ReasonLine(std::errc::no_such_file_or_directory));
+}
+
 TEST_F(CliTest, ExportFolderThatCannotBeMadeFails) {
   TTestMessage m;
   m.Text = "x";

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <set>
+#include <vector>
 
 #ifndef _WIN32
 #include <csignal>
@@ -45,18 +46,11 @@ INSTANTIATE_TEST_SUITE_P(
                       TCrLfCase{"HighBytesUntouched", "\x80\xff\n\xe9", "\x80\xff\r\n\xe9\r\n"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-// The names in a folder, so a test sees any temporary file left behind.
-std::set<std::string> Names(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
-  return names;
-}
-
 TEST(WriteFileReplacing, CreatesTheFile) {
   TTempDir dir;
   WriteFileReplacing(dir / "new.eml", "abc\r\n");
   EXPECT_EQ(ReadFileBytes(dir / "new.eml"), "abc\r\n");
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"new.eml"});
+  EXPECT_EQ(SortedNames(dir.Path()), std::vector<std::string>{"new.eml"});
 }
 
 TEST(WriteFileReplacing, ReplacesALongerFileWhole) {
@@ -66,14 +60,14 @@ TEST(WriteFileReplacing, ReplacesALongerFileWhole) {
   EXPECT_EQ(ReadFileBytes(dir / "a.eml"), "new");
   WriteFileReplacing(dir / "a.eml", "");
   EXPECT_EQ(ReadFileBytes(dir / "a.eml"), "");
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"a.eml"});
+  EXPECT_EQ(SortedNames(dir.Path()), std::vector<std::string>{"a.eml"});
 }
 
 TEST(WriteFileReplacing, MissingFolderCannotBeCreated) {
   TTempDir dir;
   const std::string path = dir / "missing/a.eml";
   EXPECT_RAISES(WriteFileReplacing(path, "x"), EFCreateError, "Cannot create file " + path);
-  EXPECT_TRUE(Names(dir.Path()).empty());
+  EXPECT_TRUE(SortedNames(dir.Path()).empty());
 }
 
 TEST(WriteFileReplacing, FolderAsTargetIsLeftAlone) {
@@ -83,7 +77,7 @@ TEST(WriteFileReplacing, FolderAsTargetIsLeftAlone) {
   EXPECT_RAISES(WriteFileReplacing(dir / "sub", "x"), EFCreateError, "Cannot create file " + (dir / "sub"));
   EXPECT_TRUE(fs::is_directory(dir / "sub"));
   EXPECT_EQ(ReadFileBytes(dir / "sub/inside"), "kept");
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"sub"});
+  EXPECT_EQ(SortedNames(dir.Path()), std::vector<std::string>{"sub"});
 }
 
 TEST(SaveMessageText, WritesCrLfLines) {
@@ -106,12 +100,12 @@ TEST(WriteNewFile, NeverReplacesAndSetsTheTime) {
   for (const std::string& name : names)
     EXPECT_EQ(WriteNewFile(dir / name, "new", 0.0), TNewFile::NameTaken) << name;
   EXPECT_EQ(ReadFileBytes(dir / "file.eml"), "kept");
-  EXPECT_EQ(Names(dir.Path()), names); // no temporary file either
+  EXPECT_EQ(SortedNames(dir.Path()), std::vector(names.begin(), names.end())); // no temporary file either
 
   EXPECT_EQ(WriteNewFile(dir / "new.eml", "abc\r\n", 0.0), TNewFile::Written); // times: the export tests
   EXPECT_EQ(ReadFileBytes(dir / "new.eml"), "abc\r\n");
   names.insert("new.eml");
-  EXPECT_EQ(Names(dir.Path()), names);
+  EXPECT_EQ(SortedNames(dir.Path()), std::vector(names.begin(), names.end()));
 
   const std::string missing = dir / "missing/a.eml";
   EXPECT_RAISES(WriteNewFile(missing, "x", 0.0), EFCreateError, "Cannot create file " + missing);
@@ -154,7 +148,7 @@ TEST(WriteFileReplacing, FailedWriteKeepsTheFormerFile) {
                   "Stream write error");
   }
   EXPECT_EQ(ReadFileBytes(dir / "a.eml"), "former contents");
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"a.eml"}); // no temporary file, nothing new
+  EXPECT_EQ(SortedNames(dir.Path()), std::vector<std::string>{"a.eml"}); // no temporary file, nothing new
 }
 
 // A file that cannot be written whole never appears under its name, nor
@@ -166,7 +160,7 @@ TEST(WriteNewFile, FailedWriteLeavesNothing) {
     ASSERT_TRUE(limit.Ok);
     EXPECT_RAISES(WriteNewFile(dir / "a.eml", std::string(100000, 'x'), 0.0), EWriteError, "Stream write error");
   }
-  EXPECT_TRUE(Names(dir.Path()).empty());
+  EXPECT_TRUE(SortedNames(dir.Path()).empty());
 }
 
 TEST(WriteFileReplacing, ReplacedFileKeepsItsPermissions) {
@@ -187,7 +181,7 @@ TEST(WriteFileReplacing, LinkIsFollowed) {
   WriteFileReplacing(dir / "link.eml", "new");
   EXPECT_TRUE(fs::is_symlink(dir / "link.eml"));
   EXPECT_EQ(ReadFileBytes(dir / "real/a.eml"), "new");
-  EXPECT_EQ(Names(dir / "real"), std::set<std::string>{"a.eml"});
+  EXPECT_EQ(SortedNames(dir / "real"), std::vector<std::string>{"a.eml"});
 }
 
 TEST(WriteFileReplacing, FileThatMayNotBeWrittenIsNotReplaced) {
@@ -197,7 +191,7 @@ TEST(WriteFileReplacing, FileThatMayNotBeWrittenIsNotReplaced) {
   fs::permissions(dir / "a.eml", fs::perms::owner_read);
   EXPECT_RAISES(WriteFileReplacing(dir / "a.eml", "new"), EFCreateError, "Cannot create file " + (dir / "a.eml"));
   EXPECT_EQ(ReadFileBytes(dir / "a.eml"), "old");
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"a.eml"});
+  EXPECT_EQ(SortedNames(dir.Path()), std::vector<std::string>{"a.eml"});
 }
 
 #endif

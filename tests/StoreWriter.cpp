@@ -1,5 +1,7 @@
 #include "StoreWriter.h"
 
+#include "TextLines.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -29,15 +31,25 @@ void TImage::WriteFile(const std::string& path) const {
 }
 
 void WriteFileBytes(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write test file " + path);
 }
 
 std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read test file " + path);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> SortedNames(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(PathFromUtf8(dir))) {
+    const std::u8string name = entry.path().filename().u8string();
+    names.emplace_back(name.begin(), name.end());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::uint64_t FileTimeOf(int year, int month, int day, int hour, int minute, int second, int millisecond) {
@@ -311,7 +323,8 @@ TTempDir::TTempDir() {
   for (;;) {
     auto candidate = base / ("postvue-test-" + std::to_string(random()));
     if (std::filesystem::create_directory(candidate)) {
-      Dir = candidate.string();
+      const std::u8string utf8 = candidate.u8string();
+      Dir.assign(utf8.begin(), utf8.end());
       return;
     }
   }
@@ -319,7 +332,7 @@ TTempDir::TTempDir() {
 
 TTempDir::~TTempDir() {
   std::error_code ec;
-  std::filesystem::remove_all(Dir, ec);
+  std::filesystem::remove_all(PathFromUtf8(Dir), ec);
 }
 
 } // namespace postvue::testing

@@ -40,6 +40,8 @@ private:
 
 void WriteFileBytes(const std::string& path, std::string_view bytes);
 std::string ReadFileBytes(const std::string& path);
+// The names in the folder dir, sorted, in UTF-8: a test sees any file left behind.
+std::vector<std::string> SortedNames(const std::string& dir);
 
 // Windows FILETIME of a UTC calendar time.
 std::uint64_t FileTimeOf(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
