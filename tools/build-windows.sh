@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Builds the Windows programs (64-bit, mingw-w64, linked statically): the
+# viewer postvue.exe and postvue-cli.exe, and packs them with a short guide
+# into dist/postvue-VERSION-windows-x64.zip.
+#   tools/build-windows.sh [BUILD_DIR]     (default: build-windows)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/deps.sh
+postvue_install_deps "${POSTVUE_WINDOWS_PACKAGES[@]}"
+
+build="${1:-build-windows}"
+version=$(sed -n 's/^project(Postvue VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+  -DPOSTVUE_BUILD_APP=ON -DPOSTVUE_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target postvue postvue-cli
+
+name="postvue-$version-windows-x64"
+stage="$build/dist/$name"
+rm -rf "$stage"
+mkdir -p "$stage" dist
+# Nothing to ship beside the programs: they may import only the system's own DLLs.
+system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|advapi32|ole32|msvcrt|ucrtbase|api-ms-win-.*|ntdll|ws2_32|bcrypt)\.dll$'
+for program in app/win32/postvue.exe cli/postvue-cli.exe; do
+  if x86_64-w64-mingw32-objdump -p "$build/$program" | sed -n 's/^\s*DLL Name: //p' | grep -viE "$system_dlls"; then
+    echo "$program needs the DLLs above beside it; it must be linked statically" >&2
+    exit 1
+  fi
+  x86_64-w64-mingw32-strip -o "$stage/$(basename "$program")" "$build/$program"
+done
+sed 's/$/\r/' >"$stage/README-windows.txt" <<TEXT
+Postvue $version for Windows (64-bit)
+
+Postvue reads Outlook Express folder databases: .dbx files (Outlook Express 5
+and 6) and .mbx files with their .idx index (Outlook Express 4). It only reads
+them, never changes them. Nothing needs to be installed: put the two programs
+anywhere, for example beside your stores.
+
+postvue.exe is the viewer. Start it and choose File > Open (Ctrl+O), or drop a
+store on its icon: every message is listed (unread ones in bold). Double-click
+a message, or press Enter, to read its text; File > Save (Ctrl+S) saves the
+selected message as an .eml file, which any mail program opens.
+
+postvue-cli.exe does the same for whole stores from a Command Prompt or
+PowerShell window:
+
+  postvue-cli list "C:\\Mail\\Inbox.dbx"
+  postvue-cli export "C:\\Mail\\Inbox.dbx" "C:\\Mail\\Inbox export"
+  postvue-cli save "C:\\Mail\\Inbox.dbx" 12 message.eml
+  postvue-cli recover "C:\\Mail\\Damaged.dbx" rescued
+  postvue-cli --help
+
+Paths may hold any characters, drive letters and backslashes. export writes
+every message as "NNNN - Subject.eml"; recover gets messages out of a damaged
+store. The store may stay open in the mail program meanwhile.
+TEXT
+(cd "$build/dist" && rm -f "$name.zip" && cmake -E tar cf "$name.zip" --format=zip "$name")
+mv "$build/dist/$name.zip" dist/
+echo "dist/$name.zip"
