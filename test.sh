@@ -16,13 +16,11 @@ export QT_QPA_PLATFORM=offscreen
 # the summary. A failing test does not stop the other builds.
 results=()
 failed=0
-# runner, when set, is the command that ctest runs under.
-runner=()
 postvue_run_tests() {
   local dir="$1"
   shift
   rm -f "$dir/junit.xml"
-  "${runner[@]}" ctest --test-dir "$dir" --output-on-failure -j "$jobs" --output-junit junit.xml "$@" || failed=1
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --output-junit junit.xml "$@" || failed=1
   [ ! -f "$dir/junit.xml" ] || results+=("$dir/junit.xml")
 }
 
@@ -37,25 +35,34 @@ cmake --build build-sanitize -j "$jobs"
 postvue_run_tests build-sanitize
 
 echo "== Windows build (mingw-w64), tested under Wine"
+# A virtual display for the whole stage: the viewer's window tests need one,
+# and Wine's desktop takes the display it finds when it starts.
+display_file=$(mktemp)
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$display_file" >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+[ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(cat "$display_file")"
+rm -f "$display_file"
 # A Wine prefix of this build's own, made once per run, and one Wine server
-# for the whole stage instead of one per test process. Wine's own chatter
-# stays out of the log and out of what the tests capture.
+# for the whole stage instead of one per test process. The server is up
+# before the prefix is made, so the services that wineboot starts stay for
+# the whole stage: started by the first test, they would hold its output open
+# and the test would never seem to end. Wine's own chatter stays out of the
+# log and out of what the tests capture.
 export WINEPREFIX="$PWD/build-windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-mkdir -p build-windows
+mkdir -p "$WINEPREFIX"
 wineserver -k >/dev/null 2>&1 || true # one left by an earlier run that was stopped
-wineboot -i >/dev/null 2>&1
-wineserver -w
 wineserver -p
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+trap 'wineserver -k >/dev/null 2>&1 || true; kill $xvfb 2>/dev/null || true' EXIT
+wineboot -i >/dev/null 2>&1
 start=$SECONDS
 cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
   -DPOSTVUE_BUILD_APP=ON -DPOSTVUE_BUILD_TESTS=ON -DPOSTVUE_BUILD_BENCH=OFF
 cmake --build build-windows -j "$jobs"
 built=$SECONDS
-# The viewer's window tests need a display: a virtual one of their own.
-runner=(xvfb-run -a)
 postvue_run_tests build-windows
-runner=()
 echo "Windows build: $((built - start)) s; its tests under Wine: $((SECONDS - built)) s"
 tools/build-windows.sh build-windows
 
