@@ -203,6 +203,7 @@ int Main(const std::vector<std::string>& args) {
     try {
       postvue::cli::WriteText(stderr, UsageErrorText(error));
     } catch (const postvue::EWriteError&) {
+      // Standard error is gone: the exit status is all that is left to say it.
     }
     return kUsageError;
   } catch (const postvue::Exception& e) {
