@@ -102,11 +102,7 @@ namespace fs = std::filesystem;
 // its messages anywhere); store order among equal offsets.
 std::vector<std::int32_t> FileOrder(TMailbaseReader& reader, std::int32_t count) {
   std::vector<std::pair<std::uint32_t, std::int32_t>> offsets(static_cast<std::size_t>(count));
-  TMessageRecord record;
-  for (std::int32_t i = 0; i < count; ++i) {
-    reader.GetMessage(i, record);
-    offsets[static_cast<std::size_t>(i)] = {record.TextOffset, i};
-  }
+  for (std::int32_t i = 0; i < count; ++i) offsets[static_cast<std::size_t>(i)] = {reader.MessageAt(i).TextOffset, i};
   std::sort(offsets.begin(), offsets.end());
   std::vector<std::int32_t> order;
   order.reserve(offsets.size());
@@ -167,9 +163,8 @@ std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path, bool allowEm
 void ListText(TMailbaseReader& reader, TOutput& output) {
   std::string& out = output.Text;
   const std::int32_t count = RowCount(reader);
-  TMessageRecord record;
   for (std::int32_t i = 0; i < count; ++i) {
-    reader.GetMessage(i, record);
+    const TMessageRecord& record = reader.MessageAt(i);
     AppendNumber(out, i);
     out += '\t';
     out += AttachmentText(record);
@@ -206,9 +201,8 @@ void ListJson(TMailbaseReader& reader, TOutput& output) {
   out += std::to_string(reader.GetCount());
   out += ",\n  \"messages\": [";
   const std::int32_t count = RowCount(reader);
-  TMessageRecord record;
   for (std::int32_t i = 0; i < count; ++i) {
-    reader.GetMessage(i, record);
+    const TMessageRecord& record = reader.MessageAt(i);
     out += i == 0 ? "\n    {" : ",\n    {";
     out += "\"index\": ";
     AppendNumber(out, i);
@@ -414,10 +408,9 @@ int RunExport(const std::string& store, const std::string& dir) {
 void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportReport& report,
                     const std::string& label) {
   const std::int32_t count = RowCount(reader);
-  TMessageRecord record;
   std::int32_t done = 0;
   for (const std::int32_t i : FileOrder(reader, count)) {
-    reader.GetMessage(i, record);
+    const TMessageRecord& record = reader.MessageAt(i);
     report.Progress(done++, count);
     try {
       bool renamed = false, timeSet = false;

@@ -107,10 +107,9 @@ int RunExportMbox(const std::string& store, const std::string& file) {
 void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport& report, const std::string& label) {
   TReplacingFile out(file);
   const std::int32_t count = reader && reader->Active ? std::max(reader->GetCount(), 0) : 0;
-  TMessageRecord record;
   std::string entry;
   for (std::int32_t i = 0; i < count; ++i) {
-    reader->GetMessage(i, record);
+    const TMessageRecord& record = reader->MessageAt(i);
     report.Progress(i, count);
     std::string text;
     try {

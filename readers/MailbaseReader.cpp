@@ -43,6 +43,12 @@ TStoreFormat RecogniseFormat(TFileStream& stream) {
 
 void TMailbaseReader::SetFileName(const std::string& fileName) { Open(fileName); }
 
+const TMessageRecord& TMailbaseReader::MessageAt(std::int32_t Index) const {
+  static const TMessageRecord kNone{};
+  return Index >= 0 && static_cast<std::size_t>(Index) < Messages.size() ? Messages[static_cast<std::size_t>(Index)]
+                                                                          : kNone;
+}
+
 void TMailbaseReader::CopyMessage(std::int32_t Index, TMessageRecord& Record) const {
   if (Index >= 0 && static_cast<std::size_t>(Index) < Messages.size())
     Record = Messages[static_cast<std::size_t>(Index)];

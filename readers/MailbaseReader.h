@@ -31,6 +31,10 @@ public:
   virtual void Open(const std::string& FileName);
   virtual void Load();
   virtual void SetFileName(const std::string& FileName);
+  // Record Index as loaded, read in place where GetMessage copies it (a
+  // listing of 100,000 messages copied 223 MB of records); an all-zero
+  // record when there is none.
+  const TMessageRecord& MessageAt(std::int32_t Index) const;
 
   // Where Open finds the store and its companion files; the disk unless set.
   // The source must outlive the reader's use of it.
