@@ -12,7 +12,13 @@
 //     written in 1 MiB writes;
 // (e) with --recover: recover in-process, against the floor of (a).
 // Ratios are taken against the floor of the same round, then best and median.
-// Everything is written under DIR and removed after each part.
+// Every part writes into a folder of its own under DIR, and all of them are
+// removed at the end: a file system without a journal (ext4 made without
+// one) passes over inodes freed less than a minute ago when it makes new
+// files (six minutes while their table is not on disk yet), so files made
+// just after many others were removed cost several times more. Run the
+// benchmark a minute or more after any mass removal on the same file
+// system, its own included.
 #include "BenchSupport.h"
 #include "Commands.h"
 #include "MessageFile.h"
@@ -69,10 +75,6 @@ void Settle() {
 #endif
 }
 
-void Remove(const std::string& path) {
-  fs::remove_all(path);
-  Settle();
-}
 
 // One open, one write, one close per file, as plain as it gets.
 double Floor(const std::string& dir, const TFileSizes& sizes) {
@@ -168,46 +170,54 @@ int main(int argc, char** argv) {
     TSeries floor{"floor open/write/close"}, inProcess{"export in-process"}, mboxFloor{"one file of mbox size"}, mboxExport{"export --mbox"}, recovered{"recover in-process"};
     std::vector<TSeries> processes;
     for (std::size_t c = 0; c < cliPaths.size(); ++c) processes.emplace_back("export as a process");
-    const std::string out = dir + "/out-bench";
-    for (int r = 0; r < rounds; ++r) {
+    const std::string top = dir + "/out-bench";
+    if (fs::exists(top)) throw std::runtime_error(top + " is there from an earlier run: remove it, then wait a few minutes");
+    int parts = 0;
+    // A new folder for the next part, once the disk has caught up with the last.
+    auto next = [&] {
       Settle();
-      const double f = Floor(out, sizes);
+      return top + "/" + std::to_string(++parts);
+    };
+    for (int r = 0; r < rounds; ++r) {
+      const double f = Floor(next(), sizes);
       floor.Seconds.push_back(f);
-      Remove(out);
 
+      const std::string out = next();
       const double e = Timed([&] { cli::RunExport(store, out); });
       inProcess.Seconds.push_back(e);
       inProcess.Ratios.push_back(e / f);
-      Remove(out);
 
       for (std::size_t c = 0; c < cliPaths.size(); ++c) {
-        const std::string command = "\"" + cliPaths[c] + "\" export \"" + store + "\" \"" + out + "\"";
+        const std::string command = "\"" + cliPaths[c] + "\" export \"" + store + "\" \"" + next() + "\"";
         const double p = Timed([&] {
           if (RunCommand(command) != 0) throw std::runtime_error("failed: " + command);
         });
         processes[c].Seconds.push_back(p);
         processes[c].Ratios.push_back(p / f);
-        Remove(out);
       }
       if (mbox) {
-        fs::create_directories(out);
-        const double m = Timed([&] { cli::RunExportMbox(store, out + "/all.mbox"); });
-        const std::uint64_t size = fs::file_size(out + "/all.mbox");
-        Remove(out);
-        fs::create_directories(out);
-        const double w = WriteOneFile(out + "/all.mbox", size);
-        Remove(out);
+        // One file each: removing them right away frees no run of inodes.
+        std::string folder = next();
+        fs::create_directories(folder);
+        const double m = Timed([&] { cli::RunExportMbox(store, folder + "/all.mbox"); });
+        const std::uint64_t size = fs::file_size(folder + "/all.mbox");
+        fs::remove(folder + "/all.mbox");
+        folder = next();
+        fs::create_directories(folder);
+        const double w = WriteOneFile(folder + "/all.mbox", size);
+        fs::remove(folder + "/all.mbox");
         mboxExport.Seconds.push_back(m);
         mboxExport.Ratios.push_back(m / w);
         mboxFloor.Seconds.push_back(w);
       }
       if (recover) {
-        const double v = Timed([&] { cli::RunRecover(store, out); });
+        const double v = Timed([&] { cli::RunRecover(store, next()); });
         recovered.Seconds.push_back(v);
         recovered.Ratios.push_back(v / f);
-        Remove(out);
       }
     }
+    fs::remove_all(top);
+    Settle(); // the freed inodes on disk: passed over for a minute, not six
     Print(floor, "");
     Print(inProcess, "floor");
     for (std::size_t c = 0; c < cliPaths.size(); ++c) {
