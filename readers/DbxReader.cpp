@@ -3,6 +3,7 @@
 #include "Exceptions.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <unordered_set>
 
 namespace postvue {
@@ -316,7 +317,10 @@ std::string TDBXReader::ReadText(std::int32_t Index, bool headerOnly) {
   TMessageRecord record;
   CopyMessage(Index, record); // an index without a record has Size 0: "No text found."
   if (record.Size == 0) throw EDBXReaderException(kNoText);
-  Stream->DropCache();
+  // A whole text is read in one go where its blocks lie one after another,
+  // as stores write them (a header to every 512 bytes of text, and room to spare).
+  const std::uint64_t span = std::uint64_t{record.Size} * 17 / 16 + 2 * kBlockHeaderSize;
+  Stream->DropCache(headerOnly ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(span, SIZE_MAX)));
   // Taken once: a file that shrinks meanwhile fails its next read.
   const std::uint64_t fileSize = Stream->Size();
   // Load went over this chain within its own budget; the file may have changed since.

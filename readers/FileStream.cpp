@@ -252,11 +252,15 @@ void TFileStream::Refill(std::uint64_t offset, void* buffer, std::size_t count) 
   }
   Window = follows ? std::min(2 * Window, kCacheSize) : kMinWindow;
   std::uint64_t start;
-  if (follows && before)
+  if (Expected != 0) {
+    Window = std::clamp(Expected, kMinWindow, kCacheSize); // count is at most kMinWindow
+    start = offset;
+  } else if (follows && before)
     start = offset + count > Window ? offset + count - Window : 0;
   else
     start = offset - std::min<std::uint64_t>({offset, Window / 8, Window - count});
 
+  Expected = 0;
   if (Cache.size() != kCacheSize) Cache.resize(kCacheSize);
   CacheLength = 0; // a failing refill must not leave the old window claimed
   WindowStart = start;

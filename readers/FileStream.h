@@ -47,10 +47,13 @@ public:
 
   // Small reads are served from a read-ahead window. Readers drop it at the
   // start of every operation, so each operation sees the file as it is then;
-  // the next window starts small again (a text request may want 16 bytes).
-  void DropCache() {
+  // the next window starts small again (a text request may want 16 bytes),
+  // or, for an operation that knows it will read about expected bytes from
+  // where it starts, that many (within the usual bounds) from its first byte.
+  void DropCache(std::size_t expected = 0) {
     CacheLength = 0;
     Window = 0;
+    Expected = expected;
   }
 
 protected:
@@ -73,6 +76,7 @@ private:
   // from it or jumps elsewhere. 0 when there is none.
   std::uint64_t WindowStart = 0;
   std::size_t Window = 0;
+  std::size_t Expected = 0; // for the first refill after DropCache
 };
 
 // A stream over bytes in memory, read as a file that holds them; the bytes
