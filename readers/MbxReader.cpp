@@ -265,14 +265,14 @@ void TMBXReader::LoadFromHeaders() {
   for (std::size_t q = 0; q < Messages.size(); ++q) {
     const TMBX_MessageInfo& info = MessageInfos[q];
     TMessageRecord& record = Messages[q];
-    for (std::string_view line : SplitLines(info.HeaderText)) {
+    ForEachLine(info.HeaderText, [&](std::string_view line) {
       if (StartsWithNoCase(line, "FROM:"))
         record.SenderName.Assign(line.substr(5));
       else if (StartsWithNoCase(line, "SUBJECT:"))
         record.Subject.Assign(line.substr(8));
       else if (StartsWithNoCase(line, "DATE:"))
         record.DateText.Assign(line.substr(5));
-    }
+    });
     record.MsgIndex = static_cast<std::uint32_t>(q);
     record.Flags = kFlagRead;
     record.TextOffset = info.DataPos;

@@ -3,16 +3,8 @@
 namespace postvue {
 
 std::vector<std::string_view> SplitLines(std::string_view text) {
-  text = text.substr(0, text.find('\0'));
   std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.push_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
+  ForEachLine(text, [&](std::string_view line) { lines.push_back(line); });
   return lines;
 }
 

@@ -12,6 +12,20 @@ namespace postvue {
 // starts no further line; LF followed by CR is two breaks; a zero byte ends the text.
 std::vector<std::string_view> SplitLines(std::string_view text);
 
+// The lines of SplitLines handed to take one by one, with nothing allocated:
+// the .mbx reader without its index goes over every message's header lines.
+template <typename TTake> void ForEachLine(std::string_view text, TTake take) {
+  text = text.substr(0, text.find('\0'));
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    take(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) take(text.substr(start));
+}
+
 // The bytes before the first zero byte: where stored text ends.
 inline std::string_view UpToZero(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
 
