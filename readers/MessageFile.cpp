@@ -26,7 +26,8 @@ namespace postvue {
 // The lines of SplitLines, found with memchr: an export converts every text
 // of the store, and a byte-by-byte split was a fifth of its time. Each break
 // kind is searched for once past the point reached, so a text of lone CRs
-// does not search its whole rest for an LF at every line.
+// does not search its whole rest for an LF at every line. What is CR LF
+// already is copied in runs as long as they go, not line by line.
 std::string CrLfLines(std::string_view text) {
   const std::size_t zero = text.find('\0');
   const char* const data = text.data();
@@ -38,16 +39,23 @@ std::string CrLfLines(std::string_view text) {
   };
   std::string result;
   result.reserve(size + size / 32 + 2); // most texts are CR LF already
+  std::size_t copied = 0; // the text before this is in result
   std::size_t lf = find('\n', 0), cr = find('\r', 0);
   for (std::size_t i = 0; i < size;) {
     if (lf < i) lf = find('\n', i);
     if (cr < i) cr = find('\r', i);
     const std::size_t end = std::min(lf, cr);
-    result.append(data + i, end - i);
+    if (end == cr && end + 1 < size && data[end + 1] == '\n') {
+      i = end + 2;
+      continue;
+    }
+    // A lone CR, a lone LF, or the end of a last line that has no break.
+    result.append(data + copied, std::min(end, size) - copied);
     result.append("\r\n");
     i = end + 1;
-    if (end == cr && i < size && data[i] == '\n') ++i;
+    copied = std::min(i, size);
   }
+  result.append(data + copied, size - copied);
   return result;
 }
 
