@@ -29,10 +29,14 @@ namespace {
 // Reads up to this size go through the read-ahead window: the index walk and
 // the text block walk read many small headers close to one another.
 constexpr std::size_t kSmallRead = 4096;
-constexpr std::size_t kCacheSize = 64 * 1024;
+// Large enough that a walk over a whole store makes few system calls.
+constexpr std::size_t kCacheSize = 256 * 1024;
+// A window that follows on from the last starts an eighth of itself before
+// the bytes asked for, and at most this much.
+constexpr std::size_t kMaxKeptBefore = 16 * 1024;
 // A refill that jumps away from the last window reads only this much: a
 // damaged store can send the walks all over the file, and a full window per
-// jump would copy 64 KB for every 16-byte header.
+// jump would copy 256 KB for every 16-byte header.
 constexpr std::size_t kMinWindow = kSmallRead;
 
 // Why a path that opened is no store: a pipe or a device would block or never end.
@@ -258,10 +262,10 @@ void TFileStream::Refill(std::uint64_t offset, void* buffer, std::size_t count) 
   } else if (follows && before)
     start = offset + count > Window ? offset + count - Window : 0;
   else
-    start = offset - std::min<std::uint64_t>({offset, Window / 8, Window - count});
+    start = offset - std::min<std::uint64_t>({offset, std::min(Window / 8, kMaxKeptBefore), Window - count});
 
   Expected = 0;
-  if (Cache.size() != kCacheSize) Cache.resize(kCacheSize);
+  if (Cache.size() < Window) Cache.resize(Window); // grows as the windows do: most walks stay small
   CacheLength = 0; // a failing refill must not leave the old window claimed
   WindowStart = start;
   const std::size_t got = ReadSome(start, Cache.data(), Window);
