@@ -15,6 +15,8 @@ namespace {
 using namespace mbx;
 
 constexpr std::size_t kHeaderChunk = 1024;
+// What the walk reads at a message header: most headers' lines fit.
+constexpr std::size_t kHeaderWindow = 4096;
 constexpr std::size_t kOverrunChunk = 4096;
 
 const char* const kNotADatabase = "File is not an Outlook Express 4 Message Database.";
@@ -157,6 +159,9 @@ void TMBXReader::Open(const std::string& fileName) {
     // the file. Offsets are 32-bit.
     if (info.BlockLength < kMessageHeaderSize || pos + info.BlockLength > UINT32_MAX) break;
     pos += info.BlockLength;
+    // Past a long message, the next header and its lines in a read of their
+    // own, instead of the whole text between in a run of large ones.
+    if (info.BlockLength > 2 * kHeaderWindow) Stream->DropCache(kHeaderWindow);
   }
   WalkDone = true;
 }
