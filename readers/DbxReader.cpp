@@ -294,7 +294,7 @@ void TDBXReader::Load() {
   // After a successful Open InfoOffsets holds MessageCount offsets; after a
   // failed one it may hold none, and nothing is read past its end. Each record
   // is written once, in place: the array is the bulk of a large load.
-  ReserveMessages(InfoOffsets.size());
+  const TPrefault prefault = ReserveMessages(InfoOffsets.size());
   TReadBudget budget(Stream->Size());
   for (std::size_t i = 0; i < InfoOffsets.size(); ++i) {
     TMessageRecord& record = Messages.emplace_back();

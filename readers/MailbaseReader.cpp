@@ -5,6 +5,8 @@
 #include "Exceptions.h"
 #include "MbxFormat.h"
 
+#include <system_error>
+
 #ifdef __linux__
 #include <sys/mman.h>
 #endif
@@ -59,7 +61,7 @@ void TMailbaseReader::CopyMessage(std::int32_t Index, TMessageRecord& Record) co
 // The array is the bulk of a large load and is written once, front to back:
 // in huge pages where the system offers them, it costs one page fault per
 // 2 MiB instead of one per 4 KiB.
-void TMailbaseReader::ReserveMessages(std::size_t count) {
+TPrefault TMailbaseReader::ReserveMessages(std::size_t count) {
   std::vector<TMessageRecord>().swap(Messages); // the former block goes before the next is taken
   Messages.reserve(count);
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
@@ -67,8 +69,38 @@ void TMailbaseReader::ReserveMessages(std::size_t count) {
   const auto begin = reinterpret_cast<std::uintptr_t>(Messages.data());
   const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
   const std::uintptr_t last = (begin + count * sizeof(TMessageRecord)) & ~(kHugePage - 1);
-  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE); // advice only
+  if (last > first) {
+    ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE); // advice only
+    return TPrefault(reinterpret_cast<void*>(first), last - first);
+  }
 #endif
+  return {};
+}
+
+TPrefault::TPrefault([[maybe_unused]] void* begin, [[maybe_unused]] std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+  // From the end backwards, in huge pages, so that the thread and the caller
+  // (who writes from the front) meet somewhere in the middle instead of
+  // taking turns at the same pages. A system without the advice refuses it,
+  // and the pages are made as they are first written.
+  try {
+    Worker = std::thread([begin, bytes] {
+      constexpr std::size_t kStep = 2 << 20;
+      auto* const start = static_cast<char*>(begin);
+      for (std::size_t end = bytes; end > 0;) {
+        const std::size_t from = end > kStep ? end - kStep : 0;
+        if (::madvise(start + from, end - from, MADV_POPULATE_WRITE) != 0) return;
+        end = from;
+      }
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had: the pages are made as they are first written.
+  }
+#endif
+}
+
+TPrefault::~TPrefault() {
+  if (Worker.joinable()) Worker.join();
 }
 
 } // namespace postvue

@@ -219,7 +219,7 @@ std::string TMBXReader::GetMessageText(std::int32_t Index) {
 void TMBXReader::Load() {
   if (!Active) return;
   if (Header.MessageCount() < 0) throw ERangeError(); // the table cannot take a negative size
-  ReserveMessages(MessageInfos.size());
+  const TPrefault prefault = ReserveMessages(MessageInfos.size());
   Messages.resize(MessageInfos.size());
   // Only a regular file is an index: a pipe or a folder of that name is none.
   const std::string indexPath = Files->Find(ChangeFileExt(FileName, ".idx"));
