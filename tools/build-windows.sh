@@ -10,8 +10,11 @@ postvue_install_deps "${POSTVUE_WINDOWS_PACKAGES[@]}"
 
 build="${1:-build-windows}"
 version=$(sed -n 's/^project(Postvue VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
-  -DPOSTVUE_BUILD_APP=ON -DPOSTVUE_BUILD_BENCH=OFF >/dev/null
+# The toolchain is given only to a new build folder: one already made keeps its own.
+toolchain=()
+[ -f "$build/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake)
+cmake -S . -B "$build" -G Ninja "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DPOSTVUE_BUILD_APP=ON \
+  -DPOSTVUE_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target postvue postvue-cli
 
 name="postvue-$version-windows-x64"
