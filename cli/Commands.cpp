@@ -72,6 +72,9 @@ template <typename TInt> void AppendInt(std::string& out, const char* key, TInt 
   AppendNumber(out, value);
 }
 
+// A line per message and a tab between fields, whatever the stored bytes hold.
+char FieldChar(char c) { return c == '\t' || c == '\r' || c == '\n' ? ' ' : c; }
+
 // AppendField of stored bytes as UTF-8 text (Windows1252ToUtf8), in one pass
 // and without a string between: a listing has two per message.
 void AppendStoreField(std::string& out, std::string_view bytes) {
@@ -80,7 +83,7 @@ void AppendStoreField(std::string& out, std::string_view bytes) {
     if (byte >= 0x80)
       AppendUtf8(out, Windows1252ToUnicode(byte));
     else
-      out += (c == '\t' || c == '\r' || c == '\n') ? ' ' : c;
+      out += FieldChar(c);
   }
 }
 
@@ -124,8 +127,7 @@ std::vector<std::int32_t> FileOrder(TMailbaseReader& reader, std::int32_t count)
 } // namespace
 
 void AppendField(std::string& out, std::string_view field) {
-  // A line per message and a tab between fields, whatever the stored bytes hold.
-  for (const char c : field) out += (c == '\t' || c == '\r' || c == '\n') ? ' ' : c;
+  for (const char c : field) out += FieldChar(c);
 }
 
 std::string PrepareFolder(const std::string& dir) {

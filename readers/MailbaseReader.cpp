@@ -51,12 +51,7 @@ const TMessageRecord& TMailbaseReader::MessageAt(std::int32_t Index) const {
                                                                           : kNone;
 }
 
-void TMailbaseReader::CopyMessage(std::int32_t Index, TMessageRecord& Record) const {
-  if (Index >= 0 && static_cast<std::size_t>(Index) < Messages.size())
-    Record = Messages[static_cast<std::size_t>(Index)];
-  else
-    ClearRecord(Record);
-}
+void TMailbaseReader::CopyMessage(std::int32_t Index, TMessageRecord& Record) const { Record = MessageAt(Index); }
 
 // The array is the bulk of a large load and is written once, front to back:
 // in huge pages where the system offers them, it costs one page fault per
