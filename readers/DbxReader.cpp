@@ -295,6 +295,7 @@ void TDBXReader::Load() {
   // failed one it may hold none, and nothing is read past its end. Each record
   // is written once, in place: the array is the bulk of a large load.
   const TPrefault prefault = ReserveMessages(InfoOffsets.size());
+  const TReadAhead ahead(*Stream); // every text block header is read: most of the file
   TReadBudget budget(Stream->Size());
   for (std::size_t i = 0; i < InfoOffsets.size(); ++i) {
     TMessageRecord& record = Messages.emplace_back();

@@ -10,8 +10,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #ifdef _WIN32
 #include "WinApi.h"
@@ -31,6 +35,8 @@ namespace {
 constexpr std::size_t kSmallRead = 4096;
 // Large enough that a walk over a whole store makes few system calls.
 constexpr std::size_t kCacheSize = 256 * 1024;
+// A window read ahead is larger: each one costs the two threads a hand-over.
+constexpr std::size_t kAheadSize = 1024 * 1024;
 // A window that follows on from the last starts an eighth of itself before
 // the bytes asked for, and at most this much.
 constexpr std::size_t kMaxKeptBefore = 16 * 1024;
@@ -237,6 +243,93 @@ void TFileStream::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) 
   std::memcpy(buffer, Cache.data() + (offset - CacheStart), count);
 }
 
+// One window asked for at a time; the stream always waits for it before it
+// asks for the next, so the worker and the stream never touch a buffer at once.
+class TAheadState {
+public:
+  std::mutex Lock;
+  std::condition_variable Changed;
+  std::vector<unsigned char> Buffer; // the worker's while Busy
+  std::uint64_t Start = 0;
+  std::uint64_t Generation = 0; // the stream's when asked
+  std::size_t Got = 0;
+  bool Asked = false, Busy = false, Stop = false;
+  std::thread Worker;
+};
+
+TReadAhead::TReadAhead(TFileStream& stream) : Stream(stream) {
+  if (Stream.Ahead) return; // one at a time on a stream; the outer one serves
+  auto state = std::make_unique<TAheadState>();
+  state->Buffer.resize(kAheadSize);
+  TAheadState* const s = state.get();
+  try {
+    state->Worker = std::thread([s, &stream] {
+      std::unique_lock<std::mutex> lock(s->Lock);
+      for (;;) {
+        s->Changed.wait(lock, [s] { return s->Busy || s->Stop; });
+        if (s->Stop) return;
+        lock.unlock();
+        std::size_t got = 0;
+        try {
+          got = stream.ReadSome(s->Start, s->Buffer.data(), s->Buffer.size());
+        } catch (...) {
+          // The stream reads it again itself and meets the error there.
+        }
+        lock.lock();
+        s->Got = got;
+        s->Busy = false;
+        s->Changed.notify_all();
+      }
+    });
+  } catch (const std::system_error&) {
+    return; // no thread to be had: every window is read when it is needed
+  }
+  State = std::move(state);
+  Stream.Ahead = State.get();
+}
+
+TReadAhead::~TReadAhead() {
+  if (!State) return;
+  Stream.Ahead = nullptr;
+  {
+    const std::lock_guard<std::mutex> lock(State->Lock);
+    State->Stop = true;
+  }
+  State->Changed.notify_all();
+  State->Worker.join();
+}
+
+// Whether the window read ahead holds count bytes at offset; if so, it
+// becomes the stream's window. Waits for a read under way either way.
+bool TFileStream::TakeAhead(std::uint64_t offset, std::size_t count) {
+  std::unique_lock<std::mutex> lock(Ahead->Lock);
+  if (!Ahead->Asked) return false;
+  Ahead->Changed.wait(lock, [this] { return !Ahead->Busy; });
+  Ahead->Asked = false;
+  if (Ahead->Generation != Generation || offset < Ahead->Start || offset - Ahead->Start > Ahead->Got ||
+      Ahead->Got - (offset - Ahead->Start) < count)
+    return false;
+  Cache.swap(Ahead->Buffer);
+  Ahead->Buffer.resize(kAheadSize);
+  CacheStart = WindowStart = Ahead->Start;
+  CacheLength = Ahead->Got;
+  Window = kCacheSize;
+  return true;
+}
+
+// After a full window that follows on from the last, the next one, keeping
+// as much of this one as a synchronous refill would.
+void TFileStream::AskAhead() {
+  if (Window != kCacheSize || CacheLength < kCacheSize) return; // not a walk front to back, or at the end
+  {
+    const std::lock_guard<std::mutex> lock(Ahead->Lock);
+    Ahead->Start = CacheStart + CacheLength - kMaxKeptBefore;
+    Ahead->Generation = Generation;
+    Ahead->Asked = Ahead->Busy = true;
+  }
+  Ahead->Changed.notify_all();
+}
+
 // Reads that follow on from the last window, forwards or backwards (the
 // index walk comes back up to parent nodes), double the next window up to
 // kCacheSize; a jump elsewhere starts small again. Backwards, the window ends
@@ -265,6 +358,13 @@ void TFileStream::Refill(std::uint64_t offset, void* buffer, std::size_t count) 
     start = offset - std::min<std::uint64_t>({offset, std::min(Window / 8, kMaxKeptBefore), Window - count});
 
   Expected = 0;
+  if (Ahead) {
+    if (TakeAhead(offset, count)) {
+      std::memcpy(buffer, Cache.data() + (offset - CacheStart), count);
+      AskAhead();
+      return;
+    }
+  }
   if (Cache.size() < Window) Cache.resize(Window); // grows as the windows do: most walks stay small
   CacheLength = 0; // a failing refill must not leave the old window claimed
   WindowStart = start;
@@ -278,6 +378,7 @@ void TFileStream::Refill(std::uint64_t offset, void* buffer, std::size_t count) 
   CacheStart = start;
   CacheLength = got;
   std::memcpy(buffer, Cache.data() + skip, count);
+  if (Ahead && follows && !before) AskAhead();
 }
 
 std::string TFileStream::ReadStringAt(std::uint64_t offset, std::uint64_t count) {

@@ -21,6 +21,8 @@ enum class TShareMode {
   DenyWrite, // others may only read it (honoured where the platform has share modes)
 };
 
+class TAheadState;
+
 class TFileStream {
 public:
   // Raises EFOpenError with fileName when the file cannot be opened or is not
@@ -54,6 +56,7 @@ public:
     CacheLength = 0;
     Window = 0;
     Expected = expected;
+    ++Generation; // a window read ahead before now is not used
   }
 
 protected:
@@ -62,7 +65,10 @@ protected:
   virtual std::size_t ReadSome(std::uint64_t offset, void* buffer, std::size_t count);
 
 private:
+  friend class TReadAhead;
   void Refill(std::uint64_t offset, void* buffer, std::size_t count);
+  bool TakeAhead(std::uint64_t offset, std::size_t count);
+  void AskAhead();
 
 #ifdef _WIN32
   void* Handle = nullptr;
@@ -77,6 +83,27 @@ private:
   std::uint64_t WindowStart = 0;
   std::size_t Window = 0;
   std::size_t Expected = 0; // for the first refill after DropCache
+  std::uint64_t Generation = 0; // counts DropCache calls
+  TAheadState* Ahead = nullptr; // while a TReadAhead is on this stream
+};
+
+// While it lives, a walk that reads a stream front to back in full windows
+// finds each next window already read, by a thread of its own: copying the
+// file's bytes out of the system's cache is half of loading a large store,
+// and another processor can do it while the caller decodes the last window.
+// Only the windows' bytes are shared; reads still fail or succeed as the
+// file is when the caller's read needs them, since a window read ahead that
+// does not hold them (a short read, an error, a jump) is read again.
+class TReadAhead {
+public:
+  explicit TReadAhead(TFileStream& stream);
+  ~TReadAhead();
+  TReadAhead(const TReadAhead&) = delete;
+  TReadAhead& operator=(const TReadAhead&) = delete;
+
+private:
+  TFileStream& Stream;
+  std::unique_ptr<TAheadState> State;
 };
 
 // A stream over bytes in memory, read as a file that holds them; the bytes

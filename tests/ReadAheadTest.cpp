@@ -2,10 +2,12 @@
 // (forwards, backwards, stepping back a little, jumping about, near the end
 // of the file), every read delivers exactly the file's bytes, and a read
 // past the end raises the read error after delivering the bytes that were there.
+// The same with a thread reading the windows of a walk front to back ahead of it.
 #include "FileStream.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
 
+#include <optional>
 #include <random>
 
 using namespace postvue;
@@ -13,18 +15,21 @@ using namespace postvue::testing;
 
 namespace {
 
-constexpr std::size_t kFileSize = 300000;
+constexpr std::size_t kFileSize = 3000000; // a dozen windows read ahead
 
 std::uint8_t ByteAt(std::uint64_t i) { return static_cast<std::uint8_t>((i * 2654435761u) >> 13); }
 
-class ReadAhead : public ::testing::Test {
+class ReadAhead : public ::testing::TestWithParam<bool> {
 protected:
   void SetUp() override {
     std::string bytes(kFileSize, '\0');
     for (std::size_t i = 0; i < kFileSize; ++i) bytes[i] = static_cast<char>(ByteAt(i));
     WriteFileBytes(Dir / "file", bytes);
     Stream = std::make_unique<TFileStream>(Dir / "file");
+    if (GetParam()) Ahead.emplace(*Stream);
   }
+
+  void TearDown() override { Ahead.reset(); }
 
   // Reads count bytes at offset and compares them with the file.
   void Expect(std::uint64_t offset, std::size_t count) {
@@ -45,9 +50,14 @@ protected:
 
   TTempDir Dir;
   std::unique_ptr<TFileStream> Stream;
+  std::optional<TReadAhead> Ahead;
 };
 
-TEST_F(ReadAhead, WalksInEveryDirection) {
+TEST_P(ReadAhead, WalksInEveryDirection) {
+  // The whole file front to back, then past its end.
+  for (std::uint64_t at = 0; at + 636 <= kFileSize; at += 500) Expect(at, 636);
+  Expect(kFileSize - 100, 636);
+  Stream->DropCache();
   // Forwards in small steps, then backwards (a walk back up to parent nodes),
   // then an object followed by a block just before it, again and again.
   for (std::uint64_t at = 0; at + 636 <= 200000; at += 24) Expect(at, 636);
@@ -60,7 +70,7 @@ TEST_F(ReadAhead, WalksInEveryDirection) {
   for (std::uint64_t k = 0; k < 2000; ++k) Expect(k % 2 ? kFileSize - 16 - 16 * (k / 2) : 16 * k, 16);
 }
 
-TEST_F(ReadAhead, RandomReadsAndTheEndOfTheFile) {
+TEST_P(ReadAhead, RandomReadsAndTheEndOfTheFile) {
   std::mt19937_64 random(42);
   for (int k = 0; k < 20000; ++k) {
     if (k % 97 == 0) Stream->DropCache();
@@ -76,5 +86,8 @@ TEST_F(ReadAhead, RandomReadsAndTheEndOfTheFile) {
   std::uint8_t none = 0;
   Stream->ReadAt(kFileSize + 5, &none, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(, ReadAhead, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Ahead" : "Alone"; });
 
 } // namespace
