@@ -9,6 +9,7 @@
 #include "ReaderFactory.h"
 #include "RowTexts.h"
 #include "TextLines.h"
+#include "TextsAhead.h"
 
 #include <algorithm>
 #include <charconv>
@@ -422,14 +423,19 @@ int RunExport(const std::string& store, const std::string& dir) {
 void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportReport& report,
                     const std::string& label) {
   const std::int32_t count = RowCount(reader);
-  std::int32_t done = 0;
-  for (const std::int32_t i : FileOrder(reader, count)) {
-    const TMessageRecord& record = reader.MessageAt(i);
-    report.Progress(done++, count);
+  // Texts are read and converted on a second thread and written here: from
+  // now on only that thread uses the reader's texts, this one its records.
+  TTextsAhead texts(FileOrder(reader, count),
+                    [&reader](std::int32_t i) { return CrLfLines(reader.GetMessageText(i)); });
+  for (std::int32_t done = 0; !texts.Done(); ++done) {
+    report.Progress(done, count);
+    std::int32_t i = -1;
     try {
+      const std::string text = texts.Next(i);
       bool renamed = false, timeSet = false;
-      const std::string name = SaveUnderFreeName(prefix, i, count, record.Subject.View(),
-                                                 CrLfLines(reader.GetMessageText(i)), record.Received, renamed, timeSet);
+      const TMessageRecord& record = reader.MessageAt(i);
+      const std::string name =
+          SaveUnderFreeName(prefix, i, count, record.Subject.View(), text, record.Received, renamed, timeSet);
       report.Written(renamed);
       if (!timeSet) report.Error(label + "message " + std::to_string(i) + ": the time of " + name + " could not be set");
     } catch (const Exception& e) {

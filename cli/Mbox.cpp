@@ -14,11 +14,14 @@
 #include "MessageFile.h"
 #include "MessageHeaders.h"
 #include "TextLines.h"
+#include "TextsAhead.h"
 
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace postvue::cli {
 
@@ -107,20 +110,26 @@ int RunExportMbox(const std::string& store, const std::string& file) {
 void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport& report, const std::string& label) {
   TReplacingFile out(file);
   const std::int32_t count = reader && reader->Active ? std::max(reader->GetCount(), 0) : 0;
-  std::string entry;
-  for (std::int32_t i = 0; i < count; ++i) {
-    const TMessageRecord& record = reader->MessageAt(i);
-    report.Progress(i, count);
-    std::string text;
+  std::vector<std::int32_t> order(static_cast<std::size_t>(count));
+  for (std::int32_t i = 0; i < count; ++i) order[static_cast<std::size_t>(i)] = i;
+  // Entries are made on a second thread and written here (see ExportMessages).
+  TTextsAhead entries(std::move(order), [reader](std::int32_t i) {
+    const std::string text = reader->GetMessageText(i);
+    std::string entry = MboxSeparator(reader->MessageAt(i), text);
+    AppendMboxBody(entry, text);
+    return entry;
+  });
+  for (std::int32_t done = 0; !entries.Done(); ++done) {
+    report.Progress(done, count);
+    std::int32_t i = -1;
+    std::string entry;
     try {
-      text = reader->GetMessageText(i);
+      entry = entries.Next(i);
     } catch (const Exception& e) {
       // One unreadable message must not cost the others; the summary and the exit status tell.
       report.Error(e, label + "message " + std::to_string(i) + ": ");
       continue;
     }
-    entry = MboxSeparator(record, text);
-    AppendMboxBody(entry, text);
     out.Write(entry);
     report.Written();
   }

@@ -4,6 +4,7 @@
 #include "TextLines.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -250,6 +251,23 @@ bool Fill(int fd, std::string_view bytes, double modified, bool& timeSet) {
 TNewFile Done(bool timeSet) { return timeSet ? TNewFile::Written : TNewFile::WrittenNoTime; }
 
 #ifdef O_TMPFILE
+// Names the unnamed file fd; errno tells why not. The descriptor itself is
+// linked where the system lets its opener do so (Linux 6.10 and later, or
+// with a privilege); elsewhere the name goes through /proc, a path lookup
+// more per file.
+bool LinkUnnamed(int fd, const std::string& path) {
+  static std::atomic<bool> descriptorRefused{false};
+  if (!descriptorRefused.load(std::memory_order_relaxed)) {
+    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno != ENOENT && errno != EPERM) return false;
+  }
+  char self[40];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  if (::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) return false;
+  descriptorRefused.store(true, std::memory_order_relaxed); // refused, not a missing folder
+  return true;
+}
+
 // An unnamed file in folder, named once complete. None when the system or
 // the file system cannot make one, and the sibling way is taken instead.
 std::optional<TNewFile> WriteUnnamed(const std::string& folder, const std::string& path, std::string_view bytes,
@@ -261,10 +279,7 @@ std::optional<TNewFile> WriteUnnamed(const std::string& folder, const std::strin
     ::close(fd); // the file had no name: nothing is left
     throw EWriteError();
   }
-  // The name through /proc: linking the descriptor itself needs a privilege.
-  char self[40];
-  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  const bool linked = ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  const bool linked = LinkUnnamed(fd, path);
   const int error = errno;
   if (::close(fd) != 0 && linked) {
     ::unlink(path.c_str());
