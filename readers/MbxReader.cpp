@@ -132,6 +132,10 @@ void TMBXReader::Open(const std::string& fileName) {
   if (count == 0) throw EMBXReaderException(kNoMessage);
 
   WalkFileSize = Stream->Size();
+#ifdef _WIN32
+  // There the walk reads the whole file (see below): the next window of it on a second thread.
+  const TReadAhead ahead(*Stream);
+#endif
   // What texts that run on past their block may read of the messages behind
   // them, all together (see TextPastBlock).
   std::uint64_t overrunLeft = WalkFileSize;
@@ -226,13 +230,20 @@ void TMBXReader::Load() {
   if (!Active) return;
   if (Header.MessageCount() < 0) throw ERangeError(); // the table cannot take a negative size
   const TPrefault prefault = ReserveMessages(MessageInfos.size());
-  Messages.resize(MessageInfos.size());
   // Only a regular file is an index: a pipe or a folder of that name is none.
   const std::string indexPath = Files->Find(ChangeFileExt(FileName, ".idx"));
-  if (!indexPath.empty())
-    LoadFromIndex(indexPath);
-  else
-    LoadFromHeaders();
+  // The records are appended as they are filled, each written once (zeroing
+  // the whole array first cost a pass over it); those neither fills stay all zero.
+  try {
+    if (!indexPath.empty())
+      LoadFromIndex(indexPath);
+    else
+      LoadFromHeaders();
+  } catch (...) {
+    Messages.resize(MessageInfos.size());
+    throw;
+  }
+  Messages.resize(MessageInfos.size());
 }
 
 void TMBXReader::LoadFromIndex(const std::string& indexPath) {
@@ -248,11 +259,11 @@ void TMBXReader::LoadFromIndex(const std::string& indexPath) {
     if (!indexHeader.Sound()) return;
     const std::int32_t recordCount = indexHeader.Value.Count;
     // Records beyond the message table describe no message the walk found.
-    const std::size_t filled = std::min<std::size_t>(recordCount > 0 ? recordCount : 0, Messages.size());
+    const std::size_t filled = std::min<std::size_t>(recordCount > 0 ? recordCount : 0, MessageInfos.size());
     for (std::size_t q = 0; q < filled; ++q) {
       std::uint8_t bytes[kIndexRecordSize];
       const TIndexRecord fixed = ReadAndDecode(index, bytes, DecodeIndexRecord);
-      TMessageRecord& record = Messages[q]; // filled in place: a failure keeps what was stored
+      TMessageRecord& record = Messages.emplace_back(); // filled in place: a failure keeps what was stored
       record.Flags = fixed.MessageFlags;
       record.TextOffset = fixed.MessagePos;
       record.Received = FileTimeToDateTimeSafe(fixed.ReceivedTime);
@@ -273,9 +284,9 @@ void TMBXReader::LoadFromIndex(const std::string& indexPath) {
 }
 
 void TMBXReader::LoadFromHeaders() {
-  for (std::size_t q = 0; q < Messages.size(); ++q) {
+  for (std::size_t q = 0; q < MessageInfos.size(); ++q) {
     const TMBX_MessageInfo& info = MessageInfos[q];
-    TMessageRecord& record = Messages[q];
+    TMessageRecord& record = Messages.emplace_back();
     ForEachLine(info.HeaderText, [&](std::string_view line) {
       if (StartsWithNoCase(line, "FROM:"))
         record.SenderName.Assign(line.substr(5));
