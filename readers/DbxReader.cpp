@@ -329,6 +329,8 @@ std::string TDBXReader::ReadText(std::int32_t Index, bool headerOnly) {
 
   static constexpr std::string_view kBlankLine = "\r\n\r\n";
   std::string result;
+  // Grown once, not block by block; Size is bounded by what the file can hold.
+  if (!headerOnly) result.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(record.Size, fileSize)));
   std::string scratch; // grows to the largest block, never beyond Size bytes
   std::uint64_t total = 0;
   TChainGuard guard(record.TextOffset);
