@@ -8,7 +8,10 @@
 // (b) "PATH export STOREDIR OUTDIR/folder" once;
 // with --mbox, "export --mbox" both ways. K rounds (default 2), alternating
 // which comes first, after one untimed read of every store that warms the
-// page cache; OUTDIR is emptied (and the disk caught up) after every export. The best round of each
+// page cache; every export writes into a folder of its own under OUTDIR,
+// once the disk has caught up with the last, and OUTDIR is removed at the
+// end (files made just after many were removed cost more on some file
+// systems: see ExportBench). The best round of each
 // and their ratios are printed, of the wall clock and of the processor time
 // the exports took (which a busy machine moves far less). --write-list
 // first writes a Folders.dbx into STOREDIR that nests its .dbx stores two to
@@ -124,34 +127,30 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     const std::string exportCommand = Quote(cli) + (mbox ? " export --mbox " : " export ");
-    const std::string alone = outDir + "/alone", whole = outDir + "/folder";
+    if (fs::exists(outDir)) throw Exception(outDir + " is there from an earlier run: remove it, then wait a few minutes");
     // The output written so far goes to disk before the next export begins:
     // else its write-back would slow whatever runs next.
-    auto clear = [&] {
-      fs::remove_all(outDir);
-      fs::create_directories(outDir);
+    int part = 0;
+    auto nextPart = [&] {
 #ifndef _WIN32
       sync();
 #endif
+      const std::string folder = outDir + "/" + std::to_string(++part);
+      fs::create_directories(folder);
+      return folder;
     };
     auto eachAlone = [&] {
+      const std::string alone = nextPart();
       TTimes sum;
       for (std::size_t i = 0; i < stores.size(); ++i) {
         const std::string target = alone + "/" + std::to_string(i) + (mbox ? ".mbox" : "");
         if (!mbox) fs::create_directories(target);
-        else fs::create_directories(alone);
         sum += Timed(exportCommand + Quote(stores[i]) + " " + Quote(target));
       }
-      clear();
       return sum;
     };
-    auto wholeFolder = [&] {
-      const TTimes times = Timed(exportCommand + Quote(storeDir) + " " + Quote(whole));
-      clear();
-      return times;
-    };
+    auto wholeFolder = [&] { return Timed(exportCommand + Quote(storeDir) + " " + Quote(nextPart() + "/folder")); };
 
-    clear();
     std::vector<TTimes> alones, wholes;
     for (int r = 0; r < rounds; ++r) {
       if (r % 2 == 0) {

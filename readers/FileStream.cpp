@@ -300,15 +300,16 @@ TReadAhead::~TReadAhead() {
 }
 
 // Whether the window read ahead holds count bytes at offset; if so, it
-// becomes the stream's window. Waits for a read under way either way.
+// becomes the stream's window, once read.
 bool TFileStream::TakeAhead(std::uint64_t offset, std::size_t count) {
   std::unique_lock<std::mutex> lock(Ahead->Lock);
-  if (!Ahead->Asked) return false;
+  // A read elsewhere does not wait for the window: the next ask does.
+  if (!Ahead->Asked || Ahead->Generation != Generation || offset < Ahead->Start ||
+      offset - Ahead->Start > kAheadSize - count)
+    return false;
   Ahead->Changed.wait(lock, [this] { return !Ahead->Busy; });
   Ahead->Asked = false;
-  if (Ahead->Generation != Generation || offset < Ahead->Start || offset - Ahead->Start > Ahead->Got ||
-      Ahead->Got - (offset - Ahead->Start) < count)
-    return false;
+  if (offset - Ahead->Start > Ahead->Got || Ahead->Got - (offset - Ahead->Start) < count) return false;
   Cache.swap(Ahead->Buffer);
   Ahead->Buffer.resize(kAheadSize);
   CacheStart = WindowStart = Ahead->Start;
@@ -322,7 +323,8 @@ bool TFileStream::TakeAhead(std::uint64_t offset, std::size_t count) {
 void TFileStream::AskAhead() {
   if (Window != kCacheSize || CacheLength < kCacheSize) return; // not a walk front to back, or at the end
   {
-    const std::lock_guard<std::mutex> lock(Ahead->Lock);
+    std::unique_lock<std::mutex> lock(Ahead->Lock);
+    Ahead->Changed.wait(lock, [this] { return !Ahead->Busy; }); // one not taken may still be read
     Ahead->Start = CacheStart + CacheLength - kMaxKeptBefore;
     Ahead->Generation = Generation;
     Ahead->Asked = Ahead->Busy = true;
