@@ -215,6 +215,12 @@ int main(int argc, char** argv) {
         recovered.Seconds.push_back(v);
         recovered.Ratios.push_back(v / f);
       }
+      // Each round's own figures: the disk's pace may change from one to the next.
+      std::printf("round %d: floor %.2f s, export in-process %.2f (%.2f x)", r + 1, f, e, e / f);
+      for (const TSeries& process : processes)
+        std::printf(", as a process %.2f (%.2f x)", process.Seconds.back(), process.Ratios.back());
+      std::printf("\n");
+      std::fflush(stdout);
     }
     fs::remove_all(top);
     Settle(); // the freed inodes on disk: passed over for a minute, not six
