@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -20,5 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (at != saved.size()) std::abort();
   // Saving is idempotent: splitting the saved form gives the same lines.
   if (postvue::SplitLines(saved) != lines) std::abort();
+  // A text handed over whole is saved alike (given back itself where it is saved as it is).
+  if (postvue::CrLfLines(std::string(text)) != saved) std::abort();
   return 0;
 }

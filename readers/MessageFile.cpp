@@ -24,22 +24,22 @@
 
 namespace postvue {
 
+namespace {
 // The lines of SplitLines, found with memchr: an export converts every text
 // of the store, and a byte-by-byte split was a fifth of its time. Each break
 // kind is searched for once past the point reached, so a text of lone CRs
 // does not search its whole rest for an LF at every line. What is CR LF
-// already is copied in runs as long as they go, not line by line.
-std::string CrLfLines(std::string_view text) {
-  const std::size_t zero = text.find('\0');
+// already is copied in runs as long as they go, not line by line. Appends to
+// result the text up to each break that changes, with CR LF for it, and
+// returns how much of text is in result; result stays empty where nothing
+// changes.
+std::size_t AppendChangedBreaks(std::string_view text, std::string& result) {
   const char* const data = text.data();
-  const std::size_t size = zero == std::string_view::npos ? text.size() : zero;
-  if (size == 0) return {};
+  const std::size_t size = text.size();
   auto find = [&](char c, std::size_t from) {
     const void* at = std::memchr(data + from, c, size - from);
     return at ? static_cast<std::size_t>(static_cast<const char*>(at) - data) : size;
   };
-  std::string result;
-  result.reserve(size + size / 32 + 2); // most texts are CR LF already
   std::size_t copied = 0; // the text before this is in result
   std::size_t lf = find('\n', 0), cr = find('\r', 0);
   for (std::size_t i = 0; i < size;) {
@@ -51,12 +51,30 @@ std::string CrLfLines(std::string_view text) {
       continue;
     }
     // A lone CR, a lone LF, or the end of a last line that has no break.
+    if (result.empty()) result.reserve(size + size / 32 + 2); // most texts are CR LF already
     result.append(data + copied, std::min(end, size) - copied);
     result.append("\r\n");
     i = end + 1;
     copied = std::min(i, size);
   }
-  result.append(data + copied, size - copied);
+  return copied;
+}
+} // namespace
+
+std::string CrLfLines(std::string_view text) {
+  const std::string_view kept = UpToZero(text);
+  std::string result;
+  const std::size_t copied = AppendChangedBreaks(kept, result);
+  result.append(kept.substr(copied));
+  return result;
+}
+
+std::string CrLfLines(std::string&& text) {
+  const std::size_t size = UpToZero(text).size();
+  std::string result;
+  const std::size_t copied = AppendChangedBreaks(std::string_view(text).substr(0, size), result);
+  if (result.empty() && size == text.size()) return std::move(text); // CR LF throughout: no copy
+  result.append(text, copied, size - copied);
   return result;
 }
 
