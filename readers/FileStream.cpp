@@ -360,12 +360,10 @@ void TFileStream::Refill(std::uint64_t offset, void* buffer, std::size_t count) 
     start = offset - std::min<std::uint64_t>({offset, std::min(Window / 8, kMaxKeptBefore), Window - count});
 
   Expected = 0;
-  if (Ahead) {
-    if (TakeAhead(offset, count)) {
-      std::memcpy(buffer, Cache.data() + (offset - CacheStart), count);
-      AskAhead();
-      return;
-    }
+  if (Ahead && TakeAhead(offset, count)) {
+    std::memcpy(buffer, Cache.data() + (offset - CacheStart), count);
+    AskAhead();
+    return;
   }
   if (Cache.size() < Window) Cache.resize(Window); // grows as the windows do: most walks stay small
   CacheLength = 0; // a failing refill must not leave the old window claimed
