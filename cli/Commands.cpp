@@ -260,7 +260,7 @@ std::string SafeFileName(std::string_view decoded) {
   return std::string(TrimSpaces(part.substr(0, cut)));
 }
 
-std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject, int variant) {
+std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject) {
   const std::string number = std::to_string(index);
   const std::size_t width = std::max(kMinIndexWidth, std::to_string(count > 0 ? count - 1 : 0).size());
   std::string name(width > number.size() ? width - number.size() : 0, '0');
@@ -271,23 +271,30 @@ std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_v
     name += " - ";
     name += part;
   }
-  if (variant > 1) name += " (" + std::to_string(variant) + ")";
   return name + ".eml";
 }
 
-std::string SaveUnderFreeName(const std::string& prefix, std::int32_t index, std::int32_t count,
-                              std::string_view subject, std::string_view bytes, double received, bool& renamed,
-                              bool& timeSet) {
+namespace {
+// name, or for a variant above 1 the same with " (variant)" before its extension.
+std::string VariantName(const std::string& name, int variant) {
+  if (variant == 1) return name;
+  const std::size_t dot = std::min(name.rfind('.'), name.size());
+  return name.substr(0, dot) + " (" + std::to_string(variant) + ")" + name.substr(dot);
+}
+} // namespace
+
+std::string SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
+                              double received, bool& renamed, bool& timeSet) {
   for (int variant = 1; variant <= kMaxVariant; ++variant) {
-    std::string name = ExportFileName(index, count, subject, variant);
-    const TNewFile written = WriteNewFile(prefix + name, bytes, received);
+    std::string tried = VariantName(name, variant);
+    const TNewFile written = folder.Write(tried, bytes, received);
     if (written != TNewFile::NameTaken) {
       renamed = variant > 1;
       timeSet = written == TNewFile::Written;
-      return name;
+      return tried;
     }
   }
-  throw EFCreateError(prefix + ExportFileName(index, count, subject),
+  throw EFCreateError(folder.PathPrefix() + name,
                       "the name and its variants up to (" + std::to_string(kMaxVariant) + ") are taken");
 }
 
@@ -423,19 +430,22 @@ int RunExport(const std::string& store, const std::string& dir) {
 void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportReport& report,
                     const std::string& label) {
   const std::int32_t count = RowCount(reader);
-  // Texts are read and converted on a second thread and written here: from
-  // now on only that thread uses the reader's texts, this one its records.
-  TTextsAhead texts(FileOrder(reader, count),
-                    [&reader](std::int32_t i) { return CrLfLines(reader.GetMessageText(i)); });
+  const TNewFileFolder folder(prefix);
+  // Texts are read and converted, and their files named, on a second thread
+  // and written here: from now on only that thread uses the reader's texts,
+  // and neither changes its records.
+  TTextsAhead texts(FileOrder(reader, count), [&reader, count](std::int32_t i) {
+    std::string name = ExportFileName(i, count, reader.MessageAt(i).Subject.View());
+    return TTextAhead{CrLfLines(reader.GetMessageText(i)), std::move(name)};
+  });
   for (std::int32_t done = 0; !texts.Done(); ++done) {
     report.Progress(done, count);
     std::int32_t i = -1;
     try {
-      const std::string text = texts.Next(i);
+      const TTextAhead made = texts.Next(i);
       bool renamed = false, timeSet = false;
-      const TMessageRecord& record = reader.MessageAt(i);
       const std::string name =
-          SaveUnderFreeName(prefix, i, count, record.Subject.View(), text, record.Received, renamed, timeSet);
+          SaveUnderFreeName(folder, made.Name, made.Text, reader.MessageAt(i).Received, renamed, timeSet);
       report.Written(renamed);
       if (!timeSet) report.Error(label + "message " + std::to_string(i) + ": the time of " + name + " could not be set");
     } catch (const Exception& e) {

@@ -4,6 +4,7 @@
 
 #include "Exceptions.h"
 #include "MailbaseReader.h"
+#include "MessageFile.h"
 #include "Progress.h"
 
 #include <cstdint>
@@ -53,18 +54,17 @@ std::string SafeFileName(std::string_view text);
 // "NNNN - Subject.eml": the index zero-padded to the width that the largest
 // index of count needs (at least 4), then the subject as people read it
 // (HeaderTextToUtf8) with what is unsafe in a file name replaced, in UTF-8.
-// A variant above 1 comes before the extension: "NNNN - Subject (2).eml".
-std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject, int variant = 1);
+std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject);
 
 // Writes the .eml bytes of a message of export or recover with its received
-// time (WriteNewFile) into the folder prefix under ExportFileName, or under
-// its first variant whose name is free: nothing already there (a file, a
-// folder, a link) is replaced or written through. Returns the name written;
-// renamed tells whether it is a variant, timeSet whether the time was set.
-// Raises as WriteNewFile does, and EFCreateError when no variant is free.
-std::string SaveUnderFreeName(const std::string& prefix, std::int32_t index, std::int32_t count,
-                              std::string_view subject, std::string_view bytes, double received, bool& renamed,
-                              bool& timeSet);
+// time into folder under name (ExportFileName), or under its first variant
+// whose name is free, the variant before the extension: "NNNN - Subject
+// (2).eml". Nothing already there (a file, a folder, a link) is replaced or
+// written through. Returns the name written; renamed tells whether it is a
+// variant, timeSet whether the time was set. Raises as TNewFileFolder::Write
+// does, and EFCreateError when no variant is free.
+std::string SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
+                              double received, bool& renamed, bool& timeSet);
 
 // dir with a path separator at its end, created when missing (its parent
 // folder must be there: a mistyped path makes no tree of folders). Raises

@@ -117,14 +117,14 @@ void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport&
     const std::string text = reader->GetMessageText(i);
     std::string entry = MboxSeparator(reader->MessageAt(i), text);
     AppendMboxBody(entry, text);
-    return entry;
+    return TTextAhead{std::move(entry), {}};
   });
   for (std::int32_t done = 0; !entries.Done(); ++done) {
     report.Progress(done, count);
     std::int32_t i = -1;
     std::string entry;
     try {
-      entry = entries.Next(i);
+      entry = std::move(entries.Next(i).Text);
     } catch (const Exception& e) {
       // One unreadable message must not cost the others; the summary and the exit status tell.
       report.Error(e, label + "message " + std::to_string(i) + ": ");

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -35,7 +36,8 @@ public:
     Prefix = prefix;
     Label = label;
     Share = share;
-    RemovedReady = false;
+    Files.reset();
+    RemovedFiles.reset();
   }
 
   void Message(const TRecoveredMessage& message) override {
@@ -43,11 +45,14 @@ public:
     const std::string folder = removed ? std::string(kRemovedFolder) + "/" : std::string();
     const auto number = static_cast<std::int32_t>(message.Number);
     const auto limit = static_cast<std::int32_t>(message.NumberLimit);
-    std::string name = folder + ExportFileName(number, limit, message.Subject);
+    const std::string first = ExportFileName(number, limit, message.Subject);
+    std::string name = folder + first;
     try {
+      // Opened at the first message: a store folder's own folder is made after Into.
+      if (!Files) Files.emplace(Prefix);
       if (removed) MakeRemovedFolder();
       bool renamed = false, timeSet = false;
-      name = folder + SaveUnderFreeName(Prefix + folder, number, limit, message.Subject, CrLfLines(message.Text),
+      name = folder + SaveUnderFreeName(removed ? *RemovedFiles : *Files, first, CrLfLines(message.Text),
                                         message.Received, renamed, timeSet);
       ++Written;
       if (renamed) ++Renamed;
@@ -98,18 +103,18 @@ public:
 
 private:
   void MakeRemovedFolder() {
-    if (RemovedReady) return;
+    if (RemovedFiles) return;
     const std::string folder = Prefix + kRemovedFolder;
     std::error_code ec;
     const fs::path path = PathFromUtf8(folder);
     if (!fs::exists(fs::symlink_status(path, ec))) fs::create_directory(path, ec);
     if (!fs::is_directory(fs::symlink_status(path, ec))) throw EFCreateError(folder);
-    RemovedReady = true;
+    RemovedFiles.emplace(folder + "/");
   }
 
   std::string Prefix, Label;
+  std::optional<TNewFileFolder> Files, RemovedFiles; // the folder's files, those of its removed messages
   TProgressShare Share;
-  bool RemovedReady = false;
   TProgress Meter{"recovering"};
 };
 } // namespace

@@ -52,14 +52,14 @@ void TTextsAhead::Run() {
     }
     TMade made;
     try {
-      made.Text = Make(index);
+      made.Made = Make(index);
     } catch (...) {
       made.Error = std::current_exception();
     }
     bool wake;
     {
       const std::lock_guard<std::mutex> lock(Lock);
-      ReadyBytes += made.Text.size();
+      ReadyBytes += made.Made.Text.size();
       Ready.push_back(std::move(made));
       ++Made;
       wake = TakerWaits && MayTake();
@@ -68,7 +68,7 @@ void TTextsAhead::Run() {
   }
 }
 
-std::string TTextsAhead::Next(std::int32_t& index) {
+TTextAhead TTextsAhead::Next(std::int32_t& index) {
   index = Order.at(Taken++);
   if (!Worker.joinable()) return Make(index);
   TMade made;
@@ -82,12 +82,12 @@ std::string TTextsAhead::Next(std::int32_t& index) {
     }
     made = std::move(Ready.front());
     Ready.pop_front();
-    ReadyBytes -= made.Text.size();
+    ReadyBytes -= made.Made.Text.size();
     wake = MakerWaits && MayResume();
   }
   if (wake) MakerMayGo.notify_one();
   if (made.Error) std::rethrow_exception(made.Error);
-  return std::move(made.Text);
+  return std::move(made.Made);
 }
 
 } // namespace postvue::cli

@@ -15,24 +15,31 @@
 
 namespace postvue::cli {
 
+// What is made for one message: its text, and a name for it where the
+// caller wants one.
+struct TTextAhead {
+  std::string Text;
+  std::string Name;
+};
+
 class TTextsAhead {
 public:
   // Make is called for each index of order in turn, on the second thread
-  // only (where none can be had, by Next), so nothing it uses may be used
+  // only (where none can be had, by Next), so nothing it changes may be used
   // by the caller meanwhile.
-  using TMake = std::function<std::string(std::int32_t)>;
+  using TMake = std::function<TTextAhead(std::int32_t)>;
   TTextsAhead(std::vector<std::int32_t> order, TMake make);
   ~TTextsAhead(); // waits for the text being made, makes no more
   TTextsAhead(const TTextsAhead&) = delete;
   TTextsAhead& operator=(const TTextsAhead&) = delete;
 
   bool Done() const { return Taken == Order.size(); }
-  // The next index of order into index, and its text; raises what Make raised for it.
-  std::string Next(std::int32_t& index);
+  // The next index of order into index, and what was made for it; raises what Make raised for it.
+  TTextAhead Next(std::int32_t& index);
 
 private:
   struct TMade {
-    std::string Text;
+    TTextAhead Made;
     std::exception_ptr Error;
   };
   void Run();

@@ -118,17 +118,6 @@ std::optional<std::int64_t> UnixMilliseconds(double days) {
   if (!(days >= kFirstFileDay && days < kLastFileDay)) return std::nullopt;
   return std::llround((days - kUnixEpochDay) * kMsPerDay);
 }
-
-// The folder part of a path, "." for none.
-std::string FolderOf(const std::string& path) {
-#ifdef _WIN32
-  const std::size_t slash = path.find_last_of("/\\");
-#else
-  const std::size_t slash = path.rfind('/');
-#endif
-  if (slash == std::string::npos) return ".";
-  return path.substr(0, slash == 0 ? 1 : slash);
-}
 } // namespace
 
 TReplacingFile::TReplacingFile(const std::string& path) : Path(path), Target(PathFromUtf8(path)) {
@@ -202,14 +191,18 @@ constexpr std::int64_t kFileTimeTicksPerMs = 10000;
 std::wstring WidePath(const std::string& path) { return PathFromUtf8(path).wstring(); }
 } // namespace
 
+TNewFileFolder::TNewFileFolder(std::string prefix) : Prefix(std::move(prefix)) {}
+
+TNewFileFolder::~TNewFileFolder() = default;
+
 // A temporary sibling written whole, then renamed without replacing: one
 // rename per file, and a taken name makes the rename fail instead of going.
-TNewFile WriteNewFile(const std::string& path, std::string_view bytes, double modified) {
-  const std::string folder = FolderOf(path);
+TNewFile TNewFileFolder::Write(const std::string& name, std::string_view bytes, double modified) const {
+  const std::string path = Prefix + name;
   std::wstring temporary;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    temporary = WidePath(folder + "/" + TemporaryName());
+    temporary = WidePath(Prefix + TemporaryName());
     file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
@@ -269,38 +262,39 @@ bool Fill(int fd, std::string_view bytes, double modified, bool& timeSet) {
 TNewFile Done(bool timeSet) { return timeSet ? TNewFile::Written : TNewFile::WrittenNoTime; }
 
 #ifdef O_TMPFILE
-// Names the unnamed file fd; errno tells why not. The descriptor itself is
-// linked where the system lets its opener do so (Linux 6.10 and later, or
-// with a privilege); elsewhere the name goes through /proc, a path lookup
-// more per file.
-bool LinkUnnamed(int fd, const std::string& path) {
+// Names the unnamed file fd as at under dir; errno tells why not. The
+// descriptor itself is linked where the system lets its opener do so (Linux
+// 6.10 and later, or with a privilege); elsewhere the name goes through
+// /proc, a path lookup more per file.
+bool LinkUnnamed(int fd, int dir, const std::string& at) {
   static std::atomic<bool> descriptorRefused{false};
   if (!descriptorRefused.load(std::memory_order_relaxed)) {
-    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (::linkat(fd, "", dir, at.c_str(), AT_EMPTY_PATH) == 0) return true;
     if (errno != ENOENT && errno != EPERM) return false;
   }
   char self[40];
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  if (::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) return false;
+  if (::linkat(AT_FDCWD, self, dir, at.c_str(), AT_SYMLINK_FOLLOW) != 0) return false;
   descriptorRefused.store(true, std::memory_order_relaxed); // refused, not a missing folder
   return true;
 }
 
-// An unnamed file in folder, named once complete. None when the system or
-// the file system cannot make one, and the sibling way is taken instead.
-std::optional<TNewFile> WriteUnnamed(const std::string& folder, const std::string& path, std::string_view bytes,
-                                     double modified) {
-  const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+// An unnamed file in folder (under dir), given the name at once complete.
+// None when the system or the file system cannot make one, and the sibling
+// way is taken instead.
+std::optional<TNewFile> WriteUnnamed(int dir, const char* folder, const std::string& at, const std::string& path,
+                                     std::string_view bytes, double modified) {
+  const int fd = ::openat(dir, folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) return std::nullopt; // the sibling way meets any real failure again and reports it
   bool timeSet = false;
   if (!Fill(fd, bytes, modified, timeSet)) {
     ::close(fd); // the file had no name: nothing is left
     throw EWriteError();
   }
-  const bool linked = LinkUnnamed(fd, path);
+  const bool linked = LinkUnnamed(fd, dir, at);
   const int error = errno;
   if (::close(fd) != 0 && linked) {
-    ::unlink(path.c_str());
+    ::unlinkat(dir, at.c_str(), 0);
     throw EWriteError();
   }
   if (linked) return Done(timeSet);
@@ -310,52 +304,71 @@ std::optional<TNewFile> WriteUnnamed(const std::string& folder, const std::strin
 }
 #endif
 
-// Gives the complete temporary file its name without replacing anything: a
-// hard link fails on a taken name; where the file system has no hard links,
-// a rename that refuses to replace.
-bool NameWithoutReplacing(const std::string& temporary, const std::string& path, int& error) {
-  if (::link(temporary.c_str(), path.c_str()) == 0) return true;
+// Gives the complete temporary file its name without replacing anything,
+// both under dir: a hard link fails on a taken name; where the file system
+// has no hard links, a rename that refuses to replace.
+bool NameWithoutReplacing(int dir, const std::string& temporary, const std::string& at, int& error) {
+  if (::linkat(dir, temporary.c_str(), dir, at.c_str(), 0) == 0) return true;
   error = errno;
   if (error != EPERM && error != EOPNOTSUPP && error != ENOTSUP && error != ENOSYS && error != EMLINK) return false;
 #ifdef RENAME_NOREPLACE
-  if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (::renameat2(dir, temporary.c_str(), dir, at.c_str(), RENAME_NOREPLACE) == 0) return true;
   error = errno;
   if (error != EINVAL && error != ENOSYS) return false;
 #endif
   // Last resort where neither is offered: a look first, then the rename.
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0) {
+  if (::fstatat(dir, at.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     error = EEXIST;
     return false;
   }
-  if (::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  if (::renameat(dir, temporary.c_str(), dir, at.c_str()) == 0) return true;
   error = errno;
   return false;
 }
 } // namespace
 
-TNewFile WriteNewFile(const std::string& path, std::string_view bytes, double modified) {
-  const std::string folder = FolderOf(path);
+TNewFileFolder::TNewFileFolder(std::string prefix) : Prefix(std::move(prefix)) {
+#ifdef O_PATH
+  const int only = O_PATH; // to look names up in: no permission to read the folder needed
+#else
+  const int only = O_RDONLY;
+#endif
+  Dir = ::open(Prefix.empty() ? "." : Prefix.c_str(), only | O_DIRECTORY | O_CLOEXEC);
+}
+
+TNewFileFolder::~TNewFileFolder() {
+  if (Dir >= 0) ::close(Dir);
+}
+
+TNewFile TNewFileFolder::Write(const std::string& name, std::string_view bytes, double modified) const {
+  const std::string path = Prefix + name;
+  // Names are looked up in the open folder; where it could not be opened,
+  // by their whole paths, which then meet the failure and report it.
+  const int dir = Dir >= 0 ? Dir : AT_FDCWD;
+  const std::string base = Dir >= 0 ? std::string() : Prefix;
+  const std::string& at = Dir >= 0 ? name : path;
 #ifdef O_TMPFILE
-  if (const auto unnamed = WriteUnnamed(folder, path, bytes, modified)) return *unnamed;
+  if (const auto unnamed = WriteUnnamed(dir, base.empty() ? "." : base.c_str(), at, path, bytes, modified))
+    return *unnamed;
 #endif
   std::string temporary;
   int fd = -1;
   for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    temporary = folder + "/" + TemporaryName();
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    temporary = base + TemporaryName();
+    fd = ::openat(dir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) throw EFCreateError(path, ErrnoText(errno));
   bool timeSet = false;
   const bool filled = Fill(fd, bytes, modified, timeSet);
   if (::close(fd) != 0 || !filled) {
-    ::unlink(temporary.c_str());
+    ::unlinkat(dir, temporary.c_str(), 0);
     throw EWriteError();
   }
   int error = 0;
-  const bool named = NameWithoutReplacing(temporary, path, error);
-  ::unlink(temporary.c_str()); // after a link, the second name; after a rename, nothing
+  const bool named = NameWithoutReplacing(dir, temporary, at, error);
+  ::unlinkat(dir, temporary.c_str(), 0); // after a link, the second name; after a rename, nothing
   if (named) return Done(timeSet);
   if (error == EEXIST) return TNewFile::NameTaken;
   throw EFCreateError(path, ErrnoText(error));

@@ -50,23 +50,44 @@ void WriteFileReplacing(const std::string& path, std::string_view bytes);
 // CrLfLines(text) written to path by WriteFileReplacing.
 void SaveMessageText(const std::string& path, std::string_view text);
 
-// How WriteNewFile ended.
+// How TNewFileFolder::Write ended.
 enum class TNewFile {
   Written,       // complete under its name, with its time when one was given
   WrittenNoTime, // complete under its name, but the file system refused the time
   NameTaken,     // something already has the name (a file, a folder, a link): nothing was written
 };
 
-// Writes bytes as a new file at path, for writing many files fast: one write,
-// the time set on the open file, one directory operation to give it its name.
-// It never replaces anything, and it appears under its name only complete:
-// until then it has no name (Linux) or a temporary one beside it, so a
-// failure or an interrupted run leaves no partial file under path. The
-// modification time becomes modified (days since 30 December 1899, UTC);
-// 0.0, and a date outside the years 1900 to 2399, is no time: the file keeps
-// the time it was written. Raises EFCreateError with path when it cannot be
-// created (a missing folder, one that may not be written), EWriteError when
-// writing fails.
-TNewFile WriteNewFile(const std::string& path, std::string_view bytes, double modified);
+// A folder that many new files are written into, for writing them fast. It
+// is opened once where the system allows, so that making and naming each
+// file looks up only the file's own name, not the folder's path again; where
+// it cannot be opened (it is missing, say), each file goes by its whole path
+// and fails as such.
+class TNewFileFolder {
+public:
+  // prefix: the folder's path with a separator at its end, or empty for the
+  // current folder.
+  explicit TNewFileFolder(std::string prefix);
+  ~TNewFileFolder();
+  TNewFileFolder(const TNewFileFolder&) = delete;
+  TNewFileFolder& operator=(const TNewFileFolder&) = delete;
+
+  // Writes bytes as a new file named name: one write, the time set on the
+  // open file, one directory operation to give it its name. It never
+  // replaces anything, and it appears under its name only complete: until
+  // then it has no name (Linux) or a temporary one beside it, so a failure
+  // or an interrupted run leaves no partial file under name. The
+  // modification time becomes modified (days since 30 December 1899, UTC);
+  // 0.0, and a date outside the years 1900 to 2399, is no time: the file
+  // keeps the time it was written. Raises EFCreateError with the file's path
+  // when it cannot be created (a missing folder, one that may not be
+  // written), EWriteError when writing fails.
+  TNewFile Write(const std::string& name, std::string_view bytes, double modified) const;
+
+  const std::string& PathPrefix() const { return Prefix; }
+
+private:
+  std::string Prefix;
+  int Dir = -1; // the open folder, where there is one (not on Windows)
+};
 
 } // namespace postvue

@@ -88,7 +88,7 @@ TEST(SaveMessageText, WritesCrLfLines) {
 
 // Export's writer: a name that is taken is reported, whatever holds it, and
 // nothing there changes; a free one gets the whole file.
-TEST(WriteNewFile, NeverReplacesAndSetsTheTime) {
+TEST(TNewFileFolder, NeverReplacesAndSetsTheTime) {
   TTempDir dir;
   WriteFileBytes(dir / "file.eml", "kept");
   fs::create_directory(dir / "folder.eml");
@@ -97,18 +97,19 @@ TEST(WriteNewFile, NeverReplacesAndSetsTheTime) {
   fs::create_symlink("nowhere", dir / "link.eml"); // dangling: writing through it would create "nowhere"
   names.insert("link.eml");
 #endif
-  for (const std::string& name : names)
-    EXPECT_EQ(WriteNewFile(dir / name, "new", 0.0), TNewFile::NameTaken) << name;
+  const TNewFileFolder folder(dir / "");
+  for (const std::string& name : names) EXPECT_EQ(folder.Write(name, "new", 0.0), TNewFile::NameTaken) << name;
   EXPECT_EQ(ReadFileBytes(dir / "file.eml"), "kept");
   EXPECT_EQ(SortedNames(dir.Path()), std::vector(names.begin(), names.end())); // no temporary file either
 
-  EXPECT_EQ(WriteNewFile(dir / "new.eml", "abc\r\n", 0.0), TNewFile::Written); // times: the export tests
+  EXPECT_EQ(folder.Write("new.eml", "abc\r\n", 0.0), TNewFile::Written); // times: the export tests
   EXPECT_EQ(ReadFileBytes(dir / "new.eml"), "abc\r\n");
   names.insert("new.eml");
   EXPECT_EQ(SortedNames(dir.Path()), std::vector(names.begin(), names.end()));
 
-  const std::string missing = dir / "missing/a.eml";
-  EXPECT_RAISES(WriteNewFile(missing, "x", 0.0), EFCreateError, "Cannot create file " + missing);
+  const std::string missing = dir / "missing/";
+  EXPECT_RAISES(TNewFileFolder(missing).Write("a.eml", "x", 0.0), EFCreateError,
+                "Cannot create file " + missing + "a.eml");
 }
 
 #ifndef _WIN32
@@ -153,12 +154,13 @@ TEST(WriteFileReplacing, FailedWriteKeepsTheFormerFile) {
 
 // A file that cannot be written whole never appears under its name, nor
 // under any other: an export that fails midway leaves no partial message.
-TEST(WriteNewFile, FailedWriteLeavesNothing) {
+TEST(TNewFileFolder, FailedWriteLeavesNothing) {
   TTempDir dir;
   {
     TFileSizeLimit limit(4096);
     ASSERT_TRUE(limit.Ok);
-    EXPECT_RAISES(WriteNewFile(dir / "a.eml", std::string(100000, 'x'), 0.0), EWriteError, "Stream write error");
+    EXPECT_RAISES(TNewFileFolder(dir / "").Write("a.eml", std::string(100000, 'x'), 0.0), EWriteError,
+                  "Stream write error");
   }
   EXPECT_TRUE(SortedNames(dir.Path()).empty());
 }
