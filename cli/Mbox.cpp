@@ -90,11 +90,12 @@ std::string MboxSeparator(const TMessageRecord& record, std::string_view text) {
 
 // The text's lines with LF ends, From lines quoted, and the blank line after.
 void AppendMboxBody(std::string& out, std::string_view text) {
-  for (const std::string_view line : SplitLines(text)) {
+  out.reserve(out.size() + text.size() + text.size() / 32 + 2); // about as long as the text
+  ForEachLine(text, [&out](std::string_view line) {
     if (IsFromLine(line)) out += '>';
     out.append(line);
     out += '\n';
-  }
+  });
   out += '\n';
 }
 } // namespace

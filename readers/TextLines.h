@@ -1,6 +1,8 @@
 // Line splitting and file-name parts, shared by the readers, the viewer and the command line.
 #pragma once
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -12,22 +14,32 @@ namespace postvue {
 // starts no further line; LF followed by CR is two breaks; a zero byte ends the text.
 std::vector<std::string_view> SplitLines(std::string_view text);
 
-// The lines of SplitLines handed to take one by one, with nothing allocated:
-// the .mbx reader without its index goes over every message's header lines.
-template <typename TTake> void ForEachLine(std::string_view text, TTake take) {
-  text = text.substr(0, text.find('\0'));
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    take(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) take(text.substr(start));
-}
-
 // The bytes before the first zero byte: where stored text ends.
 inline std::string_view UpToZero(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
+
+// The lines of SplitLines handed to take one by one, with nothing allocated:
+// the .mbx reader without its index goes over every message's header lines,
+// and export --mbox over every line of the store. The breaks are found with
+// memchr, each kind once past the point reached, so a text of lone CRs does
+// not search its whole rest for an LF at every line.
+template <typename TTake> void ForEachLine(std::string_view text, TTake take) {
+  text = UpToZero(text);
+  if (text.empty()) return;
+  const char* const data = text.data();
+  const std::size_t size = text.size();
+  auto find = [&](char c, std::size_t from) {
+    const void* at = std::memchr(data + from, c, size - from);
+    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - data) : size;
+  };
+  std::size_t lf = find('\n', 0), cr = find('\r', 0);
+  for (std::size_t start = 0; start < size;) {
+    if (lf < start) lf = find('\n', start);
+    if (cr < start) cr = find('\r', start);
+    const std::size_t end = std::min(lf, cr); // size where the last line has no break
+    take(text.substr(start, end - start));
+    start = end + (end == cr && end + 1 < size && data[end + 1] == '\n' ? 2 : 1);
+  }
+}
 
 // The file-name part of path: no directory.
 std::string ExtractFileName(const std::string& path);
