@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <random>
@@ -25,34 +24,26 @@
 namespace postvue {
 
 namespace {
-// The lines of SplitLines, found with memchr: an export converts every text
-// of the store, and a byte-by-byte split was a fifth of its time. Each break
-// kind is searched for once past the point reached, so a text of lone CRs
-// does not search its whole rest for an LF at every line. What is CR LF
+// The lines of SplitLines (TLineBreaks): an export converts every text of
+// the store, and a byte-by-byte split was a fifth of its time. What is CR LF
 // already is copied in runs as long as they go, not line by line. Appends to
 // result the text up to each break that changes, with CR LF for it, and
 // returns how much of text is in result; result stays empty where nothing
 // changes.
 std::size_t AppendChangedBreaks(std::string_view text, std::string& result) {
-  const char* const data = text.data();
   const std::size_t size = text.size();
-  auto find = [&](char c, std::size_t from) {
-    const void* at = std::memchr(data + from, c, size - from);
-    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - data) : size;
-  };
+  TLineBreaks breaks(text);
   std::size_t copied = 0; // the text before this is in result
-  std::size_t lf = find('\n', 0), cr = find('\r', 0);
   for (std::size_t i = 0; i < size;) {
-    if (lf < i) lf = find('\n', i);
-    if (cr < i) cr = find('\r', i);
-    const std::size_t end = std::min(lf, cr);
-    if (end == cr && end + 1 < size && data[end + 1] == '\n') {
+    std::size_t length = 0;
+    const std::size_t end = breaks.Next(i, length);
+    if (length == 2) { // CR LF already
       i = end + 2;
       continue;
     }
     // A lone CR, a lone LF, or the end of a last line that has no break.
     if (result.empty()) result.reserve(size + size / 32 + 2); // most texts are CR LF already
-    result.append(data + copied, std::min(end, size) - copied);
+    result.append(text.data() + copied, std::min(end, size) - copied);
     result.append("\r\n");
     i = end + 1;
     copied = std::min(i, size);

@@ -17,27 +17,47 @@ std::vector<std::string_view> SplitLines(std::string_view text);
 // The bytes before the first zero byte: where stored text ends.
 inline std::string_view UpToZero(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
 
+// The line breaks of a text in turn, found with memchr: each kind is
+// searched for once past the point reached, so a text of lone CRs does not
+// search its whole rest for an LF at every line.
+class TLineBreaks {
+public:
+  explicit TLineBreaks(std::string_view text)
+      : Data(text.data()), Size(text.size()), Lf(Find('\n', 0)), Cr(Find('\r', 0)) {}
+
+  // Where the first break at or after from starts (the text's size where
+  // none is left), and into length how long it is: 2 for CR LF, else 1.
+  std::size_t Next(std::size_t from, std::size_t& length) {
+    if (Lf < from) Lf = Find('\n', from);
+    if (Cr < from) Cr = Find('\r', from);
+    const std::size_t at = std::min(Lf, Cr);
+    length = at == Cr && at + 1 < Size && Data[at + 1] == '\n' ? 2 : 1;
+    return at;
+  }
+
+private:
+  std::size_t Find(char c, std::size_t from) const {
+    if (from >= Size) return Size;
+    const void* at = std::memchr(Data + from, c, Size - from);
+    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - Data) : Size;
+  }
+
+  const char* Data;
+  std::size_t Size;
+  std::size_t Lf, Cr; // the next break of each kind found so far
+};
+
 // The lines of SplitLines handed to take one by one, with nothing allocated:
 // the .mbx reader without its index goes over every message's header lines,
-// and export --mbox over every line of the store. The breaks are found with
-// memchr, each kind once past the point reached, so a text of lone CRs does
-// not search its whole rest for an LF at every line.
+// and export --mbox over every line of the store.
 template <typename TTake> void ForEachLine(std::string_view text, TTake take) {
   text = UpToZero(text);
-  if (text.empty()) return;
-  const char* const data = text.data();
-  const std::size_t size = text.size();
-  auto find = [&](char c, std::size_t from) {
-    const void* at = std::memchr(data + from, c, size - from);
-    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - data) : size;
-  };
-  std::size_t lf = find('\n', 0), cr = find('\r', 0);
-  for (std::size_t start = 0; start < size;) {
-    if (lf < start) lf = find('\n', start);
-    if (cr < start) cr = find('\r', start);
-    const std::size_t end = std::min(lf, cr); // size where the last line has no break
+  TLineBreaks breaks(text);
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t length = 0;
+    const std::size_t end = breaks.Next(start, length); // the text's size where the last line has no break
     take(text.substr(start, end - start));
-    start = end + (end == cr && end + 1 < size && data[end + 1] == '\n' ? 2 : 1);
+    start = end + length;
   }
 }
 
