@@ -2,12 +2,17 @@
 # Installs what is missing, builds, and runs the whole test suite three times:
 # a normal build, a build under AddressSanitizer and UndefinedBehaviorSanitizer,
 # and the Windows build (mingw-w64) run under Wine; then packs the Windows programs.
-# Ends with the skipped tests and their reasons, and one line over all builds:
-# "N passed, M failed, K skipped".
+# Between the first two, the front door: ./run.sh must open the viewer.
+# Ends with the failed and the skipped tests (with their reasons), and one
+# line over all builds: "N passed, M failed, K skipped".
 set -euo pipefail
 cd "$(dirname "$0")"
 . tools/deps.sh
-postvue_install_deps "${POSTVUE_BUILD_PACKAGES[@]}" "${POSTVUE_WINDOWS_PACKAGES[@]}"
+postvue_install_deps "${POSTVUE_BUILD_PACKAGES[@]}" "${POSTVUE_FRONT_DOOR_PACKAGES[@]}" \
+  "${POSTVUE_WINDOWS_PACKAGES[@]}"
+# Tests write and read file names in any script: Wine, for one, makes them
+# only under a UTF-8 locale, and a bare shell (env -i, cron, CI) has none.
+export LC_ALL=C.UTF-8
 
 jobs=$(nproc 2>/dev/null || echo 2)
 export QT_QPA_PLATFORM=offscreen
@@ -28,6 +33,10 @@ echo "== Normal build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPOSTVUE_BUILD_APP=ON -DPOSTVUE_BUILD_TESTS=ON -DPOSTVUE_BUILD_BENCH=ON
 cmake --build build -j "$jobs"
 postvue_run_tests build
+
+echo "== Front door: ./run.sh on a virtual display"
+tools/front-door.sh build/front-door.xml || failed=1
+results+=(build/front-door.xml)
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPOSTVUE_SANITIZE=ON -DPOSTVUE_BUILD_APP=ON -DPOSTVUE_BUILD_TESTS=ON -DPOSTVUE_BUILD_BENCH=OFF

@@ -1,5 +1,6 @@
 # Reads the JUnit files that ctest --output-junit writes (one per build) and
-# prints every skipped test with its reason, then one line:
+# prints every failed test with its build, every skipped test with its
+# reason, then one line:
 #   N passed, M failed, K skipped
 # A test program that skips some of its own cases (Qt Test's QSKIP) passes as
 # a whole; its skipped cases are listed too, so no reason goes unseen.
@@ -19,7 +20,7 @@ function build_of(file,    parts, n) {
 }
 /<testcase / {
   name = attribute($0, "name"); status = attribute($0, "status"); reason = ""; message = ""; inSkip = 0
-  if (status == "fail") ++failed
+  if (status == "fail") { ++failed; failures = failures "  failed in " build_of(FILENAME) ": " name "\n" }
   else if (status == "notrun" || status == "disabled") { ++skipped; pending = 1 }
   else ++passed
   next
@@ -40,4 +41,4 @@ inSkip { reason = reason (reason == "" ? "" : " ") unescape($0); next }
   pending = 0
   next
 }
-END { printf "%d passed, %d failed, %d skipped\n", passed, failed, skipped }
+END { printf "%s%d passed, %d failed, %d skipped\n", failures, passed, failed, skipped }
