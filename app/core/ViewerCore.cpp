@@ -5,6 +5,7 @@
 #include "ReaderFactory.h"
 #include "TextLines.h"
 
+#include <charconv>
 #include <utility>
 
 namespace postvue {
@@ -104,6 +105,14 @@ void TViewerCore::LoadStore(const std::string& path) {
     SetPanel(1, {});
   }
   if (failure) std::rethrow_exception(failure);
+}
+
+int TViewerCore::SelectedMessageIndex() {
+  const std::string number = SelectedNumberText();
+  if (number.empty()) return -1;
+  int index = 0;
+  std::from_chars(number.data(), number.data() + number.size(), index);
+  return index;
 }
 
 void TViewerCore::ViewSelected() {

@@ -57,8 +57,8 @@ protected:
   virtual void SetCaption(const std::string& text) = 0;
   // The user's formats, read at every load.
   virtual TLocaleFormat UserFormat() = 0;
-  // The message index of the selected row's "#" text; -1 when no row is selected.
-  virtual int SelectedMessageIndex() = 0;
+  // The selected row's "#" text; empty when no row is selected.
+  virtual std::string SelectedNumberText() = 0;
   // The path chosen in the save dialog; empty when the user cancels.
   virtual std::string AskSavePath() = 0;
   // The message data window, modal.
@@ -68,6 +68,9 @@ protected:
   // Opens the store at path (UTF-8) and fills the list; raises what the load
   // raised, after its closing steps.
   void LoadStore(const std::string& path);
+  // The message index read back from the selected row's "#" text; -1 when no
+  // row is selected.
+  int SelectedMessageIndex();
   void ViewSelected();
   void SaveSelected();
   // Runs one command; an exception that leaves it is shown in the error box.

@@ -3,6 +3,7 @@
 #include "MessageListModel.h"
 #include "QtRowTexts.h"
 #include "View.h"
+#include "ViewerLayout.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,22 +30,27 @@ namespace postvue {
 namespace {
 QString gApplicationTitle = QStringLiteral("Postvue");
 
-constexpr int kFontPixelSize = 11;
-constexpr int kStatusBarHeight = 19;
-constexpr int kPanel0Width = 100;
-constexpr int kPanel1Width = 50;
-constexpr int kColumnWidths[9] = {1, 35, 25, 25, 25, 150, 270, 120, 75};
-// The 8 pt face the pixel sizes were made for averages 6 pixels a letter at
-// 96 dpi (its dialog base unit: the mean width of A to Z and a to z).
-constexpr double kReferenceLetterWidth = 6.0;
 
 double ScreenDpiScale() {
   const QScreen* screen = QGuiApplication::primaryScreen();
   return screen ? std::max(1.0, screen->logicalDotsPerInchY() / 96.0) : 1.0;
 }
 
+// "Name (*.a *.b)" for each filter, as the file dialog takes them.
+QStringList NameFilters(const std::array<TFileFilter, 2>& filters) {
+  QStringList out;
+  for (const TFileFilter& filter : filters) {
+    QStringList patterns;
+    for (const std::string_view extension : filter.Extensions)
+      if (!extension.empty()) patterns << QStringLiteral("*.") + Utf8Text(extension);
+    if (patterns.isEmpty()) patterns << QStringLiteral("*");
+    out << Utf8Text(filter.Name) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QStringLiteral(")");
+  }
+  return out;
+}
+
 double LetterWidth(const QFont& font) {
-  static const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  static const QString letters = Utf8Text(kReferenceLetters);
   return QFontMetricsF(font).horizontalAdvance(letters) / letters.size();
 }
 } // namespace
@@ -55,13 +61,10 @@ QFont ViewerFont() {
   return font;
 }
 
-// The pixel sizes grow with the screen's dpi and with how much wider this
-// face's letters (bold, as unread rows show them) are than those of the face
-// they were made for, so every text they were made to hold still fits.
 double ViewerScale() {
   QFont bold = ViewerFont();
   bold.setBold(true);
-  return std::max(ScreenDpiScale(), LetterWidth(bold) / kReferenceLetterWidth);
+  return ViewerScaleOf(ScreenDpiScale(), LetterWidth(bold));
 }
 
 Twnd_oe_Main* wnd_oe_Main = nullptr;
@@ -94,16 +97,16 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
   setFont(ViewerFont());
   Scale = ViewerScale();
 
-  File1 = menuBar()->addMenu(QStringLiteral("&File"));
-  mmOpen = File1->addAction(QStringLiteral("Open..."));
-  mmOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  File1 = menuBar()->addMenu(Utf8Text(kFileMenuCaption));
+  mmOpen = File1->addAction(Utf8Text(kOpenCaption));
+  mmOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(kOpenKey)));
   N2 = File1->addSeparator();
-  mmSave = File1->addAction(QStringLiteral("Save..."));
-  mmSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  mmSave = File1->addAction(Utf8Text(kSaveCaption));
+  mmSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(kSaveKey)));
   N1 = File1->addSeparator();
-  mmView = File1->addAction(QStringLiteral("View message data..."));
+  mmView = File1->addAction(Utf8Text(kViewCaption));
   N3 = File1->addSeparator();
-  mmExit = File1->addAction(QStringLiteral("Exit"));
+  mmExit = File1->addAction(Utf8Text(kExitCaption));
   connect(mmOpen, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmOpen); });
   connect(mmSave, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmSave); });
   connect(mmView, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmView); });
@@ -134,20 +137,18 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
   header->setStretchLastSection(false);
   header->setMinimumSectionSize(1);
   header->setSectionResizeMode(QHeaderView::Interactive);
-  header->resizeSection(0, kColumnWidths[0]);
   // Every column holds its widest usual text in bold, with the cell's margins.
   QFont bold = ViewerFont();
   bold.setBold(true);
   const QFontMetrics boldMetrics(bold);
   const int cellMargins = 2 * (List->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, List) + 1) + 2;
   const TLocaleFormat format = UserFormat();
-  for (int column = 1; column < TMessageListModel::kColumnCount; ++column) {
-    // Columns of free text grow with the font; the others as far as their texts need.
+  for (int column = 0; column < kListColumnCount; ++column) {
     const auto samples = ColumnSamples(column, format);
-    int width = samples.empty() ? Scaled(kColumnWidths[column]) : qRound(kColumnWidths[column] * ScreenDpiScale());
+    int widest = 0;
     for (const auto& sample : samples)
-      width = std::max(width, boldMetrics.horizontalAdvance(Utf8Text(sample)) + cellMargins);
-    header->resizeSection(column, width);
+      widest = std::max(widest, boldMetrics.horizontalAdvance(Utf8Text(sample)) + cellMargins);
+    header->resizeSection(column, ColumnStartWidth(column, Scale, ScreenDpiScale(), widest, !samples.empty()));
   }
   // Column 0 holds the always empty caption and never grows past 1 pixel.
   connect(header, &QHeaderView::sectionResized, this, [header](int column, int, int size) {
@@ -167,7 +168,7 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
   }
   sbPanels[0]->setFixedWidth(Scaled(kPanel0Width));
   // The path never widens the window: a long one is cut at the bar's end.
-  sbPanels[1]->setMinimumWidth(Scaled(kPanel1Width));
+  sbPanels[1]->setMinimumWidth(Scaled(kPanel1MinWidth));
   sbPanels[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   sb->addWidget(sbPanels[0]);
   sb->addWidget(sbPanels[1], 1);
@@ -176,15 +177,15 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
   od = new QFileDialog(this);
   od->setAcceptMode(QFileDialog::AcceptOpen);
   od->setFileMode(QFileDialog::ExistingFile);
-  od->setNameFilters({QStringLiteral("Outlook databases (*.dbx *.mbx)"), QStringLiteral("All files (*)")});
-  od->setDefaultSuffix(QStringLiteral("dbx"));
+  od->setNameFilters(NameFilters(kOpenFilters));
+  od->setDefaultSuffix(Utf8Text(kOpenExtension));
   od->setSizeGripEnabled(true);
 
   sd = new QFileDialog(this);
   sd->setAcceptMode(QFileDialog::AcceptSave);
   sd->setFileMode(QFileDialog::AnyFile);
-  sd->setNameFilters({QStringLiteral("E-Mail files (*.eml)"), QStringLiteral("All files (*)")});
-  sd->setDefaultSuffix(QStringLiteral("eml"));
+  sd->setNameFilters(NameFilters(kSaveFilters));
+  sd->setDefaultSuffix(Utf8Text(kSaveExtension));
   sd->setOption(QFileDialog::DontConfirmOverwrite, false);
   sd->setSizeGripEnabled(true);
 
@@ -234,7 +235,7 @@ void Twnd_oe_Main::FitOuterSize() {
   }
 }
 
-int Twnd_oe_Main::Scaled(int pixels) const { return qRound(pixels * Scale); }
+int Twnd_oe_Main::Scaled(int pixels) const { return ScaledPixels(pixels, Scale); }
 
 bool Twnd_oe_Main::eventFilter(QObject* watched, QEvent* event) {
   if (watched == List && event->type() == QEvent::KeyPress) {
@@ -310,10 +311,9 @@ void Twnd_oe_Main::cmOpen() {
 
 void Twnd_oe_Main::cmExit() { close(); }
 
-int Twnd_oe_Main::SelectedMessageIndex() {
+std::string Twnd_oe_Main::SelectedNumberText() {
   const QModelIndexList selected = List->selectionModel()->selectedRows(1);
-  if (selected.isEmpty()) return -1;
-  return selected.constFirst().data().toString().toInt();
+  return selected.isEmpty() ? std::string() : Utf8Of(selected.constFirst().data().toString());
 }
 
 void Twnd_oe_Main::LoadFile(const QString& path) { LoadStore(Utf8Of(path)); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ViewerCore.h"
+#include "ViewerLayout.h"
 
 #include <QCoreApplication>
 #include <QMainWindow>
@@ -23,9 +24,6 @@ namespace postvue {
 
 class TMessageListModel;
 class Twnd_oe_Main;
-
-constexpr int kMainWidth = 758;
-constexpr int kMainHeight = 571;
 
 // The application title: "Postvue" at start; a load that ends with a reader sets
 // it to the window's caption. It heads the error boxes. (Kept apart from Qt's
@@ -116,8 +114,7 @@ protected:
   void RepaintNow() override;
   void SetCaption(const std::string& text) override;
   TLocaleFormat UserFormat() override;
-  // The message index read back from the selected row's "#" text; -1 when no row is selected.
-  int SelectedMessageIndex() override;
+  std::string SelectedNumberText() override;
   std::string AskSavePath() override;
   void ShowMessageText(const std::string& text) override;
   void ShowError(const std::string& text) override;

@@ -3,22 +3,14 @@
 namespace postvue {
 
 namespace {
-struct TColumn {
-  const char* Caption;
-  Qt::Alignment Alignment;
-};
-constexpr Qt::Alignment kLeft = Qt::AlignLeft | Qt::AlignVCenter;
-const TColumn kColumns[TMessageListModel::kColumnCount] = {
-    {"", kLeft},
-    {"#", Qt::AlignHCenter | Qt::AlignVCenter},
-    {"Attachment", kLeft},
-    {"Priority", kLeft},
-    {"Flag", kLeft},
-    {"Sender", kLeft},
-    {"Subject", kLeft},
-    {"Received", kLeft},
-    {"Size [B]", Qt::AlignRight | Qt::AlignVCenter},
-};
+Qt::Alignment ColumnAlignment(int column) {
+  switch (kListColumns[static_cast<std::size_t>(column)].Align) {
+  case TColumnAlign::Center: return Qt::AlignHCenter | Qt::AlignVCenter;
+  case TColumnAlign::Right: return Qt::AlignRight | Qt::AlignVCenter;
+  case TColumnAlign::Left: break;
+  }
+  return Qt::AlignLeft | Qt::AlignVCenter;
+}
 } // namespace
 
 int TMessageListModel::rowCount(const QModelIndex& parent) const {
@@ -35,7 +27,7 @@ QVariant TMessageListModel::data(const QModelIndex& index, int role) const {
     // Column 0 is the row's caption, always empty.
     return index.column() == 0 ? QString() : Utf8Text(row.SubItems[static_cast<std::size_t>(index.column() - 1)]);
   case Qt::TextAlignmentRole:
-    return QVariant::fromValue(kColumns[index.column()].Alignment);
+    return QVariant::fromValue(ColumnAlignment(index.column()));
   case ImageIndexRole:
     return row.ImageIndex;
   default:
@@ -47,9 +39,9 @@ QVariant TMessageListModel::headerData(int section, Qt::Orientation orientation,
   if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
   switch (role) {
   case Qt::DisplayRole:
-    return QString::fromLatin1(kColumns[section].Caption);
+    return Utf8Text(kListColumns[static_cast<std::size_t>(section)].Caption);
   case Qt::TextAlignmentRole:
-    return QVariant::fromValue(kColumns[section].Alignment);
+    return QVariant::fromValue(ColumnAlignment(section));
   default:
     return {};
   }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "QtRowTexts.h"
+#include "ViewerLayout.h"
 
 #include <QAbstractTableModel>
 
@@ -12,7 +13,7 @@ namespace postvue {
 class TMessageListModel : public QAbstractTableModel {
   Q_OBJECT
 public:
-  static constexpr int kColumnCount = 9;
+  static constexpr int kColumnCount = kListColumnCount;
   // The row's image index (kImageRead or kImageUnread).
   static constexpr int ImageIndexRole = Qt::UserRole;
 

@@ -2,6 +2,7 @@
 
 #include "Main.h"
 #include "QtRowTexts.h"
+#include "ViewerLayout.h"
 
 #include <QFontDatabase>
 #include <QKeyEvent>
@@ -13,15 +14,8 @@
 
 namespace postvue {
 
-namespace {
-// Memo keeps these distances to the window's edges; Button1 keeps its size and
-// its distances to the right and bottom edges.
-constexpr int kMemoLeft = 15, kMemoTop = 14, kMemoRight = 15, kMemoBottom = 44;
-constexpr int kButtonWidth = 75, kButtonHeight = 25, kButtonRight = 12, kButtonBottom = 9;
-} // namespace
-
 Twnd_oe_View::Twnd_oe_View(QWidget* owner) : QDialog(owner), Scale(ViewerScale()) {
-  setWindowTitle(QStringLiteral("Message Data"));
+  setWindowTitle(Utf8Text(kDataWindowCaption));
   setSizeGripEnabled(false);
   setFont(ViewerFont()); // the Close button's too
 
@@ -35,7 +29,7 @@ Twnd_oe_View::Twnd_oe_View(QWidget* owner) : QDialog(owner), Scale(ViewerScale()
   Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
-  Button1 = new QPushButton(QStringLiteral("Close"), this);
+  Button1 = new QPushButton(Utf8Text(kCloseCaption), this);
   Button1->setCursor(Qt::PointingHandCursor);
   Button1->setDefault(true);
   connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
@@ -47,7 +41,7 @@ Twnd_oe_View::Twnd_oe_View(QWidget* owner) : QDialog(owner), Scale(ViewerScale()
 
 void Twnd_oe_View::SetText(std::string_view text) { Memo->setPlainText(StoreText(JoinedLines(text, "\n"))); }
 
-int Twnd_oe_View::Scaled(int pixels) const { return qRound(pixels * Scale); }
+int Twnd_oe_View::Scaled(int pixels) const { return ScaledPixels(pixels, Scale); }
 
 void Twnd_oe_View::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);

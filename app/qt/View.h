@@ -1,6 +1,8 @@
 // The message data window: a message's raw text, read-only, in a modal window.
 #pragma once
 
+#include "ViewerLayout.h"
+
 #include <QDialog>
 
 #include <string_view>
@@ -9,9 +11,6 @@ class QPlainTextEdit;
 class QPushButton;
 
 namespace postvue {
-
-constexpr int kViewWidth = 579;
-constexpr int kViewHeight = 441;
 
 class Twnd_oe_View : public QDialog {
   Q_OBJECT

@@ -1,6 +1,7 @@
 #include "Main.h"
 
 #include "View.h"
+#include "ViewerLayout.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -12,27 +13,25 @@ namespace postvue {
 
 namespace {
 constexpr wchar_t kMainClass[] = L"Twnd_oe_Main";
-constexpr int kMainWidth = 758, kMainHeight = 571;
-constexpr int kStatusBarHeight = 19;
-constexpr int kPanel0Width = 100;
-constexpr int kFontPixels = 11;
 
-struct TColumn {
-  const wchar_t* Caption;
-  int Width;
-  int Format;
-};
-constexpr std::array<TColumn, 9> kColumns = {{
-    {L"", 1, LVCFMT_LEFT},
-    {L"#", 35, LVCFMT_CENTER},
-    {L"Attachment", 25, LVCFMT_LEFT},
-    {L"Priority", 25, LVCFMT_LEFT},
-    {L"Flag", 25, LVCFMT_LEFT},
-    {L"Sender", 150, LVCFMT_LEFT},
-    {L"Subject", 270, LVCFMT_LEFT},
-    {L"Received", 120, LVCFMT_LEFT},
-    {L"Size [B]", 75, LVCFMT_RIGHT},
-}};
+int ColumnFormat(TColumnAlign align) {
+  return align == TColumnAlign::Center ? LVCFMT_CENTER : align == TColumnAlign::Right ? LVCFMT_RIGHT : LVCFMT_LEFT;
+}
+
+// "Name\0*.a;*.b\0" for each filter, ended by a second zero, as the file dialogs take them.
+std::wstring DialogFilter(const std::array<TFileFilter, 2>& filters) {
+  std::wstring out;
+  for (const TFileFilter& filter : filters) {
+    out += Wide(filter.Name);
+    out += L'\0';
+    std::wstring patterns;
+    for (const std::string_view extension : filter.Extensions)
+      if (!extension.empty()) patterns += (patterns.empty() ? L"*." : L";*.") + Wide(extension);
+    out += patterns.empty() ? L"*.*" : patterns;
+    out += L'\0';
+  }
+  return out;
+}
 
 std::wstring gApplicationTitle = L"Postvue";
 TDialogRunner gPlatformRunner;
@@ -50,7 +49,7 @@ int ScreenDpi() {
 
 // Where the face is missing, the font mapper takes one of the same pitch.
 HFONT MakeFont(const wchar_t* face, bool bold, bool fixedPitch) {
-  return CreateFontW(-MulDiv(kFontPixels, ScreenDpi(), 96), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+  return CreateFontW(-MulDiv(kFontPixelSize, ScreenDpi(), 96), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                      fixedPitch ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH | FF_SWISS, face);
 }
@@ -61,14 +60,16 @@ std::string LocaleText(LCTYPE type) {
   return length > 1 ? Utf8(std::wstring_view(buffer, static_cast<std::size_t>(length - 1))) : std::string();
 }
 
-// 8-bit store bytes through the ANSI code page, as the mail program wrote them.
-std::string AnsiToUtf8(std::string_view bytes) {
+std::string AnsiToUtf8(std::string_view bytes) { return Utf8(AnsiWide(bytes)); }
+
+// bytes in codePage as UTF-16; every byte makes at most one unit.
+std::wstring WideIn(UINT codePage, std::string_view bytes) {
   if (bytes.empty()) return {};
   std::wstring wide(bytes.size(), L'\0');
-  const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(),
+  const int length = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(),
                                          static_cast<int>(wide.size()));
   wide.resize(static_cast<std::size_t>(std::max(length, 0)));
-  return Utf8(wide);
+  return wide;
 }
 
 // Column 0 holds the always empty caption and never grows past 1 pixel,
@@ -102,14 +103,9 @@ void TDialogRunner::ShowErrorBox(HWND owner, const std::wstring& text, const std
 TDialogRunner& DialogRunner() { return *gRunner; }
 void SetDialogRunner(TDialogRunner* runner) { gRunner = runner ? runner : &gPlatformRunner; }
 
-std::wstring Wide(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  std::wstring wide(utf8.size(), L'\0');
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                                         static_cast<int>(wide.size()));
-  wide.resize(static_cast<std::size_t>(std::max(length, 0)));
-  return wide;
-}
+std::wstring Wide(std::string_view utf8) { return WideIn(CP_UTF8, utf8); }
+
+std::wstring AnsiWide(std::string_view bytes) { return WideIn(CP_ACP, bytes); }
 
 std::string Utf8(std::wstring_view wide) {
   if (wide.empty()) return {};
@@ -123,10 +119,6 @@ std::string Utf8(std::wstring_view wide) {
 const std::wstring& ApplicationTitle() { return gApplicationTitle; }
 
 namespace {
-// The 8 pt face the pixel sizes were made for averages 6 pixels a letter at
-// 96 dpi (its dialog base unit: the mean width of A to Z and a to z).
-constexpr double kReferenceLetterWidth = 6.0;
-
 // The pixel sizes grow with the screen's dpi, as Windows scales such windows.
 // Where the system puts another face in place of "MS Sans Serif" (a wider
 // one), they also grow by how much wider its bold letters are, so the texts
@@ -135,27 +127,27 @@ double PixelScale() {
   static const double scale = [] {
     const double dpiScale = ScreenDpi() / 96.0;
     const HDC screen = GetDC(nullptr);
-    const HFONT bold = CreateFontW(-MulDiv(kFontPixels, ScreenDpi(), 96), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE,
+    const HFONT bold = CreateFontW(-MulDiv(kFontPixelSize, ScreenDpi(), 96), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE,
                                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                    DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif");
     const HGDIOBJ former = SelectObject(screen, bold);
     wchar_t face[LF_FACESIZE] = {};
     GetTextFaceW(screen, LF_FACESIZE, face);
-    static const wchar_t letters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    const std::wstring letters = Wide(kReferenceLetters);
     SIZE extent{};
-    GetTextExtentPoint32W(screen, letters, 52, &extent);
+    GetTextExtentPoint32W(screen, letters.c_str(), static_cast<int>(letters.size()), &extent);
     SelectObject(screen, former);
     DeleteObject(bold);
     ReleaseDC(nullptr, screen);
     const std::wstring_view realised(face);
     if (realised == L"MS Sans Serif" || realised == L"Microsoft Sans Serif") return dpiScale;
-    return std::max(dpiScale, extent.cx / 52.0 / kReferenceLetterWidth);
+    return ViewerScaleOf(dpiScale, static_cast<double>(extent.cx) / static_cast<double>(letters.size()));
   }();
   return scale;
 }
 } // namespace
 
-int Scaled(int pixels) { return static_cast<int>(pixels * PixelScale() + 0.5); }
+int Scaled(int pixels) { return ScaledPixels(pixels, PixelScale()); }
 
 HFONT WindowFont(bool bold) {
   static const HFONT regular = MakeFont(L"MS Sans Serif", false, false);
@@ -184,15 +176,16 @@ Twnd_oe_Main::Twnd_oe_Main(std::vector<std::wstring> arguments) : Arguments(std:
 
   MainMenu = CreateMenu();
   File1 = CreatePopupMenu();
-  AppendMenuW(File1, MF_STRING, IDM_OPEN, L"Open...\tCtrl+O");
+  const auto withKey = [](std::string_view caption, char key) { return Wide(caption) + L"\tCtrl+" + wchar_t(key); };
+  AppendMenuW(File1, MF_STRING, IDM_OPEN, withKey(kOpenCaption, kOpenKey).c_str());
   AppendMenuW(File1, MF_SEPARATOR, 0, nullptr); // N2
-  AppendMenuW(File1, MF_STRING, IDM_SAVE, L"Save...\tCtrl+S");
+  AppendMenuW(File1, MF_STRING, IDM_SAVE, withKey(kSaveCaption, kSaveKey).c_str());
   AppendMenuW(File1, MF_SEPARATOR, 0, nullptr); // N1
-  AppendMenuW(File1, MF_STRING, IDM_VIEW, L"View message data...");
+  AppendMenuW(File1, MF_STRING, IDM_VIEW, Wide(kViewCaption).c_str());
   AppendMenuW(File1, MF_SEPARATOR, 0, nullptr); // N3
-  AppendMenuW(File1, MF_STRING, IDM_EXIT, L"Exit");
-  AppendMenuW(MainMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(File1), L"&File");
-  ACCEL keys[] = {{FCONTROL | FVIRTKEY, 'O', IDM_OPEN}, {FCONTROL | FVIRTKEY, 'S', IDM_SAVE}};
+  AppendMenuW(File1, MF_STRING, IDM_EXIT, Wide(kExitCaption).c_str());
+  AppendMenuW(MainMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(File1), Wide(kFileMenuCaption).c_str());
+  ACCEL keys[] = {{FCONTROL | FVIRTKEY, kOpenKey, IDM_OPEN}, {FCONTROL | FVIRTKEY, kSaveKey, IDM_SAVE}};
   Accelerators = CreateAcceleratorTableW(keys, 2);
 
   // Centred on the screen's work area.
@@ -284,23 +277,22 @@ void Twnd_oe_Main::CreateControls() {
   const TLocaleFormat format = UserFormat();
   const HDC canvas = GetDC(List);
   const HGDIOBJ former = SelectObject(canvas, WindowFont(true));
-  for (std::size_t i = 0; i < kColumns.size(); ++i) {
-    // Columns of free text grow with the font; the others as far as their texts need.
+  for (std::size_t i = 0; i < kListColumns.size(); ++i) {
     const auto samples = ColumnSamples(static_cast<int>(i), format);
-    int width = i == 0 ? kColumns[i].Width
-                : samples.empty() ? Scaled(kColumns[i].Width)
-                                  : MulDiv(kColumns[i].Width, ScreenDpi(), 96);
+    int widest = 0;
     for (const auto& sample : samples) {
       const std::wstring text = Wide(sample);
       SIZE extent{};
       GetTextExtentPoint32W(canvas, text.c_str(), static_cast<int>(text.size()), &extent);
-      width = std::max<int>(width, extent.cx + Scaled(14));
+      widest = std::max<int>(widest, extent.cx + Scaled(14));
     }
+    const int width = ColumnStartWidth(static_cast<int>(i), PixelScale(), ScreenDpi() / 96.0, widest, !samples.empty());
+    const std::wstring caption = Wide(kListColumns[i].Caption);
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
-    column.fmt = kColumns[i].Format;
+    column.fmt = ColumnFormat(kListColumns[i].Align);
     column.cx = width;
-    column.pszText = const_cast<wchar_t*>(kColumns[i].Caption);
+    column.pszText = const_cast<wchar_t*>(caption.c_str());
     column.iSubItem = static_cast<int>(i);
     SendMessageW(List, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
   }
@@ -319,7 +311,7 @@ void Twnd_oe_Main::CreateControls() {
 // The window is as wide as its columns where they need more than its width.
 void Twnd_oe_Main::FitColumns() {
   int columns = 0;
-  for (int i = 0; i < static_cast<int>(kColumns.size()); ++i)
+  for (int i = 0; i < kListColumnCount; ++i)
     columns += static_cast<int>(SendMessageW(List, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(i), 0));
   RECT frame{}, client{};
   GetWindowRect(Handle, &frame);
@@ -383,14 +375,15 @@ std::wstring RunFileDialog(HWND owner, bool save, const wchar_t* filter, const w
 } // namespace
 
 void Twnd_oe_Main::cmOpen() {
-  const std::wstring path = RunFileDialog(Handle, false, L"Outlook databases\0*.dbx;*.mbx\0All files\0*.*\0", L"dbx",
-                                          OFN_FILEMUSTEXIST, LastOpenName);
+  static const std::wstring filter = DialogFilter(kOpenFilters), extension = Wide(kOpenExtension);
+  const std::wstring path =
+      RunFileDialog(Handle, false, filter.c_str(), extension.c_str(), OFN_FILEMUSTEXIST, LastOpenName);
   if (!path.empty()) LoadFile(path);
 }
 
 std::string Twnd_oe_Main::AskSavePath() {
-  return Utf8(RunFileDialog(Handle, true, L"E-Mail files\0*.eml\0All files\0*.*\0", L"eml", OFN_OVERWRITEPROMPT,
-                            LastSaveName));
+  static const std::wstring filter = DialogFilter(kSaveFilters), extension = Wide(kSaveExtension);
+  return Utf8(RunFileDialog(Handle, true, filter.c_str(), extension.c_str(), OFN_OVERWRITEPROMPT, LastSaveName));
 }
 
 void Twnd_oe_Main::cmExit() { DestroyWindow(Handle); }
@@ -465,16 +458,16 @@ TLocaleFormat Twnd_oe_Main::UserFormat() {
   return format;
 }
 
-int Twnd_oe_Main::SelectedMessageIndex() {
+std::string Twnd_oe_Main::SelectedNumberText() {
   const int row = static_cast<int>(SendMessageW(List, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-  if (row < 0) return -1;
+  if (row < 0) return {};
   wchar_t number[16] = {};
   LVITEMW item{};
   item.iSubItem = 1;
   item.pszText = number;
   item.cchTextMax = 16;
   SendMessageW(List, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-  return _wtoi(number);
+  return Utf8(number);
 }
 
 void Twnd_oe_Main::ShowMessageText(const std::string& text) { ShowMessageData(text); }

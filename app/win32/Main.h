@@ -36,6 +36,8 @@ TDialogRunner& DialogRunner();
 void SetDialogRunner(TDialogRunner* runner);
 
 std::wstring Wide(std::string_view utf8);
+// 8-bit store bytes through the ANSI code page, as the mail program wrote them.
+std::wstring AnsiWide(std::string_view bytes);
 std::string Utf8(std::wstring_view wide);
 
 // The application title: "Postvue" at start; a load that ends with a reader
@@ -86,7 +88,7 @@ protected:
   void RepaintNow() override;
   void SetCaption(const std::string& text) override;
   TLocaleFormat UserFormat() override;
-  int SelectedMessageIndex() override;
+  std::string SelectedNumberText() override;
   std::string AskSavePath() override;
   void ShowMessageText(const std::string& text) override;
   void ShowError(const std::string& text) override;

@@ -1,6 +1,7 @@
 #include "View.h"
 
 #include "Main.h"
+#include "ViewerLayout.h"
 
 #include <richedit.h>
 
@@ -10,11 +11,6 @@ namespace postvue {
 
 namespace {
 constexpr wchar_t kViewClass[] = L"Twnd_oe_View";
-constexpr int kViewWidth = 579, kViewHeight = 441;
-// Memo keeps these distances to the window's edges; Button1 keeps its size and
-// its distances to the right and bottom edges.
-constexpr int kMemoLeft = 15, kMemoTop = 14, kMemoRight = 15, kMemoBottom = 44;
-constexpr int kButtonWidth = 75, kButtonHeight = 25, kButtonRight = 12, kButtonBottom = 9;
 
 struct TView {
   HWND Handle = nullptr, Memo = nullptr, Button1 = nullptr;
@@ -62,15 +58,6 @@ LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
-
-std::wstring AnsiText(std::string_view bytes) {
-  std::wstring wide(bytes.size(), L'\0');
-  const int length = bytes.empty() ? 0
-                                   : MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                                         wide.data(), static_cast<int>(wide.size()));
-  wide.resize(static_cast<std::size_t>(std::max(length, 0)));
-  return wide;
-}
 } // namespace
 
 void ShowMessageData(std::string_view text) {
@@ -95,7 +82,7 @@ void ShowMessageData(std::string_view text) {
   else
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &around, 0);
   TView view;
-  view.Handle = CreateWindowExW(WS_EX_DLGMODALFRAME, kViewClass, L"Message Data",
+  view.Handle = CreateWindowExW(WS_EX_DLGMODALFRAME, kViewClass, Wide(kDataWindowCaption).c_str(),
                                 WS_OVERLAPPEDWINDOW & ~(WS_MINIMIZEBOX | WS_MAXIMIZEBOX),
                                 (around.left + around.right - width) / 2, (around.top + around.bottom - height) / 2,
                                 width, height, owner, nullptr, GetModuleHandleW(nullptr), &view);
@@ -105,7 +92,7 @@ void ShowMessageData(std::string_view text) {
                                   ES_READONLY | ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_DISABLENOSCROLL | ES_NOHIDESEL,
                               0, 0, 0, 0, view.Handle, reinterpret_cast<HMENU>(IDC_MEMO), GetModuleHandleW(nullptr),
                               nullptr);
-  view.Button1 = CreateWindowExW(0, L"BUTTON", L"Close", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0,
+  view.Button1 = CreateWindowExW(0, L"BUTTON", Wide(kCloseCaption).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0,
                                  0, 0, view.Handle, reinterpret_cast<HMENU>(IDC_BUTTON1), GetModuleHandleW(nullptr),
                                  nullptr);
   SendMessageW(view.Button1, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont()), FALSE);
@@ -124,7 +111,7 @@ void ShowMessageData(std::string_view text) {
       if (Owner) SetActiveWindow(Owner);
     }
   } destroy{owner, view.Handle};
-  SetWindowTextW(view.Memo, AnsiText(JoinedLines(text, "\r\n")).c_str());
+  SetWindowTextW(view.Memo, AnsiWide(JoinedLines(text, "\r\n")).c_str());
 
   if (owner) EnableWindow(owner, FALSE);
   ShowWindow(view.Handle, SW_SHOW);
