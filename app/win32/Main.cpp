@@ -81,6 +81,35 @@ LRESULT CALLBACK HeaderProc(HWND header, UINT message, WPARAM wParam, LPARAM lPa
   return DefSubclassProc(header, message, wParam, lParam);
 }
 
+// The drag of column 0's divider is refused where the header reports it to
+// the list, before the list sees it: not every list passes the start of the
+// drag on to its window, and the width changes while the drag goes on.
+LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  if (message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->hwndFrom == ListView_GetHeader(list)) {
+    // The A and W forms share the fields read here.
+    const auto& notice = *reinterpret_cast<NMHEADERW*>(lParam);
+    const bool column0 = notice.iItem == 0;
+    switch (notice.hdr.code) {
+    case HDN_BEGINTRACKW:
+    case HDN_BEGINTRACKA:
+      if (column0) return TRUE;
+      break;
+    case HDN_ITEMCHANGINGW:
+    case HDN_ITEMCHANGINGA:
+      if (column0 && notice.pitem && (notice.pitem->mask & HDI_WIDTH) && notice.pitem->cxy > 1) return TRUE;
+      break;
+    case HDN_ENDTRACKW:
+    case HDN_ENDTRACKA: {
+      const LRESULT answer = DefSubclassProc(list, message, wParam, lParam);
+      // A header that takes the drag's width all the same gets it put back.
+      if (column0) PostMessageW(list, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(1, 0));
+      return column0 ? TRUE : answer;
+    }
+    }
+  }
+  return DefSubclassProc(list, message, wParam, lParam);
+}
+
 bool IsExistingFile(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -308,6 +337,7 @@ void Twnd_oe_Main::CreateControls() {
   ReleaseDC(List, canvas);
   FitColumns();
   SetWindowSubclass(ListView_GetHeader(List), HeaderProc, 0, 0);
+  SetWindowSubclass(List, ListProc, 0, 0);
   sb = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, Handle,
                        reinterpret_cast<HMENU>(IDC_STATUS), instance, nullptr);
   SendMessageW(sb, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont()), FALSE);
@@ -524,11 +554,6 @@ LRESULT Twnd_oe_Main::OnNotify(NMHDR& header) {
       RunCommand(&Twnd_oe_Main::cmView);
       return 0;
     }
-  }
-  switch (header.code) {
-  case HDN_BEGINTRACKW: // column 0 cannot be dragged wider
-  case HDN_BEGINTRACKA:
-    return reinterpret_cast<NMHEADERW&>(header).iItem == 0 ? TRUE : FALSE;
   }
   return 0;
 }

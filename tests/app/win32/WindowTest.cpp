@@ -243,6 +243,38 @@ TEST_F(WindowTest, StartsEmptyWithItsMenuColumnsAndPanels) {
   EXPECT_EQ(frame.bottom - frame.top, Scaled(571));
 }
 
+// Drags a divider of the header by the mouse's messages, from x to x + by.
+void DragDivider(HWND header, int x, int by) {
+  const int y = 4;
+  SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+  SendMessageW(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x + by / 2, y));
+  SendMessageW(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x + by, y));
+  SendMessageW(header, WM_LBUTTONUP, 0, MAKELPARAM(x + by, y));
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+TEST_F(WindowTest, Column0CannotBeDraggedWider) {
+  Twnd_oe_Main window({L"postvue.exe"});
+  window.Show(SW_SHOWNORMAL);
+  const HWND header = ListView_GetHeader(window.List);
+  auto width = [&](int column) { return static_cast<int>(SendMessageW(window.List, LVM_GETCOLUMNWIDTH, column, 0)); };
+  DragDivider(header, 1, 60);
+  EXPECT_EQ(width(0), 1);
+  // The same drag on the next divider widens its column.
+  const int before = width(1);
+  DragDivider(header, 1 + before, 60);
+  EXPECT_EQ(width(1), before + 60);
+  EXPECT_EQ(width(0), 1);
+
+  // Nor does a width change that the header reports for column 0 go through.
+  HDITEMW item{};
+  item.mask = HDI_WIDTH;
+  item.cxy = 80;
+  NMHEADERW change{{header, 0, static_cast<UINT>(HDN_ITEMCHANGINGW)}, 0, 0, &item};
+  EXPECT_TRUE(SendMessageW(window.List, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&change)));
+}
+
 TEST_F(WindowTest, LoadsAStoreIntoRowsCaptionAndPanels) {
   const std::string path = Dir / "Inbox.dbx";
   MakeDbx(ThreeMessages(), TDbxOptions{"Inbox \x80", 51, 512}).WriteFile(path);
