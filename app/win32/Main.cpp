@@ -114,6 +114,29 @@ bool IsExistingFile(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
+
+// The Qt viewer's words, with the box's own line breaks and tab stops: a
+// program without a console answers in a box.
+constexpr wchar_t kUsage[] =
+    L"Usage: postvue [STORE]\n\n"
+    L"Shows the messages of STORE, a .dbx or .mbx mail folder, in a window; without "
+    L"STORE, File > Open... picks one.\n\n"
+    L"-h, --help\tshow this text\n"
+    L"--version\tshow the version\n\n"
+    L"postvue-cli lists, prints and exports the same messages at the command line.";
+
+// --help and --version are answered without the main window. A store that
+// happens to have one of these names is still opened.
+bool AnswerCommandLine(const std::vector<std::wstring>& arguments) {
+  if (arguments.size() < 2 || IsExistingFile(arguments[1])) return false;
+  const std::wstring& first = arguments[1];
+  const std::wstring text = first == L"--help" || first == L"-h" ? kUsage
+                            : first == L"--version"              ? L"postvue " POSTVUE_VERSION_W
+                                                                 : L"";
+  if (text.empty()) return false;
+  MessageBoxW(nullptr, text.c_str(), L"Postvue", MB_OK | MB_ICONINFORMATION);
+  return true;
+}
 } // namespace
 
 Twnd_oe_Main* wnd_oe_Main = nullptr;
@@ -589,6 +612,7 @@ int RunApplication(HINSTANCE, int showCommand) {
     for (int i = 0; i < count; ++i) arguments.emplace_back(argv[i]);
     LocalFree(argv);
   }
+  if (AnswerCommandLine(arguments)) return 0;
   Twnd_oe_Main window(std::move(arguments));
   window.QuitOnDestroy = true;
   window.Show(showCommand);
