@@ -229,9 +229,9 @@ int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stderr), _O_BINARY);
   // Started from Explorer: the console would close before the usage could be read.
   if (argc <= 1 && postvue::cli::OwnsConsole()) {
-    postvue::cli::WriteText(stdout, Help() +
-                                        "\npostvue-cli runs in a Command Prompt or PowerShell window; postvue.exe shows\n"
-                                        "stores in a window.\n\nPress any key to close this window.");
+    postvue::cli::WriteText(stdout, Help() + "\npostvue-cli runs in a Command Prompt or PowerShell window; "
+                                             "postvue.exe shows\nstores in a window.\n\n"
+                                             "Press any key to close this window.");
     postvue::cli::WaitForKey();
     return 0;
   }

@@ -72,7 +72,7 @@ std::string AnsiToUtf8(std::string_view bytes) {
 }
 
 // Column 0 holds the always empty caption and never grows past 1 pixel,
-// whoever sets its width: the user's drag ends in this too.
+// whoever sets its width through the list or the header.
 LRESULT CALLBACK HeaderProc(HWND header, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
   if ((message == HDM_SETITEMW || message == HDM_SETITEMA) && wParam == 0 && lParam) {
     auto& item = *reinterpret_cast<HDITEMW*>(lParam);
