@@ -41,6 +41,20 @@ void WriteConsoleText(HANDLE console, std::string_view utf8) {
   }
 }
 } // namespace
+
+bool OwnsConsole() {
+  DWORD mode = 0, processes[2] = {};
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) && GetConsoleProcessList(processes, 2) == 1;
+}
+
+void WaitForKey() {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  FlushConsoleInputBuffer(input); // keys pressed before the question do not answer it
+  INPUT_RECORD record{};
+  DWORD read = 0;
+  while (ReadConsoleInputW(input, &record, 1, &read) && read == 1)
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
+}
 #endif
 
 void WriteText(std::FILE* stream, std::string_view utf8) {

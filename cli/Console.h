@@ -17,4 +17,12 @@ void WriteBytes(std::FILE* stream, std::string_view bytes);
 // elsewhere, gets the bytes. Raises EWriteError when writing fails.
 void WriteText(std::FILE* stream, std::string_view utf8);
 
+#ifdef _WIN32
+// Whether the program has a console of its own that closes when it ends, as
+// when it is started from Explorer rather than from a Command Prompt.
+bool OwnsConsole();
+// Waits until a key is pressed in that console.
+void WaitForKey();
+#endif
+
 } // namespace postvue::cli

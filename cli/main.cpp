@@ -227,6 +227,14 @@ int Main(const std::vector<std::string>& args) {
 int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
+  // Started from Explorer: the console would close before the usage could be read.
+  if (argc <= 1 && postvue::cli::OwnsConsole()) {
+    postvue::cli::WriteText(stdout, Help() + "\npostvue-cli runs in a Command Prompt or PowerShell window; "
+                                             "postvue.exe shows\nstores in a window.\n\n"
+                                             "Press any key to close this window.");
+    postvue::cli::WaitForKey();
+    return 0;
+  }
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     const std::u8string utf8 = std::filesystem::path(argv[i]).u8string();

@@ -55,6 +55,34 @@ PowerShell window:
 Paths may hold any characters, drive letters and backslashes. export writes
 every message as "NNNN - Subject.eml"; recover gets messages out of a damaged
 store. The store may stay open in the mail program meanwhile.
+
+Where the stores are
+
+Outlook Express 5 and 6 keep one store folder per identity, under the user's
+profile:
+
+  Windows 2000 and XP:
+  C:\\Documents and Settings\\<user>\\Local Settings\\Application Data\\Identities\\{<identity GUID>}\\Microsoft\\Outlook Express
+  Windows Vista and later:
+  C:\\Users\\<user>\\AppData\\Local\\Identities\\{<identity GUID>}\\Microsoft\\Outlook Express
+
+(Windows Mail, on Vista, does not use .dbx files.) Outlook Express 4 kept its
+.mbx and .idx files in a Mail folder under its program folder or the user's
+profile; the place varied, so search the disk for *.mbx. These folders are
+hidden: type the path into Explorer's address bar, or show hidden files. On
+an old disk attached to another computer, the same path lies under that
+disk's drive letter.
+
+To save all the mail of an identity from an old disk attached as D:, every
+folder as a folder of .eml files (one command line, in a Command Prompt):
+
+  postvue-cli export "D:\\Documents and Settings\\Ann\\Local Settings\\Application Data\\Identities\\{...}\\Microsoft\\Outlook Express" "%USERPROFILE%\\Desktop\\Old mail"
+
+or every folder as an mbox file, which other mail programs import:
+
+  postvue-cli export --mbox "D:\\Documents and Settings\\Ann\\Local Settings\\Application Data\\Identities\\{...}\\Microsoft\\Outlook Express" "%USERPROFILE%\\Desktop\\Old mail (mbox)"
+
+postvue-cli folders "<store folder>" lists the folders first.
 TEXT
 (cd "$build/dist" && rm -f "$name.zip" && cmake -E tar cf "$name.zip" --format=zip "$name")
 mv "$build/dist/$name.zip" dist/

@@ -73,7 +73,7 @@ std::wstring WideIn(UINT codePage, std::string_view bytes) {
 }
 
 // Column 0 holds the always empty caption and never grows past 1 pixel,
-// whoever sets its width: the user's drag ends in this too.
+// whoever sets its width through the list or the header.
 LRESULT CALLBACK HeaderProc(HWND header, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
   if ((message == HDM_SETITEMW || message == HDM_SETITEMA) && wParam == 0 && lParam) {
     auto& item = *reinterpret_cast<HDITEMW*>(lParam);
@@ -82,9 +82,61 @@ LRESULT CALLBACK HeaderProc(HWND header, UINT message, WPARAM wParam, LPARAM lPa
   return DefSubclassProc(header, message, wParam, lParam);
 }
 
+// The drag of column 0's divider is refused where the header reports it to
+// the list, before the list sees it: not every list passes the start of the
+// drag on to its window, and the width changes while the drag goes on.
+LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  if (message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->hwndFrom == ListView_GetHeader(list)) {
+    // The A and W forms share the fields read here.
+    const auto& notice = *reinterpret_cast<NMHEADERW*>(lParam);
+    const bool column0 = notice.iItem == 0;
+    switch (notice.hdr.code) {
+    case HDN_BEGINTRACKW:
+    case HDN_BEGINTRACKA:
+      if (column0) return TRUE;
+      break;
+    case HDN_ITEMCHANGINGW:
+    case HDN_ITEMCHANGINGA:
+      if (column0 && notice.pitem && (notice.pitem->mask & HDI_WIDTH) && notice.pitem->cxy > 1) return TRUE;
+      break;
+    case HDN_ENDTRACKW:
+    case HDN_ENDTRACKA: {
+      const LRESULT answer = DefSubclassProc(list, message, wParam, lParam);
+      // A header that takes the drag's width all the same gets it put back.
+      if (column0) PostMessageW(list, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(1, 0));
+      return column0 ? TRUE : answer;
+    }
+    }
+  }
+  return DefSubclassProc(list, message, wParam, lParam);
+}
+
 bool IsExistingFile(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The Qt viewer's words, with the box's own line breaks and tab stops: a
+// program without a console answers in a box.
+constexpr wchar_t kUsage[] =
+    L"Usage: postvue [STORE]\n\n"
+    L"Shows the messages of STORE, a .dbx or .mbx mail folder, in a window; without "
+    L"STORE, File > Open... picks one.\n\n"
+    L"-h, --help\tshow this text\n"
+    L"--version\tshow the version\n\n"
+    L"postvue-cli lists, prints and exports the same messages at the command line.";
+
+// --help and --version are answered without the main window. A store that
+// happens to have one of these names is still opened.
+bool AnswerCommandLine(const std::vector<std::wstring>& arguments) {
+  if (arguments.size() < 2 || IsExistingFile(arguments[1])) return false;
+  const std::wstring& first = arguments[1];
+  const std::wstring text = first == L"--help" || first == L"-h" ? kUsage
+                            : first == L"--version"              ? L"postvue " POSTVUE_VERSION_W
+                                                                 : L"";
+  if (text.empty()) return false;
+  MessageBoxW(nullptr, text.c_str(), L"Postvue", MB_OK | MB_ICONINFORMATION);
+  return true;
 }
 } // namespace
 
@@ -300,6 +352,7 @@ void Twnd_oe_Main::CreateControls() {
   ReleaseDC(List, canvas);
   FitColumns();
   SetWindowSubclass(ListView_GetHeader(List), HeaderProc, 0, 0);
+  SetWindowSubclass(List, ListProc, 0, 0);
   sb = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, Handle,
                        reinterpret_cast<HMENU>(IDC_STATUS), instance, nullptr);
   SendMessageW(sb, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont()), FALSE);
@@ -518,11 +571,6 @@ LRESULT Twnd_oe_Main::OnNotify(NMHDR& header) {
       return 0;
     }
   }
-  switch (header.code) {
-  case HDN_BEGINTRACKW: // column 0 cannot be dragged wider
-  case HDN_BEGINTRACKA:
-    return reinterpret_cast<NMHEADERW&>(header).iItem == 0 ? TRUE : FALSE;
-  }
   return 0;
 }
 
@@ -557,6 +605,7 @@ int RunApplication(HINSTANCE, int showCommand) {
     for (int i = 0; i < count; ++i) arguments.emplace_back(argv[i]);
     LocalFree(argv);
   }
+  if (AnswerCommandLine(arguments)) return 0;
   Twnd_oe_Main window(std::move(arguments));
   window.QuitOnDestroy = true;
   window.Show(showCommand);

@@ -58,6 +58,19 @@ LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
+
+// Tab and Shift+Tab move between Memo and Button1, as in a dialog: the read-only
+// text keeps no tab of its own, and getting the focus selects nothing of it.
+LRESULT CALLBACK MemoProc(HWND memo, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  LRESULT answer = DefSubclassProc(memo, message, wParam, lParam);
+  if (message == WM_GETDLGCODE) {
+    const auto* key = reinterpret_cast<const MSG*>(lParam);
+    if (key && (key->message == WM_KEYDOWN || key->message == WM_CHAR) && key->wParam == VK_TAB)
+      answer &= ~(DLGC_WANTTAB | DLGC_WANTALLKEYS);
+    answer &= ~DLGC_HASSETSEL;
+  }
+  return answer;
+}
 } // namespace
 
 void ShowMessageData(std::string_view text) {
@@ -101,6 +114,7 @@ void ShowMessageData(std::string_view text) {
   SendMessageW(view.Memo, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
   SendMessageW(view.Memo, EM_SETTARGETDEVICE, 0, 1);
   SendMessageW(view.Memo, WM_SETFONT, reinterpret_cast<WPARAM>(MemoFont()), FALSE);
+  SetWindowSubclass(view.Memo, MemoProc, 0, 0);
   Layout(view);
 
   struct TDestroy { // the window goes however the text or the modal run ends

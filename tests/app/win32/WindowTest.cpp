@@ -153,6 +153,33 @@ TViewSeen View(const Twnd_oe_Main& window, UINT closeWith = IDC_BUTTON1) {
   return seen;
 }
 
+// Keys pressed in the message data window, one step a tick: Tab from the
+// text, then Space on what has the focus. The close box ends a window that
+// Space did not close.
+struct TKeysSeen {
+  int Step = 0;
+  bool TabReachedClose = false, ClosedBySpace = true;
+};
+TKeysSeen* gKeysSeen = nullptr;
+
+void CALLBACK PressKeys(HWND, UINT, UINT_PTR, DWORD) {
+  const HWND view = FindWindowW(L"Twnd_oe_View", nullptr);
+  if (!view || !gKeysSeen) return;
+  TKeysSeen& seen = *gKeysSeen;
+  switch (seen.Step++) {
+  case 0: PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 1); break;
+  case 1:
+    seen.TabReachedClose = GetFocus() == GetDlgItem(view, IDC_BUTTON1);
+    PostMessageW(GetFocus(), WM_KEYDOWN, VK_SPACE, 1);
+    PostMessageW(GetFocus(), WM_KEYUP, VK_SPACE, 0xC0000001);
+    break;
+  case 5:
+    seen.ClosedBySpace = false;
+    PostMessageW(view, WM_CLOSE, 0, 0);
+    break;
+  }
+}
+
 std::vector<TTestMessage> ThreeMessages() {
   TTestMessage one{"one", "Sender of one", "", 0x80, 3, 0, 0, "text one\r\n"};
   TTestMessage two{"two \x93quoted\x94", "", "two@example.org", 0x20, 1, FileTimeOf(2004, 1, 1), 0, "A: 1\nB\rC"};
@@ -241,6 +268,31 @@ TEST_F(WindowTest, StartsEmptyWithItsMenuColumnsAndPanels) {
   GetWindowRect(window.Handle, &frame);
   EXPECT_GE(frame.right - frame.left, Scaled(758)); // or as wide as its columns
   EXPECT_EQ(frame.bottom - frame.top, Scaled(571));
+}
+
+// Drags a divider of the header by the mouse's messages, from x to x + by.
+void DragDivider(HWND header, int x, int by) {
+  const int y = 4;
+  SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+  SendMessageW(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x + by / 2, y));
+  SendMessageW(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x + by, y));
+  SendMessageW(header, WM_LBUTTONUP, 0, MAKELPARAM(x + by, y));
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+TEST_F(WindowTest, Column0CannotBeDraggedWider) {
+  Twnd_oe_Main window({L"postvue.exe"});
+  window.Show(SW_SHOWNORMAL);
+  const HWND header = ListView_GetHeader(window.List);
+  auto width = [&](int column) { return static_cast<int>(SendMessageW(window.List, LVM_GETCOLUMNWIDTH, column, 0)); };
+  DragDivider(header, 1, 60);
+  EXPECT_EQ(width(0), 1);
+  // The same drag on the next divider widens its column.
+  const int before = width(1);
+  DragDivider(header, 1 + before, 60);
+  EXPECT_EQ(width(1), before + 60);
+  EXPECT_EQ(width(0), 1);
 }
 
 TEST_F(WindowTest, LoadsAStoreIntoRowsCaptionAndPanels) {
@@ -391,6 +443,16 @@ TEST_F(WindowTest, ViewShowsTheSelectedMessageAndSaveWritesIt) {
   EXPECT_TRUE(Runner.Boxes.empty());
   EXPECT_EQ(ReadFileBytes(out), "A: 1\r\nB\r\nC\r\n");
   EXPECT_EQ(PanelText(window.sb, 0), L"Count: 3");
+
+  // Tab moves from the text to Close, and Space there closes the window.
+  TKeysSeen keys;
+  gKeysSeen = &keys;
+  const UINT_PTR keyTimer = SetTimer(nullptr, 0, 20, PressKeys);
+  Command(window, IDM_VIEW);
+  KillTimer(nullptr, keyTimer);
+  gKeysSeen = nullptr;
+  EXPECT_TRUE(keys.TabReachedClose);
+  EXPECT_TRUE(keys.ClosedBySpace);
 
   // Exit closes the window.
   Command(window, IDM_EXIT);
