@@ -176,7 +176,10 @@ private:
     TChainText result;
     std::unordered_set<std::uint32_t> seen; // filled only once the chain steps backwards
     std::uint32_t highest = 0;
-    for (std::uint32_t b = first; b != 0;) {
+    for (TBlockChain chain(first); chain.More();) {
+      // A loop ends the text right where it closes, so the text holds each
+      // block once: the chain's own test may find it a little later.
+      const std::uint32_t b = chain.At();
       if (b <= highest) {
         if (seen.empty()) seen.insert(ChainBlocks.begin(), ChainBlocks.end());
         if (seen.count(b)) {
@@ -195,25 +198,25 @@ private:
         result.Reason = "the file ends before its text block at " + Hex(b);
         break;
       }
-      const TDecoded<TBlockHeader> header = DecodeBlockHeader(bytes, b);
+      const TDecoded<TBlockHeader> header = chain.Decode(bytes);
       if (!header.Sound()) {
         result.Incomplete = true;
         result.Reason = "its text block at " + Hex(b) + " has a wrong marker";
         break;
       }
       const std::uint32_t length = header.Value.DataLength;
-      const std::uint64_t got = AppendUpToZero(result.Text, static_cast<std::uint64_t>(b) + kBlockHeaderSize, length);
+      const std::uint64_t got = AppendUpToZero(result.Text, BlockTextAt(b), length);
       if (cover) {
-        Covered.Add(b, static_cast<std::uint64_t>(b) + kBlockHeaderSize + got);
+        Covered.Add(b, BlockTextAt(b) + got);
         Advance(kBlockHeaderSize + got);
-        SearchPassed(static_cast<std::uint64_t>(b) + kBlockHeaderSize + got);
+        SearchPassed(BlockTextAt(b) + got);
       }
       if (got < length) {
         result.Incomplete = true;
         result.Reason = "the file ends inside its text";
         break;
       }
-      b = header.Value.NextBlock;
+      (void)chain.Step(header.Value); // a loop is found above, where it closes
     }
     ChainBlocks.clear();
     return result;
@@ -405,7 +408,7 @@ private:
     for (std::size_t i = first; count < limit; ++count) {
       if (take) Taken[i] = true;
       const TFoundBlock& b = Found[i];
-      if (AppendUpToZero(result.Text, static_cast<std::uint64_t>(b.Pos) + kBlockHeaderSize, b.Length) < b.Length) {
+      if (AppendUpToZero(result.Text, BlockTextAt(b.Pos), b.Length) < b.Length) {
         result.Incomplete = true;
         result.Reason = "the file ends inside its text";
         ++count;
@@ -442,7 +445,7 @@ private:
     for (std::size_t i = first; i != kNone && head.size() < kLookBytes && steps++ < Found.size(); i = Succ[i]) {
       const TFoundBlock& b = Found[i];
       const std::uint64_t wanted = std::min<std::uint64_t>(b.Length, kLookBytes - head.size());
-      if (AppendUpToZero(head, static_cast<std::uint64_t>(b.Pos) + kBlockHeaderSize, wanted) < wanted) break;
+      if (AppendUpToZero(head, BlockTextAt(b.Pos), wanted) < wanted) break;
     }
     return head;
   }

@@ -18,11 +18,6 @@ namespace postvue {
 namespace {
 namespace fs = std::filesystem;
 
-// Folder record properties of Folders.dbx.
-constexpr std::uint8_t kPropertyId = 0x80;
-constexpr std::uint8_t kPropertyParent = 0x81;
-constexpr std::uint8_t kPropertyName = 0x02;
-constexpr std::uint8_t kPropertyFile = 0x03;
 constexpr std::size_t kMaxText = 255;
 
 const char* const kNotAFolderList = "File is not an Outlook Express 5 folder list.";
@@ -332,12 +327,12 @@ std::vector<TFolderRecord> ReadFolderList(const std::string& fileName) {
       if (!properties.Entry(i, id, v)) continue; // skipped, as in a message-info object
       std::string_view text;
       switch (id) {
-      case kPropertyId: record.Id = v; break;
-      case kPropertyParent: record.ParentId = v; break;
-      case kPropertyName:
+      case dbx::kPropertyFolderId: record.Id = v; break;
+      case dbx::kPropertyFolderParent: record.ParentId = v; break;
+      case dbx::kPropertyFolderName:
         if (properties.String(v, kMaxText, text)) record.Name = text;
         break;
-      case kPropertyFile:
+      case dbx::kPropertyFolderFile:
         if (properties.String(v, kMaxText, text)) record.StoreFile = text;
         break;
       default: break; // flags, kinds and accounts: not needed for the tree
