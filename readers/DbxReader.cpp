@@ -89,7 +89,7 @@ bool TReadBudget::TrySpend(std::uint64_t bytes) {
 // A damaged length pointing past the end costs no more than the file holds.
 bool TReadBudget::TrySpendBlock(std::uint32_t at, std::uint32_t dataLength) {
   const std::uint64_t textAt = BlockTextAt(at);
-  return TrySpend(kBlockHeaderSize + (textAt <= FileSize && dataLength <= FileSize - textAt ? dataLength : 0));
+  return TrySpend(kBlockHeaderSize + (WithinSize(textAt, dataLength, FileSize) ? dataLength : 0));
 }
 
 void CheckDbxCount(std::uint32_t count, std::uint64_t room) {
@@ -316,7 +316,7 @@ std::string TDBXReader::ReadText(std::int32_t Index, bool headerOnly) {
     chain.Count(block);
     if (chain.Length() > record.Size) FailChain(*Stream, record.TextOffset, kBlockTooLong);
     const std::uint64_t textAt = BlockTextAt(chain.At());
-    if (textAt > fileSize || block.DataLength > fileSize - textAt) throw EReadError();
+    if (!WithinSize(textAt, block.DataLength, fileSize)) throw EReadError();
     if (!budget.TrySpendBlock(chain.At(), block.DataLength)) FailChain(*Stream, record.TextOffset, kMessagesOverlap);
     if (scratch.size() < block.DataLength) scratch.resize(block.DataLength);
     Stream->ReadAt(textAt, scratch.data(), block.DataLength);

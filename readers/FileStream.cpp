@@ -383,7 +383,7 @@ void TFileStream::Refill(std::uint64_t offset, void* buffer, std::size_t count) 
 
 std::string TFileStream::ReadStringAt(std::uint64_t offset, std::uint64_t count) {
   std::uint64_t size = Size();
-  if (offset > size || count > size - offset) throw EReadError();
+  if (!WithinSize(offset, count, size)) throw EReadError();
   std::string result(static_cast<std::size_t>(count), '\0');
   ReadAt(offset, result.data(), result.size());
   return result;

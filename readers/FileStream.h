@@ -120,6 +120,12 @@ private:
   std::string_view Bytes;
 };
 
+// Whether length bytes at offset lie within size bytes (of a file, say):
+// the one overflow-safe form of that test, however large the values.
+constexpr bool WithinSize(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
+  return offset <= size && length <= size - offset;
+}
+
 // Whether path names an existing regular file.
 bool FileExists(const std::string& path);
 

@@ -42,7 +42,7 @@ template <typename TDecode> auto ReadAndDecode(TFileStream& stream, std::span<st
 std::string_view ReadIndexString(TFileStream& index, std::uint64_t indexSize, std::span<char, 255> buffer) {
   std::uint8_t lengthBytes[kStringLengthSize];
   const std::int32_t length = ReadAndDecode(index, lengthBytes, DecodeStringLength);
-  if (length < 0 || index.Position > indexSize || static_cast<std::uint64_t>(length) > indexSize - index.Position)
+  if (length < 0 || !WithinSize(index.Position, static_cast<std::uint64_t>(length), indexSize))
     throw EReadError();
   const std::size_t kept = std::min(static_cast<std::size_t>(length), buffer.size());
   index.ReadAt(index.Position, buffer.data(), kept);
@@ -99,7 +99,7 @@ void TMBXReader::TextPastBlock(const TMBX_MessageInfo& info, const std::function
   const std::uint64_t room = BlockRoom(info);
   if (info.DataLength <= room) return;
   const std::uint64_t fileSize = Stream->Size();
-  if (info.DataPos > fileSize || info.DataLength > fileSize - info.DataPos) return;
+  if (!WithinSize(info.DataPos, info.DataLength, fileSize)) return;
   char chunk[kOverrunChunk];
   for (std::uint64_t at = info.DataPos + room, end = info.DataPos + info.DataLength; at < end;) {
     const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, end - at));
@@ -213,7 +213,7 @@ std::string TMBXReader::GetMessageText(std::int32_t Index) {
   if (info.DataPos == 0) return {};
   Stream->DropCache();
   const std::uint64_t fileSize = Stream->Size();
-  if (info.DataPos > fileSize || info.DataLength > fileSize - info.DataPos) throw EReadError();
+  if (!WithinSize(info.DataPos, info.DataLength, fileSize)) throw EReadError();
   // The text in its block in one read; a part beyond it is read only up to
   // where a zero byte ends it.
   std::string text = Stream->ReadStringAt(info.DataPos, std::min<std::uint64_t>(info.DataLength, BlockRoom(info)));
