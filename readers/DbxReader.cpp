@@ -1,6 +1,7 @@
 #include "DbxReader.h"
 
 #include "Exceptions.h"
+#include "MessageHeaders.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -302,7 +303,6 @@ std::string TDBXReader::ReadText(std::int32_t Index, bool headerOnly) {
   // Load went over this chain within its own budget; the file may have changed since.
   TReadBudget budget(fileSize);
 
-  static constexpr std::string_view kBlankLine = "\r\n\r\n";
   std::string result;
   // Grown once, not block by block; Size is bounded by what the file can hold.
   if (!headerOnly) result.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(record.Size, fileSize)));
@@ -323,13 +323,14 @@ std::string TDBXReader::ReadText(std::int32_t Index, bool headerOnly) {
 
     const std::size_t searchFrom = result.size() >= 3 ? result.size() - 3 : 0;
     result.append(BlockShare(std::string_view(scratch.data(), block.DataLength)));
-    if (headerOnly && result.find(kBlankLine, searchFrom) != std::string::npos) break;
+    if (headerOnly && HeaderEnd(std::string_view(result).substr(searchFrom), THeaderBreaks::CrLf) != std::string::npos)
+      break;
     if (!chain.Step(block)) throw EDBXReaderException(kCircularChain);
   }
   if (headerOnly) {
-    const std::size_t at = result.find(kBlankLine);
-    // Up to and including the carriage return that begins the blank line.
-    return at == std::string::npos ? std::string() : result.substr(0, at + 1);
+    const std::size_t end = HeaderEnd(result, THeaderBreaks::CrLf);
+    // The header lines and the CR of the break that ends the last of them.
+    return end == std::string::npos ? std::string() : result.substr(0, end - 1);
   }
   return result;
 }

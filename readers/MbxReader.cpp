@@ -1,6 +1,7 @@
 #include "MbxReader.h"
 
 #include "Exceptions.h"
+#include "MessageHeaders.h"
 #include "TextLines.h"
 
 #include <algorithm>
@@ -25,8 +26,6 @@ const char* const kNotADatabase = "File is not an Outlook Express 4 Message Data
 const char* const kNoMessage = "File does not contain any message.";
 const char* const kNoText = "No text found.";
 const char* const kMessagesOverlap = "Messages overlap in the file.";
-
-constexpr std::string_view kBlankLine = "\r\n\r\n";
 
 // Reads size bytes at the stream's position and decodes them; a short read fails.
 template <typename TDecode> auto ReadAndDecode(TFileStream& stream, std::span<std::uint8_t> bytes, TDecode decode) {
@@ -196,9 +195,9 @@ std::string TMBXReader::ReadHeaderText(std::size_t Index) {
     const std::size_t searchFrom = text.size() >= 3 ? text.size() - 3 : 0;
     text.append(UpToZero(std::string_view(chunk, length)));
     done += length;
-    const std::size_t blank = text.find(kBlankLine, searchFrom);
-    if (blank != std::string::npos) {
-      text.resize(blank + 1); // the lines before the blank line and the CR that begins it
+    const std::size_t end = HeaderEnd(std::string_view(text).substr(searchFrom), THeaderBreaks::CrLf);
+    if (end != std::string::npos) {
+      text.resize(searchFrom + end - 1); // the header lines and the CR of the break that ends the last of them
       text.shrink_to_fit();
       return text;
     }
