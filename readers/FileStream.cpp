@@ -177,14 +177,6 @@ std::size_t TMemoryStream::ReadSome(std::uint64_t offset, void* buffer, std::siz
 std::uint64_t TMemoryStream::Size() const { return Bytes.size(); }
 
 namespace {
-#ifndef _WIN32
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
-#endif
-
 class TDiskFiles : public TFileSource {
 public:
   std::unique_ptr<TFileStream> Open(const std::string& path, TShareMode share) const override {
@@ -204,7 +196,7 @@ public:
     std::string best;
     while (const dirent* entry = ::readdir(dir)) {
       const std::string_view candidate = entry->d_name;
-      if ((best.empty() || candidate < best) && EqualsIgnoringAsciiCase(candidate, name) &&
+      if ((best.empty() || candidate < best) && EqualsNoCase(candidate, name) &&
           FileExists(folder + std::string(candidate)))
         best = candidate;
     }

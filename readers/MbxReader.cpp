@@ -55,14 +55,8 @@ std::uint64_t BlockRoom(const TMBX_MessageInfo& info) {
   return info.BlockLength >= kMessageHeaderSize ? info.BlockLength - kMessageHeaderSize : UINT64_MAX;
 }
 
-bool StartsWithNoCase(std::string_view line, std::string_view upperPrefix) {
-  if (line.size() < upperPrefix.size()) return false;
-  for (std::size_t i = 0; i < upperPrefix.size(); ++i) {
-    char c = line[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != upperPrefix[i]) return false;
-  }
-  return true;
+bool StartsWithNoCase(std::string_view line, std::string_view prefix) {
+  return EqualsNoCase(line.substr(0, prefix.size()), prefix);
 }
 } // namespace
 

@@ -30,17 +30,6 @@ struct TChainText {
 
 constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-// "0x" and the value in upper-case hexadecimal, as offsets are reported.
-std::string Hex(std::uint64_t value) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  do {
-    text.insert(text.begin(), kDigits[value & 15]);
-    value >>= 4;
-  } while (value);
-  return "0x" + text;
-}
-
 using namespace dbx;
 
 const char* IndexNodeDamage(TFault fault) {
@@ -184,7 +173,7 @@ private:
         if (seen.empty()) seen.insert(ChainBlocks.begin(), ChainBlocks.end());
         if (seen.count(b)) {
           result.Incomplete = true;
-          result.Reason = "its text block chain comes back to the block at " + Hex(b);
+          result.Reason = "its text block chain comes back to the block at " + HexText(b);
           break;
         }
       }
@@ -195,13 +184,13 @@ private:
       std::uint8_t bytes[kBlockHeaderSize];
       if (!ReadExactly(b, bytes, sizeof bytes)) {
         result.Incomplete = true;
-        result.Reason = "the file ends before its text block at " + Hex(b);
+        result.Reason = "the file ends before its text block at " + HexText(b);
         break;
       }
       const TDecoded<TBlockHeader> header = chain.Decode(bytes);
       if (!header.Sound()) {
         result.Incomplete = true;
-        result.Reason = "its text block at " + Hex(b) + " has a wrong marker";
+        result.Reason = "its text block at " + HexText(b) + " has a wrong marker";
         break;
       }
       const std::uint32_t length = header.Value.DataLength;
@@ -423,11 +412,11 @@ private:
         const std::int64_t at = NextAt(b);
         result.Incomplete = true;
         if (next != kNone)
-          result.Reason = "its text block chain comes back to the block at " + Hex(Found[next].Pos);
+          result.Reason = "its text block chain comes back to the block at " + HexText(Found[next].Pos);
         else if (at >= 0 && static_cast<std::uint64_t>(at) + kBlockHeaderSize > Size)
           result.Reason = "the file ends before its next text block";
         else
-          result.Reason = "its text block chain breaks off after the block at " + Hex(b.Pos);
+          result.Reason = "its text block chain breaks off after the block at " + HexText(b.Pos);
         ++count;
         break;
       }

@@ -342,12 +342,7 @@ std::vector<TFolderRecord> ReadFolderList(const std::string& fileName) {
   return records;
 }
 
-std::string FolderNameKey(std::string_view name) {
-  std::string key(name);
-  for (char& c : key)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return key;
-}
+std::string FolderNameKey(std::string_view name) { return AsciiLowerCase(name); }
 
 TStoreFolder ReadStoreFolder(const std::string& dir) { return TBuilder(dir).Build(); }
 
