@@ -177,6 +177,11 @@ std::size_t TMemoryStream::ReadSome(std::uint64_t offset, void* buffer, std::siz
 std::uint64_t TMemoryStream::Size() const { return Bytes.size(); }
 
 namespace {
+std::string Utf8Of(const std::filesystem::path& path) {
+  const std::u8string utf8 = path.u8string();
+  return std::string(utf8.begin(), utf8.end());
+}
+
 class TDiskFiles : public TFileSource {
 public:
   std::unique_ptr<TFileStream> Open(const std::string& path, TShareMode share) const override {
@@ -205,6 +210,20 @@ public:
 #endif
     return {};
   }
+
+  std::vector<TFolderFile> List(const std::string& folder) const override {
+    namespace fs = std::filesystem;
+    std::vector<TFolderFile> files;
+    std::error_code ec;
+    fs::directory_iterator it(PathFromUtf8(folder), ec);
+    if (ec) throw EFOpenError(folder, ReasonText(ec));
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+      if (ec) throw EFOpenError(folder, ReasonText(ec));
+      if (!fs::is_regular_file(it->symlink_status(ec))) continue; // links are not followed
+      files.push_back({Utf8Of(it->path().filename()), Utf8Of(it->path())});
+    }
+    return files;
+  }
 };
 } // namespace
 
@@ -220,6 +239,16 @@ std::unique_ptr<TFileStream> TMemoryFiles::Open(const std::string& path, TShareM
 }
 
 std::string TMemoryFiles::Find(const std::string& path) const { return Files.count(path) ? path : std::string(); }
+
+std::vector<TFolderFile> TMemoryFiles::List(const std::string& folder) const {
+  const std::string prefix = folder + "/";
+  std::vector<TFolderFile> files;
+  for (auto it = Files.lower_bound(prefix); it != Files.end() && it->first.starts_with(prefix); ++it) {
+    const std::string name = it->first.substr(prefix.size());
+    if (!name.empty() && name.find('/') == std::string::npos) files.push_back({name, it->first});
+  }
+  return files;
+}
 
 void TFileStream::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) {
   if (count == 0) return;
