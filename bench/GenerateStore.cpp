@@ -10,10 +10,11 @@
 // blocks, one message-info object per message (before its text, or after it
 // with --text-first), and a full index tree of fanout 51 written at the end,
 // once every object's offset is known.
+#include "DateTime.h"
 #include "StoreWriter.h"
+#include "TextLines.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -73,17 +74,12 @@ const char* const kWords[] = {
 
 std::string Sender(TRandom& random, std::string* name, std::string* address) {
   const std::string first = Pick(random, kFirstNames), last = Pick(random, kLastNames);
-  std::string lower = first + "." + last;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  *address = lower + "@" + Pick(random, kDomains);
+  *address = postvue::AsciiLowerCase(first + "." + last) + "@" + Pick(random, kDomains);
   *name = random.Chance(15) ? std::string() : first + " " + last; // some senders give only an address
   return name->empty() ? *address : "\"" + *name + "\" <" + *address + ">";
 }
 
 std::string DateLine(std::uint64_t fileTime) {
-  static const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"}; // 1 Jan 1601: Monday
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   constexpr std::uint64_t kDay = 864000000000ULL;
   int year = 1997;
   while (FileTimeOf(year + 1, 1, 1) <= fileTime) ++year;
@@ -92,8 +88,8 @@ std::string DateLine(std::uint64_t fileTime) {
   const auto day = (fileTime - FileTimeOf(year, month, 1)) / kDay + 1;
   const auto second = fileTime % kDay / 10000000;
   char text[64];
-  std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d +0000", kDays[fileTime / kDay % 7],
-                static_cast<int>(day), kMonths[month - 1], year, static_cast<int>(second / 3600),
+  std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d +0000", postvue::kWeekdayNames[(fileTime / kDay + 1) % 7], // 1 Jan 1601: Monday
+                static_cast<int>(day), postvue::kMonthNames[month - 1], year, static_cast<int>(second / 3600),
                 static_cast<int>(second / 60 % 60), static_cast<int>(second % 60));
   return text;
 }

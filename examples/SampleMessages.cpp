@@ -1,5 +1,6 @@
 #include "SampleMessages.h"
 
+#include "DateTime.h"
 #include "StoreWriter.h"
 
 #include <cstdio>
@@ -23,9 +24,6 @@ struct TDate {
 };
 
 std::string DateText(std::uint64_t local, int zoneMinutes) {
-  static const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"}; // 1 Jan 1601 was a Monday
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   // Back to calendar fields by stepping days from a known year start.
   const std::uint64_t dayNumber = local / kTicksPerDay;
   const std::uint64_t second = local % kTicksPerDay / kTicksPerSecond;
@@ -36,8 +34,8 @@ std::string DateText(std::uint64_t local, int zoneMinutes) {
   const int day = static_cast<int>((local - FileTimeOf(year, month, 1)) / kTicksPerDay) + 1;
   const int zone = zoneMinutes < 0 ? -zoneMinutes : zoneMinutes;
   char text[64];
-  std::snprintf(text, sizeof text, "%s, %d %s %04d %02d:%02d:%02d %c%02d%02d", kDays[dayNumber % 7], day,
-                kMonths[month - 1], year, static_cast<int>(second / 3600), static_cast<int>(second / 60 % 60),
+  std::snprintf(text, sizeof text, "%s, %d %s %04d %02d:%02d:%02d %c%02d%02d", postvue::kWeekdayNames[(dayNumber + 1) % 7], // 1 Jan 1601 was a Monday
+                day, postvue::kMonthNames[month - 1], year, static_cast<int>(second / 3600), static_cast<int>(second / 60 % 60),
                 static_cast<int>(second % 60), zoneMinutes < 0 ? '-' : '+', zone / 60, zone % 60);
   return text;
 }

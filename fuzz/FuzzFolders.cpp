@@ -11,9 +11,11 @@
 #include <utility>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  postvue::fuzz::WriteScratch("Folders.dbx", data, size);
-  postvue::fuzz::WriteScratch("a.dbx", data, size);
-  const postvue::TStoreFolder tree = postvue::ReadStoreFolder(postvue::fuzz::ScratchDir());
+  postvue::TMemoryFiles store;
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  store.Files["store/Folders.dbx"] = bytes;
+  store.Files["store/a.dbx"] = bytes;
+  const postvue::TStoreFolder tree = postvue::ReadStoreFolder("store", store);
   std::set<std::pair<std::int32_t, std::string>> names;
   std::set<std::string> files;
   for (std::size_t i = 0; i < tree.Folders.size(); ++i) {

@@ -6,33 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace postvue::fuzz {
-
-const std::string& ScratchDir() {
-  static const std::string dir = [] {
-#ifdef _WIN32
-    const std::string id = "0";
-#else
-    const std::string id = std::to_string(::getpid());
-#endif
-    auto path = std::filesystem::temp_directory_path() / ("postvue-fuzz-" + id);
-    std::filesystem::create_directories(path);
-    return path.string();
-  }();
-  return dir;
-}
-
-void WriteScratch(const std::string& name, const std::uint8_t* data, std::size_t size) {
-  std::ofstream out(ScratchDir() + "/" + name, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-}
 
 TMemoryFiles OneFile(const std::string& name, const std::uint8_t* data, std::size_t size) {
   TMemoryFiles files;

@@ -1,5 +1,5 @@
 // Shared by the fuzz targets: inputs are read from memory, as files of their
-// own, through the readers' file source; only a folder to list is written out.
+// own, through the readers' file source.
 #pragma once
 
 #include "FileStream.h"
@@ -11,11 +11,6 @@
 #include <string_view>
 
 namespace postvue::fuzz {
-
-// A scratch folder of this process (created once), for targets that read a
-// folder's listing; WriteScratch writes bytes to name in it.
-const std::string& ScratchDir();
-void WriteScratch(const std::string& name, const std::uint8_t* data, std::size_t size);
 
 // The input as one file: files.Files[name].
 TMemoryFiles OneFile(const std::string& name, const std::uint8_t* data, std::size_t size);

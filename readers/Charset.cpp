@@ -1,6 +1,7 @@
 #include "Charset.h"
 
 #include "CharsetTables.h"
+#include "TextLines.h"
 
 #include <cstdint>
 #include <optional>
@@ -80,9 +81,7 @@ std::optional<TCharset> FromTables(const TCharsetTable (&tables)[N], std::option
 // The character set an encoded word names (case-insensitive, an RFC 2231
 // language suffix "*en" ignored).
 std::optional<TCharset> FindCharset(std::string_view name) {
-  std::string lower(name.substr(0, name.find('*')));
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  const std::string lower = AsciiLowerCase(name.substr(0, name.find('*')));
   if (lower == "utf-8" || lower == "utf8") return TCharset{TCharsetKind::Utf8};
   if (lower == "us-ascii" || lower == "ascii") return TCharset{TCharsetKind::Ascii};
   if (lower == "latin1") return TCharset{TCharsetKind::Latin1};

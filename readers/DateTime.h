@@ -22,4 +22,9 @@ TDateTimeFields DecodeDateTime(double value);
 // The day of the week of a calendar date, 0 for Sunday.
 unsigned WeekdayOf(const TDateTimeFields& fields);
 
+// The English names that mail dates use: by WeekdayOf, and by month from 0 (January).
+inline constexpr const char* kWeekdayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+inline constexpr const char* kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
 } // namespace postvue

@@ -2,6 +2,7 @@
 
 #include "ByteCursor.h"
 #include "DateTime.h"
+#include "TextLines.h"
 
 #include <algorithm>
 
@@ -141,32 +142,32 @@ unsigned DecodeMessageInfo(TProperties properties, TMessageRecord& record) {
       if (decoded) field.Assign(text);
     };
     switch (id) {
-    case 0x01: decoded = properties.U32(v, record.Flags); break;
-    case 0x04: decoded = properties.U32(v, record.TextOffset); break;
-    case 0x07: setText(record.Text07); break;
-    case 0x08: setText(record.Subject); break;
-    case 0x0C: setText(record.Text0C); break;
-    case 0x0D: setText(record.SenderName); break;
-    case 0x0E: setText(record.SenderAddress); break;
-    case 0x10: {
+    case kPropertyFlags: decoded = properties.U32(v, record.Flags); break;
+    case kPropertyTextOffset: decoded = properties.U32(v, record.TextOffset); break;
+    case kPropertyText07: setText(record.Text07); break;
+    case kPropertySubject: setText(record.Subject); break;
+    case kPropertyText0C: setText(record.Text0C); break;
+    case kPropertySenderName: setText(record.SenderName); break;
+    case kPropertySenderAddress: setText(record.SenderAddress); break;
+    case kPropertyPriority: {
       std::uint32_t value = 0;
       decoded = properties.U32(v, value);
       if (decoded) record.Priority = static_cast<std::int32_t>(value);
       break;
     }
-    case 0x12: {
+    case kPropertyReceived: {
       std::uint64_t fileTime = 0;
       decoded = properties.U64(v, fileTime);
       if (decoded) record.Received = FileTimeToDateTimeSafe(fileTime);
       break;
     }
-    case 0x13: setText(record.Text13); break;
-    case 0x14: setText(record.Text14); break;
-    case 0x1A: setText(record.Text1A); break;
-    case 0x80: record.MsgIndex = v; break;
-    case 0x81: record.Flags = v; break;
-    case 0x84: record.TextOffset = v; break;
-    case 0x90: record.Priority = static_cast<std::int32_t>(v); break;
+    case kPropertyText13: setText(record.Text13); break;
+    case kPropertyText14: setText(record.Text14); break;
+    case kPropertyText1A: setText(record.Text1A); break;
+    case kDirect | kPropertyMsgIndex: record.MsgIndex = v; break;
+    case kDirect | kPropertyFlags: record.Flags = v; break;
+    case kDirect | kPropertyTextOffset: record.TextOffset = v; break;
+    case kDirect | kPropertyPriority: record.Priority = static_cast<std::int32_t>(v); break;
     default: break; // properties the list does not show
     }
     if (!decoded) ++skipped;
@@ -184,6 +185,19 @@ TDecoded<TBlockHeader> DecodeBlockHeader(TBytes header, std::uint32_t at) {
   h.NextBlock = U32At(cursor, kBlockNextAt);
   result.Fault = ObjectFault(header, kBlockHeaderSize, cursor, h.Marker, at);
   return result;
+}
+
+std::string_view BlockShare(std::string_view text) { return UpToZero(text); }
+
+bool TBlockChain::Step(const TBlockHeader& block) {
+  Block = block.NextBlock;
+  if (Block != 0 && Block == Saved) return false;
+  if (++Steps == Limit) {
+    Saved = Block;
+    Limit *= 2;
+    Steps = 0;
+  }
+  return true;
 }
 
 } // namespace postvue::dbx

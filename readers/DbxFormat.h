@@ -124,6 +124,29 @@ private:
   bool LastZeroFound = false, LastZeroKnown = false;
 };
 
+// Property ids. An id with kDirect set holds its value in the entry; the
+// same id without it points to its value in the data area.
+constexpr std::uint8_t kDirect = 0x80;
+// Of a message-info object (the record's fields).
+constexpr std::uint8_t kPropertyMsgIndex = 0x00;     // direct only
+constexpr std::uint8_t kPropertyFlags = 0x01;        // 32-bit
+constexpr std::uint8_t kPropertyTextOffset = 0x04;   // 32-bit: the first text block
+constexpr std::uint8_t kPropertyText07 = 0x07;
+constexpr std::uint8_t kPropertySubject = 0x08;
+constexpr std::uint8_t kPropertyText0C = 0x0C;
+constexpr std::uint8_t kPropertySenderName = 0x0D;
+constexpr std::uint8_t kPropertySenderAddress = 0x0E;
+constexpr std::uint8_t kPropertyPriority = 0x10;     // 32-bit
+constexpr std::uint8_t kPropertyReceived = 0x12;     // 64-bit FILETIME
+constexpr std::uint8_t kPropertyText13 = 0x13;
+constexpr std::uint8_t kPropertyText14 = 0x14;
+constexpr std::uint8_t kPropertyText1A = 0x1A;
+// Of a folder record in the folder list.
+constexpr std::uint8_t kPropertyFolderId = 0x80;     // direct
+constexpr std::uint8_t kPropertyFolderParent = 0x81; // direct
+constexpr std::uint8_t kPropertyFolderName = 0x02;
+constexpr std::uint8_t kPropertyFolderFile = 0x03;   // the folder's store file
+
 // The properties of a message-info body into the record's fields, later
 // entries winning. An entry that cannot be decoded within the body is
 // skipped; returns how many were.
@@ -138,5 +161,42 @@ struct TBlockHeader {
 };
 // The block header at offset at: Short or WrongMarker when not sound.
 TDecoded<TBlockHeader> DecodeBlockHeader(TBytes header, std::uint32_t at);
+
+// Where a block's text begins: right behind its header.
+constexpr std::uint64_t BlockTextAt(std::uint32_t block) { return std::uint64_t{block} + kBlockHeaderSize; }
+// The part of a block's text that belongs to the message: a zero byte ends it.
+std::string_view BlockShare(std::string_view text);
+
+// A message's text is a chain of text blocks from its TextOffset, each naming
+// the next in NextBlock, 0 ending the chain. Every walk over one (the
+// message's Size, its text, its header, recovery) goes through this: the
+// caller reads the header at At(), has it decoded, decides whether the block
+// ends its walk (a block that is not sound, one it cannot afford), then
+// counts it and steps on.
+class TBlockChain {
+public:
+  explicit TBlockChain(std::uint32_t first) : Block(first), Saved(first) {}
+  bool More() const { return Block != 0; }
+  std::uint32_t At() const { return Block; }
+  // The header read at At(): Short or WrongMarker when not sound.
+  TDecoded<TBlockHeader> Decode(TBytes header) const { return DecodeBlockHeader(header, Block); }
+  // Adds block, the one at At(), to the text's length.
+  void Count(const TBlockHeader& block) { Total += block.DataLength; }
+  // Moves on to block's NextBlock. False when that is a block the walk has
+  // passed: the chain loops. Found with Brent's method, in O(1) memory and
+  // within about twice the chain's length, without reading anything again.
+  bool Step(const TBlockHeader& block);
+  // The DataLength of every block counted: as a message's Size, 32-bit as
+  // the field is, so it wraps around.
+  std::uint32_t Size() const { return static_cast<std::uint32_t>(Total); }
+  // The same without wrapping around.
+  std::uint64_t Length() const { return Total; }
+
+private:
+  std::uint32_t Block;
+  std::uint64_t Total = 0;
+  std::uint32_t Saved; // the block the loop test compares with
+  std::uint64_t Steps = 0, Limit = 1;
+};
 
 } // namespace postvue::dbx

@@ -1,6 +1,7 @@
 #include "DbxReader.h"
 
 #include "Exceptions.h"
+#include "MessageHeaders.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -37,31 +38,12 @@ const char* const kMessagesOverlap = "Messages overlap in the file.";
 // file's size in objects and blocks (headers and the text within the file).
 constexpr std::uint64_t kReadFactor = 2;
 
-// A text block header, read whole (or the read fails); Marker checked by the caller.
-TDecoded<TBlockHeader> ReadBlockHeader(TFileStream& stream, std::uint32_t offset) {
+// The header of the chain's block at At(), read whole (or the read fails); Marker checked by the caller.
+TDecoded<TBlockHeader> ReadBlockHeader(TFileStream& stream, const TBlockChain& chain) {
   std::uint8_t bytes[kBlockHeaderSize];
-  stream.ReadAt(offset, bytes, sizeof bytes);
-  return DecodeBlockHeader(bytes, offset);
+  stream.ReadAt(chain.At(), bytes, sizeof bytes);
+  return chain.Decode(bytes);
 }
-
-// Brent's cycle detection over a chain of block offsets: O(1) memory, and a
-// loop is found within about twice the chain's length, without re-reading.
-class TChainGuard {
-public:
-  explicit TChainGuard(std::uint32_t first) : Saved(first) {}
-  void Step(std::uint32_t next) {
-    if (next != 0 && next == Saved) throw EDBXReaderException(kCircularChain);
-    if (++Steps == Limit) {
-      Saved = next;
-      Limit *= 2;
-      Steps = 0;
-    }
-  }
-
-private:
-  std::uint32_t Saved;
-  std::uint64_t Steps = 0, Limit = 1;
-};
 
 // Whether the chain from first comes back to a block it passed, following
 // block headers alone and spending nothing: a walk that ran out of its read
@@ -69,16 +51,12 @@ private:
 // blocks of a chain that does not loop are distinct objects of the file, so
 // this ends within a few times the file's size in steps.
 bool ChainLoops(TFileStream& stream, std::uint32_t first) {
-  TChainGuard guard(first);
   try {
-    for (std::uint32_t b = first; b != 0;) {
-      const TDecoded<TBlockHeader> block = ReadBlockHeader(stream, b);
+    for (TBlockChain chain(first); chain.More();) {
+      const TDecoded<TBlockHeader> block = ReadBlockHeader(stream, chain);
       if (!block.Sound()) return false;
-      b = block.Value.NextBlock;
-      guard.Step(b);
+      if (!chain.Step(block.Value)) return true;
     }
-  } catch (const EDBXReaderException&) {
-    return true; // the guard found the loop
   } catch (const EReadError&) {
   }
   return false;
@@ -111,8 +89,8 @@ bool TReadBudget::TrySpend(std::uint64_t bytes) {
 
 // A damaged length pointing past the end costs no more than the file holds.
 bool TReadBudget::TrySpendBlock(std::uint32_t at, std::uint32_t dataLength) {
-  const std::uint64_t textAt = static_cast<std::uint64_t>(at) + kBlockHeaderSize;
-  return TrySpend(kBlockHeaderSize + (textAt <= FileSize && dataLength <= FileSize - textAt ? dataLength : 0));
+  const std::uint64_t textAt = BlockTextAt(at);
+  return TrySpend(kBlockHeaderSize + (WithinSize(textAt, dataLength, FileSize) ? dataLength : 0));
 }
 
 void CheckDbxCount(std::uint32_t count, std::uint64_t room) {
@@ -274,18 +252,16 @@ void TDBXReader::ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record, T
   // A property that cannot be decoded is skipped; the others still count.
   DecodeMessageInfo(ReadDbxObject(*Stream, Offset, Body, Budget), Record);
 
-  std::uint32_t size = 0;
-  TChainGuard guard(Record.TextOffset);
-  for (std::uint32_t b = Record.TextOffset; b != 0;) {
-    const TDecoded<TBlockHeader> decoded = ReadBlockHeader(*Stream, b);
+  TBlockChain chain(Record.TextOffset);
+  while (chain.More()) {
+    const TDecoded<TBlockHeader> decoded = ReadBlockHeader(*Stream, chain);
     if (!decoded.Sound()) throw EDBXReaderException(kWrongMarker);
     const TBlockHeader& block = decoded.Value;
-    if (!Budget.TrySpendBlock(b, block.DataLength)) FailChain(*Stream, Record.TextOffset, kMessagesOverlap);
-    size += block.DataLength; // 32-bit, as the field is
-    b = block.NextBlock;
-    guard.Step(b);
+    if (!Budget.TrySpendBlock(chain.At(), block.DataLength)) FailChain(*Stream, Record.TextOffset, kMessagesOverlap);
+    chain.Count(block);
+    if (!chain.Step(block)) throw EDBXReaderException(kCircularChain);
   }
-  Record.Size = size;
+  Record.Size = chain.Size();
 }
 
 void TDBXReader::Load() {
@@ -327,37 +303,34 @@ std::string TDBXReader::ReadText(std::int32_t Index, bool headerOnly) {
   // Load went over this chain within its own budget; the file may have changed since.
   TReadBudget budget(fileSize);
 
-  static constexpr std::string_view kBlankLine = "\r\n\r\n";
   std::string result;
   // Grown once, not block by block; Size is bounded by what the file can hold.
   if (!headerOnly) result.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(record.Size, fileSize)));
   std::string scratch; // grows to the largest block, never beyond Size bytes
-  std::uint64_t total = 0;
-  TChainGuard guard(record.TextOffset);
-  for (std::uint32_t b = record.TextOffset; b != 0;) {
-    const TBlockHeader block = ReadBlockHeader(*Stream, b).Value; // its Marker is not compared here
+  TBlockChain chain(record.TextOffset);
+  while (chain.More()) {
+    const TBlockHeader block = ReadBlockHeader(*Stream, chain).Value; // its Marker is not compared here
     // The file may have changed since Load. Blocks longer than the whole
     // message would overrun the buffer sized from Size; a chain that now
     // holds more than Size bytes in all could grow the text without bound.
-    total += block.DataLength;
-    if (total > record.Size) FailChain(*Stream, record.TextOffset, kBlockTooLong);
-    const std::uint64_t textAt = static_cast<std::uint64_t>(b) + kBlockHeaderSize;
-    if (textAt > fileSize || block.DataLength > fileSize - textAt) throw EReadError();
-    if (!budget.TrySpendBlock(b, block.DataLength)) FailChain(*Stream, record.TextOffset, kMessagesOverlap);
+    chain.Count(block);
+    if (chain.Length() > record.Size) FailChain(*Stream, record.TextOffset, kBlockTooLong);
+    const std::uint64_t textAt = BlockTextAt(chain.At());
+    if (!WithinSize(textAt, block.DataLength, fileSize)) throw EReadError();
+    if (!budget.TrySpendBlock(chain.At(), block.DataLength)) FailChain(*Stream, record.TextOffset, kMessagesOverlap);
     if (scratch.size() < block.DataLength) scratch.resize(block.DataLength);
     Stream->ReadAt(textAt, scratch.data(), block.DataLength);
 
-    const std::string_view data(scratch.data(), block.DataLength);
     const std::size_t searchFrom = result.size() >= 3 ? result.size() - 3 : 0;
-    result.append(data.substr(0, data.find('\0'))); // a zero byte ends this block's share
-    if (headerOnly && result.find(kBlankLine, searchFrom) != std::string::npos) break;
-    b = block.NextBlock;
-    guard.Step(b);
+    result.append(BlockShare(std::string_view(scratch.data(), block.DataLength)));
+    if (headerOnly && HeaderEnd(std::string_view(result).substr(searchFrom), THeaderBreaks::CrLf) != std::string::npos)
+      break;
+    if (!chain.Step(block)) throw EDBXReaderException(kCircularChain);
   }
   if (headerOnly) {
-    const std::size_t at = result.find(kBlankLine);
-    // Up to and including the carriage return that begins the blank line.
-    return at == std::string::npos ? std::string() : result.substr(0, at + 1);
+    const std::size_t end = HeaderEnd(result, THeaderBreaks::CrLf);
+    // The header lines and the CR of the break that ends the last of them.
+    return end == std::string::npos ? std::string() : result.substr(0, end - 1);
   }
   return result;
 }

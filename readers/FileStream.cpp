@@ -177,13 +177,10 @@ std::size_t TMemoryStream::ReadSome(std::uint64_t offset, void* buffer, std::siz
 std::uint64_t TMemoryStream::Size() const { return Bytes.size(); }
 
 namespace {
-#ifndef _WIN32
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+std::string Utf8Of(const std::filesystem::path& path) {
+  const std::u8string utf8 = path.u8string();
+  return std::string(utf8.begin(), utf8.end());
 }
-#endif
 
 class TDiskFiles : public TFileSource {
 public:
@@ -204,7 +201,7 @@ public:
     std::string best;
     while (const dirent* entry = ::readdir(dir)) {
       const std::string_view candidate = entry->d_name;
-      if ((best.empty() || candidate < best) && EqualsIgnoringAsciiCase(candidate, name) &&
+      if ((best.empty() || candidate < best) && EqualsNoCase(candidate, name) &&
           FileExists(folder + std::string(candidate)))
         best = candidate;
     }
@@ -212,6 +209,20 @@ public:
     if (!best.empty()) return folder + best;
 #endif
     return {};
+  }
+
+  std::vector<TFolderFile> List(const std::string& folder) const override {
+    namespace fs = std::filesystem;
+    std::vector<TFolderFile> files;
+    std::error_code ec;
+    fs::directory_iterator it(PathFromUtf8(folder), ec);
+    if (ec) throw EFOpenError(folder, ReasonText(ec));
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+      if (ec) throw EFOpenError(folder, ReasonText(ec));
+      if (!fs::is_regular_file(it->symlink_status(ec))) continue; // links are not followed
+      files.push_back({Utf8Of(it->path().filename()), Utf8Of(it->path())});
+    }
+    return files;
   }
 };
 } // namespace
@@ -228,6 +239,16 @@ std::unique_ptr<TFileStream> TMemoryFiles::Open(const std::string& path, TShareM
 }
 
 std::string TMemoryFiles::Find(const std::string& path) const { return Files.count(path) ? path : std::string(); }
+
+std::vector<TFolderFile> TMemoryFiles::List(const std::string& folder) const {
+  const std::string prefix = folder + "/";
+  std::vector<TFolderFile> files;
+  for (auto it = Files.lower_bound(prefix); it != Files.end() && it->first.starts_with(prefix); ++it) {
+    const std::string name = it->first.substr(prefix.size());
+    if (!name.empty() && name.find('/') == std::string::npos) files.push_back({name, it->first});
+  }
+  return files;
+}
 
 void TFileStream::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) {
   if (count == 0) return;
@@ -383,7 +404,7 @@ void TFileStream::Refill(std::uint64_t offset, void* buffer, std::size_t count) 
 
 std::string TFileStream::ReadStringAt(std::uint64_t offset, std::uint64_t count) {
   std::uint64_t size = Size();
-  if (offset > size || count > size - offset) throw EReadError();
+  if (!WithinSize(offset, count, size)) throw EReadError();
   std::string result(static_cast<std::size_t>(count), '\0');
   ReadAt(offset, result.data(), result.size());
   return result;

@@ -120,11 +120,23 @@ private:
   std::string_view Bytes;
 };
 
+// Whether length bytes at offset lie within size bytes (of a file, say):
+// the one overflow-safe form of that test, however large the values.
+constexpr bool WithinSize(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
+  return offset <= size && length <= size - offset;
+}
+
 // Whether path names an existing regular file.
 bool FileExists(const std::string& path);
 
+// A regular file of a folder: its name, and its path (the folder's path and the name).
+struct TFolderFile {
+  std::string Name, Path;
+};
+
 // Where the readers find their files: on disk, or (for fuzzing and tests)
-// in memory. A store's companion files are looked up through the same source.
+// in memory. A store's companion files, and the files of a store folder, are
+// found through the same source.
 class TFileSource {
 public:
   virtual ~TFileSource() = default;
@@ -134,6 +146,10 @@ public:
   // folder whose name equals path's ignoring ASCII letter case (the first in
   // byte order when several do), where names have case; else empty.
   virtual std::string Find(const std::string& path) const = 0;
+  // The regular files in folder (a UTF-8 path), in no particular order; a
+  // link is none, so nothing outside the folder is read through one. Raises
+  // EFOpenError with folder when it cannot be listed.
+  virtual std::vector<TFolderFile> List(const std::string& folder) const = 0;
 };
 
 // The file system.
@@ -145,6 +161,8 @@ public:
   std::map<std::string, std::string_view> Files;
   std::unique_ptr<TFileStream> Open(const std::string& path, TShareMode share) const override;
   std::string Find(const std::string& path) const override; // exact paths only
+  // The files whose paths are folder, a slash and a name without one.
+  std::vector<TFolderFile> List(const std::string& folder) const override;
 };
 
 } // namespace postvue

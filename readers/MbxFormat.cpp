@@ -6,11 +6,6 @@
 namespace postvue::mbx {
 
 namespace {
-constexpr std::size_t kMagicAt = 0, kCountAt = 8;
-constexpr std::size_t kTagAt = 0, kNumberAt = 4, kBlockLengthAt = 8, kDataLengthAt = 12;
-constexpr std::size_t kFlagsAt = 0, kMessageNumberAt = 8, kNextBaseAt = 12, kNextSpanAt = 16, kMessagePosAt = 20,
-                      kMessageSizeAt = 24, kReceivedTimeAt = 194, kPriorityAt = 210;
-
 std::uint32_t U32At(TByteCursor& cursor, std::size_t at) {
   cursor.Seek(at);
   return cursor.U32();
@@ -58,7 +53,7 @@ TDecoded<TIndexRecord> DecodeIndexRecord(TBytes record) {
   r.NextSpan = U32At(cursor, kNextSpanAt);
   r.MessagePos = U32At(cursor, kMessagePosAt);
   r.MessageSize = U32At(cursor, kMessageSizeAt);
-  cursor.Seek(kReceivedTimeAt); // unaligned, low half first
+  cursor.Seek(kReceivedTimeAt);
   r.ReceivedTime = cursor.U64();
   cursor.Seek(kPriorityAt);
   r.MessagePriority = cursor.U16();

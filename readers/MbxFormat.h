@@ -32,6 +32,7 @@ struct TFileHeader {
   std::uint32_t Magic;
   std::int32_t Count; // signed 32-bit: of messages in the .mbx, of records in the .idx
 };
+constexpr std::size_t kMagicAt = 0, kCountAt = 8;
 
 // .mbx file header, at offset 0; the message headers follow it.
 constexpr std::uint32_t kMagic = 0x36464D4A; // "JMF6"
@@ -47,6 +48,8 @@ constexpr std::uint32_t kMessageTag = 0x7F007F00; // what the mail program puts 
 struct TMessageHeader {
   std::uint32_t Tag, Number, BlockLength, DataLength;
 };
+constexpr std::size_t kTagAt = 0, kNumberAt = 4, kBlockLengthAt = 8, kDataLengthAt = 12;
+static_assert(kDataLengthAt + 4 == kMessageHeaderSize);
 TDecoded<TMessageHeader> DecodeMessageHeader(TBytes header);
 
 // .idx file header, at offset 0; the first record follows it.
@@ -65,6 +68,12 @@ struct TIndexRecord {
   std::uint16_t MessagePriority;
   std::uint32_t NextRecord() const { return NextBase + NextSpan; } // 32-bit, as offsets are
 };
+// Where each field lies in the fixed part; the bytes between are not read.
+constexpr std::size_t kFlagsAt = 0, kMessageNumberAt = 8, kNextBaseAt = 12, kNextSpanAt = 16, kMessagePosAt = 20,
+                      kMessageSizeAt = 24;
+constexpr std::size_t kReceivedTimeAt = 194; // unaligned, low half first
+constexpr std::size_t kPriorityAt = 210;     // the last field: the fixed part ends behind it
+static_assert(kPriorityAt + sizeof(TIndexRecord::MessagePriority) == kIndexRecordSize);
 TDecoded<TIndexRecord> DecodeIndexRecord(TBytes record);
 
 // Each string is a signed 32-bit length, then that many bytes; its value is

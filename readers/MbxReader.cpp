@@ -1,6 +1,7 @@
 #include "MbxReader.h"
 
 #include "Exceptions.h"
+#include "MessageHeaders.h"
 #include "TextLines.h"
 
 #include <algorithm>
@@ -26,8 +27,6 @@ const char* const kNoMessage = "File does not contain any message.";
 const char* const kNoText = "No text found.";
 const char* const kMessagesOverlap = "Messages overlap in the file.";
 
-constexpr std::string_view kBlankLine = "\r\n\r\n";
-
 // Reads size bytes at the stream's position and decodes them; a short read fails.
 template <typename TDecode> auto ReadAndDecode(TFileStream& stream, std::span<std::uint8_t> bytes, TDecode decode) {
   stream.Read(bytes.data(), bytes.size());
@@ -42,7 +41,7 @@ template <typename TDecode> auto ReadAndDecode(TFileStream& stream, std::span<st
 std::string_view ReadIndexString(TFileStream& index, std::uint64_t indexSize, std::span<char, 255> buffer) {
   std::uint8_t lengthBytes[kStringLengthSize];
   const std::int32_t length = ReadAndDecode(index, lengthBytes, DecodeStringLength);
-  if (length < 0 || index.Position > indexSize || static_cast<std::uint64_t>(length) > indexSize - index.Position)
+  if (length < 0 || !WithinSize(index.Position, static_cast<std::uint64_t>(length), indexSize))
     throw EReadError();
   const std::size_t kept = std::min(static_cast<std::size_t>(length), buffer.size());
   index.ReadAt(index.Position, buffer.data(), kept);
@@ -56,14 +55,8 @@ std::uint64_t BlockRoom(const TMBX_MessageInfo& info) {
   return info.BlockLength >= kMessageHeaderSize ? info.BlockLength - kMessageHeaderSize : UINT64_MAX;
 }
 
-bool StartsWithNoCase(std::string_view line, std::string_view upperPrefix) {
-  if (line.size() < upperPrefix.size()) return false;
-  for (std::size_t i = 0; i < upperPrefix.size(); ++i) {
-    char c = line[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != upperPrefix[i]) return false;
-  }
-  return true;
+bool StartsWithNoCase(std::string_view line, std::string_view prefix) {
+  return EqualsNoCase(line.substr(0, prefix.size()), prefix);
 }
 } // namespace
 
@@ -99,7 +92,7 @@ void TMBXReader::TextPastBlock(const TMBX_MessageInfo& info, const std::function
   const std::uint64_t room = BlockRoom(info);
   if (info.DataLength <= room) return;
   const std::uint64_t fileSize = Stream->Size();
-  if (info.DataPos > fileSize || info.DataLength > fileSize - info.DataPos) return;
+  if (!WithinSize(info.DataPos, info.DataLength, fileSize)) return;
   char chunk[kOverrunChunk];
   for (std::uint64_t at = info.DataPos + room, end = info.DataPos + info.DataLength; at < end;) {
     const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof chunk, end - at));
@@ -196,9 +189,9 @@ std::string TMBXReader::ReadHeaderText(std::size_t Index) {
     const std::size_t searchFrom = text.size() >= 3 ? text.size() - 3 : 0;
     text.append(UpToZero(std::string_view(chunk, length)));
     done += length;
-    const std::size_t blank = text.find(kBlankLine, searchFrom);
-    if (blank != std::string::npos) {
-      text.resize(blank + 1); // the lines before the blank line and the CR that begins it
+    const std::size_t end = HeaderEnd(std::string_view(text).substr(searchFrom), THeaderBreaks::CrLf);
+    if (end != std::string::npos) {
+      text.resize(searchFrom + end - 1); // the header lines and the CR of the break that ends the last of them
       text.shrink_to_fit();
       return text;
     }
@@ -213,7 +206,7 @@ std::string TMBXReader::GetMessageText(std::int32_t Index) {
   if (info.DataPos == 0) return {};
   Stream->DropCache();
   const std::uint64_t fileSize = Stream->Size();
-  if (info.DataPos > fileSize || info.DataLength > fileSize - info.DataPos) throw EReadError();
+  if (!WithinSize(info.DataPos, info.DataLength, fileSize)) throw EReadError();
   // The text in its block in one read; a part beyond it is read only up to
   // where a zero byte ends it.
   std::string text = Stream->ReadStringAt(info.DataPos, std::min<std::uint64_t>(info.DataLength, BlockRoom(info)));

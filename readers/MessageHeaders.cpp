@@ -17,46 +17,50 @@ bool IsFieldLine(std::string_view line) {
   return i < line.size() && line[i] == ':';
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 } // namespace
+
+std::size_t HeaderEnd(std::string_view text, THeaderBreaks breaks) {
+  if (breaks == THeaderBreaks::CrLf) {
+    const std::size_t at = text.find("\r\n\r\n");
+    return at == std::string_view::npos ? at : at + 2;
+  }
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) break;
+    if (end == start) return start;
+    start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+  }
+  return std::string_view::npos;
+}
 
 bool LooksLikeMessage(std::string_view text) {
   text = UpToZero(text);
+  // The blank line that ends the header is not judged, nor what follows it.
+  const std::string_view header = text.substr(0, HeaderEnd(text, THeaderBreaks::Any));
   bool first = true;
   std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find_first_of("\r\n", start);
+  while (start < header.size()) {
+    const std::size_t end = header.find_first_of("\r\n", start);
     // A line cut by the end of the bytes is not judged; but the first line
     // must be whole, or two stray bytes such as "1:" would pass.
     if (end == std::string_view::npos) return !first;
-    const std::string_view line = text.substr(start, end - start);
-    if (line.empty()) return !first; // the blank line that ends the header
+    const std::string_view line = header.substr(start, end - start);
     const bool continuation = !first && (line[0] == ' ' || line[0] == '\t');
     if (!continuation && !IsFieldLine(line)) return false;
     first = false;
-    start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    start = end + (header[end] == '\r' && end + 1 < header.size() && header[end + 1] == '\n' ? 2 : 1);
   }
   return !first;
 }
 
 std::string HeaderField(std::string_view text, std::string_view name) {
   text = UpToZero(text);
+  text = text.substr(0, HeaderEnd(text, THeaderBreaks::Any));
   for (std::size_t start = 0; start < text.size();) {
     std::size_t end = text.find_first_of("\r\n", start);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view line = text.substr(start, end - start);
     start = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
-    if (line.empty()) break;
     if (line.size() <= name.size() || line[name.size()] != ':' || !EqualsNoCase(line.substr(0, name.size()), name))
       continue;
     std::string_view value = line.substr(name.size() + 1);

@@ -1,5 +1,6 @@
-// What a stored message's header looks like: the test that tells a message
-// from other bytes, and the value of one header line. Recovery uses them to
+// What a stored message's header looks like: where it ends, the test that
+// tells a message from other bytes, and the value of one header line. The
+// readers cut a message's header with the first, recovery uses the others to
 // find messages, and the mbox export to take a sender.
 #pragma once
 
@@ -7,6 +8,20 @@
 #include <string_view>
 
 namespace postvue {
+
+// The line breaks that a header's blank line is made of.
+enum class THeaderBreaks {
+  // CR LF alone, after a line of its own: the first CR LF CR LF. The
+  // readers cut a stored message's header so, as the mail program does.
+  CrLf,
+  // CR LF, lone CR or lone LF, as SplitLines cuts lines; an empty first line
+  // is a blank line too. The tests below, which judge bytes from anywhere.
+  Any,
+};
+
+// Where the header of text ends: the offset of the blank line that follows
+// its header lines (the line break that makes it), or npos when there is none.
+std::size_t HeaderEnd(std::string_view text, THeaderBreaks breaks);
 
 // Whether text begins as a stored message does: a whole header field line
 // ("Name:", a name of letters, digits, "-", "_" and "."), then header or

@@ -7,6 +7,16 @@
 
 namespace postvue {
 
+std::string HexText(std::uint64_t value) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value & 15]);
+    value >>= 4;
+  } while (value);
+  return "0x" + text;
+}
+
 TStoreRecovery::TStoreRecovery(const std::string& fileName, const TFileSource& files)
     : FileName(fileName), Files(files) {
   Stream = Files.Open(fileName, TShareMode::DenyNone);

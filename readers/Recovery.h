@@ -61,6 +61,9 @@ struct TRecoverySummary {
   std::uint32_t Fragments = 0;  // chains or blocks that do not begin a message
 };
 
+// "0x" and value in upper-case hexadecimal digits, as offsets in a store are reported.
+std::string HexText(std::uint64_t value);
+
 class TStoreRecovery {
 public:
   // Opens the store read-only and recognises its format as the probe does.

@@ -30,17 +30,6 @@ struct TChainText {
 
 constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-// "0x" and the value in upper-case hexadecimal, as offsets are reported.
-std::string Hex(std::uint64_t value) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  do {
-    text.insert(text.begin(), kDigits[value & 15]);
-    value >>= 4;
-  } while (value);
-  return "0x" + text;
-}
-
 using namespace dbx;
 
 const char* IndexNodeDamage(TFault fault) {
@@ -176,12 +165,15 @@ private:
     TChainText result;
     std::unordered_set<std::uint32_t> seen; // filled only once the chain steps backwards
     std::uint32_t highest = 0;
-    for (std::uint32_t b = first; b != 0;) {
+    for (TBlockChain chain(first); chain.More();) {
+      // A loop ends the text right where it closes, so the text holds each
+      // block once: the chain's own test may find it a little later.
+      const std::uint32_t b = chain.At();
       if (b <= highest) {
         if (seen.empty()) seen.insert(ChainBlocks.begin(), ChainBlocks.end());
         if (seen.count(b)) {
           result.Incomplete = true;
-          result.Reason = "its text block chain comes back to the block at " + Hex(b);
+          result.Reason = "its text block chain comes back to the block at " + HexText(b);
           break;
         }
       }
@@ -192,28 +184,28 @@ private:
       std::uint8_t bytes[kBlockHeaderSize];
       if (!ReadExactly(b, bytes, sizeof bytes)) {
         result.Incomplete = true;
-        result.Reason = "the file ends before its text block at " + Hex(b);
+        result.Reason = "the file ends before its text block at " + HexText(b);
         break;
       }
-      const TDecoded<TBlockHeader> header = DecodeBlockHeader(bytes, b);
+      const TDecoded<TBlockHeader> header = chain.Decode(bytes);
       if (!header.Sound()) {
         result.Incomplete = true;
-        result.Reason = "its text block at " + Hex(b) + " has a wrong marker";
+        result.Reason = "its text block at " + HexText(b) + " has a wrong marker";
         break;
       }
       const std::uint32_t length = header.Value.DataLength;
-      const std::uint64_t got = AppendUpToZero(result.Text, static_cast<std::uint64_t>(b) + kBlockHeaderSize, length);
+      const std::uint64_t got = AppendUpToZero(result.Text, BlockTextAt(b), length);
       if (cover) {
-        Covered.Add(b, static_cast<std::uint64_t>(b) + kBlockHeaderSize + got);
+        Covered.Add(b, BlockTextAt(b) + got);
         Advance(kBlockHeaderSize + got);
-        SearchPassed(static_cast<std::uint64_t>(b) + kBlockHeaderSize + got);
+        SearchPassed(BlockTextAt(b) + got);
       }
       if (got < length) {
         result.Incomplete = true;
         result.Reason = "the file ends inside its text";
         break;
       }
-      b = header.Value.NextBlock;
+      (void)chain.Step(header.Value); // a loop is found above, where it closes
     }
     ChainBlocks.clear();
     return result;
@@ -405,7 +397,7 @@ private:
     for (std::size_t i = first; count < limit; ++count) {
       if (take) Taken[i] = true;
       const TFoundBlock& b = Found[i];
-      if (AppendUpToZero(result.Text, static_cast<std::uint64_t>(b.Pos) + kBlockHeaderSize, b.Length) < b.Length) {
+      if (AppendUpToZero(result.Text, BlockTextAt(b.Pos), b.Length) < b.Length) {
         result.Incomplete = true;
         result.Reason = "the file ends inside its text";
         ++count;
@@ -420,11 +412,11 @@ private:
         const std::int64_t at = NextAt(b);
         result.Incomplete = true;
         if (next != kNone)
-          result.Reason = "its text block chain comes back to the block at " + Hex(Found[next].Pos);
+          result.Reason = "its text block chain comes back to the block at " + HexText(Found[next].Pos);
         else if (at >= 0 && static_cast<std::uint64_t>(at) + kBlockHeaderSize > Size)
           result.Reason = "the file ends before its next text block";
         else
-          result.Reason = "its text block chain breaks off after the block at " + Hex(b.Pos);
+          result.Reason = "its text block chain breaks off after the block at " + HexText(b.Pos);
         ++count;
         break;
       }
@@ -442,7 +434,7 @@ private:
     for (std::size_t i = first; i != kNone && head.size() < kLookBytes && steps++ < Found.size(); i = Succ[i]) {
       const TFoundBlock& b = Found[i];
       const std::uint64_t wanted = std::min<std::uint64_t>(b.Length, kLookBytes - head.size());
-      if (AppendUpToZero(head, static_cast<std::uint64_t>(b.Pos) + kBlockHeaderSize, wanted) < wanted) break;
+      if (AppendUpToZero(head, BlockTextAt(b.Pos), wanted) < wanted) break;
     }
     return head;
   }

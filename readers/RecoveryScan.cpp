@@ -16,7 +16,7 @@ constexpr std::size_t kWindowLarge = 1 << 20, kWindowSmall = 64 << 10;
 } // namespace
 
 bool TReadCache::ReadExactly(std::uint64_t offset, void* buffer, std::size_t count) {
-  if (offset > Size || count > Size - offset) return false;
+  if (!WithinSize(offset, count, Size)) return false;
   if (count == 0) return true;
   const std::uint64_t windowEnd = WindowStart + WindowLength;
   if (offset < WindowStart || offset + count > windowEnd) {

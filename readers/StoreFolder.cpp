@@ -8,21 +8,12 @@
 #include "TextLines.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace postvue {
 
 namespace {
-namespace fs = std::filesystem;
-
-// Folder record properties of Folders.dbx.
-constexpr std::uint8_t kPropertyId = 0x80;
-constexpr std::uint8_t kPropertyParent = 0x81;
-constexpr std::uint8_t kPropertyName = 0x02;
-constexpr std::uint8_t kPropertyFile = 0x03;
 constexpr std::size_t kMaxText = 255;
 
 const char* const kNotAFolderList = "File is not an Outlook Express 5 folder list.";
@@ -38,20 +29,14 @@ std::string Stem(std::string_view fileName) { return std::string(fileName.substr
 
 std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
-
-std::string Utf8Of(const fs::path& path) {
-  const std::u8string utf8 = path.u8string();
-  return std::string(utf8.begin(), utf8.end());
-}
-
 // A .dbx of another DatabaseKind (the offline store, the POP3 list) holds no
 // messages. A file too short for a header, or with another magic, is taken
 // as a damaged message store: reading it then says what is wrong with it.
-bool IsOtherDatabase(const std::string& path) {
+bool IsOtherDatabase(const TFileSource& files, const std::string& path) {
   try {
-    TFileStream stream(path);
+    const std::unique_ptr<TFileStream> stream = files.Open(path, TShareMode::DenyNone);
     std::uint8_t bytes[8];
-    stream.ReadAt(0, bytes, sizeof bytes);
+    stream->ReadAt(0, bytes, sizeof bytes);
     const dbx::TFileHeader header = dbx::DecodeFileHeader(bytes).Value; // the two fields the bytes reach
     return header.Magic == dbx::kMagic && header.DatabaseKind != dbx::kDatabaseKindMessages;
   } catch (const Exception&) {
@@ -80,7 +65,7 @@ struct TNode {
 
 class TBuilder {
 public:
-  explicit TBuilder(const std::string& dir) : Dir(dir) {}
+  TBuilder(const std::string& dir, const TFileSource& files) : Dir(dir), Source(files) {}
 
   TStoreFolder Build() {
     ListFiles();
@@ -88,7 +73,7 @@ public:
     bool listed = false;
     if (const auto list = Lookup(kFolderListName); list >= 0) {
       try {
-        records = ReadFolderList(Files[static_cast<std::size_t>(list)].Path);
+        records = ReadFolderList(Files[static_cast<std::size_t>(list)].Path, Source);
         listed = true;
       } catch (const Exception& e) {
         Note(Files[static_cast<std::size_t>(list)].Name + " cannot be read (" + ErrorBoxText(e.message()) +
@@ -108,16 +93,10 @@ private:
   void Note(std::string text) { Result.Notes.push_back(std::move(text)); }
 
   void ListFiles() {
-    std::error_code ec;
-    fs::directory_iterator it(PathFromUtf8(Dir), ec);
-    if (ec) throw EFOpenError(Dir, ReasonText(ec));
-    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-      if (ec) throw EFOpenError(Dir, ReasonText(ec));
-      // Links are not followed: nothing outside the folder is read.
-      if (!fs::is_regular_file(it->symlink_status(ec))) continue;
+    for (TFolderFile& listed : Source.List(Dir)) {
       TFile file;
-      file.Name = Utf8Of(it->path().filename());
-      file.Path = Utf8Of(it->path());
+      file.Name = std::move(listed.Name);
+      file.Path = std::move(listed.Path);
       Files.push_back(std::move(file));
     }
     std::sort(Files.begin(), Files.end(), [](const TFile& a, const TFile& b) {
@@ -131,7 +110,7 @@ private:
       if (EndsWith(lower, kMbxExtension)) {
         file.Store = file.Mbx = true;
       } else if (EndsWith(lower, kDbxExtension) && lower != kFolderListName) {
-        file.Store = !IsOtherDatabase(file.Path);
+        file.Store = !IsOtherDatabase(Source, file.Path);
         if (!file.Store) Note(file.Name + " is not a message store: skipped");
       }
     }
@@ -234,6 +213,7 @@ private:
       node.File = static_cast<std::int32_t>(i);
       if (!file.Mbx) {
         TDBXReader reader;
+        reader.UseFiles(Source);
         try {
           reader.SetFileName(file.Path);
         } catch (const Exception&) {
@@ -309,6 +289,7 @@ private:
   }
 
   const std::string Dir;
+  const TFileSource& Source;
   std::vector<TFile> Files; // by name
   std::unordered_map<std::string, std::int32_t> ByLowerName;
   std::vector<TNode> Nodes; // the folder list's records in order, then the stores it leaves out
@@ -316,8 +297,9 @@ private:
 };
 } // namespace
 
-std::vector<TFolderRecord> ReadFolderList(const std::string& fileName) {
-  TFileStream stream(fileName);
+std::vector<TFolderRecord> ReadFolderList(const std::string& fileName, const TFileSource& files) {
+  const std::unique_ptr<TFileStream> opened = files.Open(fileName, TShareMode::DenyNone);
+  TFileStream& stream = *opened;
   const std::vector<std::uint32_t> offsets = ReadDbxIndex(stream, dbx::kDatabaseKindFolders, kNotAFolderList);
   std::vector<TFolderRecord> records;
   records.reserve(offsets.size());
@@ -332,12 +314,12 @@ std::vector<TFolderRecord> ReadFolderList(const std::string& fileName) {
       if (!properties.Entry(i, id, v)) continue; // skipped, as in a message-info object
       std::string_view text;
       switch (id) {
-      case kPropertyId: record.Id = v; break;
-      case kPropertyParent: record.ParentId = v; break;
-      case kPropertyName:
+      case dbx::kPropertyFolderId: record.Id = v; break;
+      case dbx::kPropertyFolderParent: record.ParentId = v; break;
+      case dbx::kPropertyFolderName:
         if (properties.String(v, kMaxText, text)) record.Name = text;
         break;
-      case kPropertyFile:
+      case dbx::kPropertyFolderFile:
         if (properties.String(v, kMaxText, text)) record.StoreFile = text;
         break;
       default: break; // flags, kinds and accounts: not needed for the tree
@@ -347,13 +329,8 @@ std::vector<TFolderRecord> ReadFolderList(const std::string& fileName) {
   return records;
 }
 
-std::string FolderNameKey(std::string_view name) {
-  std::string key(name);
-  for (char& c : key)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return key;
-}
+std::string FolderNameKey(std::string_view name) { return AsciiLowerCase(name); }
 
-TStoreFolder ReadStoreFolder(const std::string& dir) { return TBuilder(dir).Build(); }
+TStoreFolder ReadStoreFolder(const std::string& dir, const TFileSource& files) { return TBuilder(dir, files).Build(); }
 
 } // namespace postvue

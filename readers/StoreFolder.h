@@ -7,6 +7,8 @@
 // place of its own, and a note for everything that was not as it should be.
 #pragma once
 
+#include "FileStream.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,7 +25,7 @@ struct TFolderRecord {
 
 // The folder records of a Folders.dbx in the order of its index. A damaged
 // file raises as a damaged message store does (the same index checks).
-std::vector<TFolderRecord> ReadFolderList(const std::string& fileName);
+std::vector<TFolderRecord> ReadFolderList(const std::string& fileName, const TFileSource& files = DiskFiles());
 
 struct TStoreFolderEntry {
   std::string Name;         // UTF-8; no sibling has the same name, letter case ignored
@@ -49,8 +51,9 @@ std::string FolderNameKey(std::string_view name);
 // beyond what paths can hold.
 constexpr std::uint32_t kMaxFolderDepth = 32;
 
-// Reads the folder dir (a UTF-8 path). Raises EFOpenError with dir when it is
-// not a folder that can be listed; every other failure becomes a note.
-TStoreFolder ReadStoreFolder(const std::string& dir);
+// Reads the folder dir (a UTF-8 path) of files (the disk unless given).
+// Raises EFOpenError with dir when it is not a folder that can be listed;
+// every other failure becomes a note.
+TStoreFolder ReadStoreFolder(const std::string& dir, const TFileSource& files = DiskFiles());
 
 } // namespace postvue

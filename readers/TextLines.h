@@ -14,6 +14,19 @@ namespace postvue {
 // starts no further line; LF followed by CR is two breaks; a zero byte ends the text.
 std::vector<std::string_view> SplitLines(std::string_view text);
 
+// ASCII letters in lower case, every other byte as it is: names compared
+// with letter case ignored (file names, header names, charset names).
+constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+inline std::string AsciiLowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = AsciiLower(c);
+  return lower;
+}
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+}
+
 // The bytes before the first zero byte: where stored text ends.
 inline std::string_view UpToZero(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
 
