@@ -27,6 +27,7 @@ constexpr std::size_t kMinIndexWidth = 4;
 // extension a name stays within the 255 bytes (or UTF-16 units) file systems allow.
 constexpr std::size_t kMaxSubjectInName = 80;
 constexpr std::size_t kMaxSubjectBytes = 200;
+constexpr std::string_view kEllipsis = "\xE2\x80\xA6"; // ends a name that was cut
 constexpr int kMaxVariant = 999;
 
 // value's last width digits, zero-padded (the fields are never negative).
@@ -101,6 +102,23 @@ bool IsUnsafeInFileName(std::string_view character) {
     return lead < 0x20 || lead == 0x7F || kReserved.find(character[0]) != std::string_view::npos;
   if (lead == 0xC2) return static_cast<unsigned char>(character[1]) < 0xA0; // C1 controls
   return character == "\xEF\xBF\xBD";
+}
+
+// The bytes of text's longest start of at most characters characters and bytes bytes.
+std::size_t FittingPrefix(std::string_view text, std::size_t characters, std::size_t bytes) {
+  std::size_t end = 0;
+  for (std::size_t counted = 0; end < text.size() && counted < characters; ++counted) {
+    const std::size_t length = Utf8Length(static_cast<unsigned char>(text[end]));
+    if (end + length > bytes) break;
+    end += length;
+  }
+  return end;
+}
+
+std::size_t CharacterCount(std::string_view text) {
+  std::size_t count = 0;
+  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return count;
 }
 
 std::string_view TrimSpaces(std::string_view text) {
@@ -250,14 +268,18 @@ std::string SafeFileName(std::string_view decoded) {
     safe += IsUnsafeInFileName(character) ? std::string_view("_") : character;
     i += character.size();
   }
-  std::string_view part = TrimSpaces(safe);
-  std::size_t cut = 0;
-  for (std::size_t characters = 0; cut < part.size() && characters < kMaxSubjectInName; ++characters) {
-    const std::size_t length = Utf8Length(static_cast<unsigned char>(part[cut]));
-    if (cut + length > kMaxSubjectBytes) break;
-    cut += length;
+  const std::string_view part = TrimSpaces(safe);
+  if (FittingPrefix(part, kMaxSubjectInName, kMaxSubjectBytes) == part.size()) return std::string(part);
+  // Cut, and shown to be: the ellipsis takes the room of one character.
+  const std::size_t end = FittingPrefix(part, kMaxSubjectInName - 1, kMaxSubjectBytes - kEllipsis.size());
+  std::size_t cut = end;
+  if (part[end] != ' ') { // else the cut falls between words already
+    // At the last blank before, unless that would lose too much of the name.
+    const std::size_t blank = part.rfind(' ', end);
+    if (blank != std::string_view::npos && CharacterCount(part.substr(blank, end - blank)) <= kMaxSubjectInName / 3)
+      cut = blank;
   }
-  return std::string(TrimSpaces(part.substr(0, cut)));
+  return std::string(TrimSpaces(part.substr(0, cut))) + std::string(kEllipsis);
 }
 
 std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject) {

@@ -47,8 +47,9 @@ void ListText(TMailbaseReader& reader, TOutput& out);
 void ListJson(TMailbaseReader& reader, TOutput& out);
 
 // text (UTF-8) fit for a file name: what is unsafe in one replaced, blanks
-// at either end removed, cut to a length that leaves room for a number, a
-// variant and an extension. Export names and store-folder directories use it.
+// at either end removed, and a text too long for a name (with room for a
+// number, a variant and an extension) cut, at a blank where one is near, with
+// "…" at its end. Export names and store-folder directories use it.
 std::string SafeFileName(std::string_view text);
 
 // "NNNN - Subject.eml": the index zero-padded to the width that the largest

@@ -302,7 +302,7 @@ TEST_F(CliTest, ExportNamesFilesAndSkipsUnreadableMessages) {
                                              "0001 - a_b_c_d_e_f_g_h_i_j.eml",
                                              "0002 - caf\xc3\xa9__tab__.eml", // C0, DEL and C1 controls go
                                              "0003.eml",
-                                             "0004 - " + Repeat("x", 80) + ".eml",
+                                             "0004 - " + Repeat("x", 79) + "\xe2\x80\xa6.eml", // cut, and says so
                                              "0005 - Hello World.eml",
                                              "0007.eml"};
   EXPECT_EQ(SortedNames(out), expected); // store order, nothing else (no temporary file)
@@ -325,6 +325,10 @@ TEST_F(CliTest, ExportNamesKeepLetters) {
       {"=?iso-8859-15?Q?=A4?= =?us-ascii?Q?a=FF?=", "\xe2\x82\xac" "a_"}, // no character for 0xFF in ASCII
       // Unknown character sets and broken words stay as written (made safe).
       {"=?x-unknown?Q?abc?= =?utf-8?B?!!?=", "=_x-unknown_Q_abc_= =_utf-8_B_!!_="},
+      // Too long for a name: cut after a word where one ends near the limit (80 characters, 200
+      // bytes, the ellipsis within), and marked as cut.
+      {Repeat("abcdef ", 20), Repeat("abcdef ", 10) + "abcdef\xe2\x80\xa6"},
+      {Repeat("\x80", 100), Repeat("\xe2\x82\xac", 65) + "\xe2\x80\xa6"},
   };
   std::vector<TTestMessage> messages;
   for (const auto& [subject, name] : cases) {
