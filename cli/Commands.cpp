@@ -413,6 +413,14 @@ int RunList(const std::string& store, bool json) {
 }
 
 namespace {
+// The line break that ends text, which does not end with one: the rest of
+// a CR LF where the text's last line has its CR, else the kind its lines have.
+std::string_view LineEndAfter(std::string_view text) {
+  if (text.back() == '\r') return "\n";
+  const std::size_t lf = text.find('\n');
+  return lf != std::string_view::npos && lf > 0 && text[lf - 1] == '\r' ? "\r\n" : "\n";
+}
+
 // An index outside the store fails here, saying which there are, before the
 // reader would say only "No text found.".
 void CheckIndex(TMailbaseReader& reader, std::int32_t index) {
@@ -428,7 +436,10 @@ void CheckIndex(TMailbaseReader& reader, std::int32_t index) {
 int RunText(const std::string& store, std::int32_t index, bool headerOnly) {
   const auto reader = LoadStore(store);
   CheckIndex(*reader, index);
-  const std::string text = headerOnly ? reader->GetMessageHeader(index) : reader->GetMessageText(index);
+  std::string text = headerOnly ? reader->GetMessageHeader(index) : reader->GetMessageText(index);
+  // On a terminal the prompt would start on (or overwrite) the last line;
+  // a file or a pipe gets the bytes exactly.
+  if (!text.empty() && text.back() != '\n' && IsTerminal(stdout)) text += LineEndAfter(text);
   WriteStdout(text);
   return 0;
 }
