@@ -184,9 +184,10 @@ std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path, bool allowEm
   std::unique_ptr<TMailbaseReader> reader = NewReader(format);
   try {
     reader->SetFileName(path);
-  } catch (const Exception&) {
+  } catch (const Exception& e) {
     // Open fails on a count of 0 only once the store is recognised as such.
-    if (!(allowEmpty && reader->Active && reader->GetCount() == 0)) throw;
+    if (!(reader->Active && reader->GetCount() == 0)) throw;
+    if (!allowEmpty) throw EEmptyStore(e.message(), e.reason());
     return reader;
   }
   reader->Load();
@@ -453,7 +454,7 @@ int RunSave(const std::string& store, std::int32_t index, const std::string& fil
 
 int RunExport(const std::string& store, const std::string& dir) {
   if (IsFolder(store)) return RunExportFolder(store, dir, false);
-  const auto reader = LoadStore(store);
+  const auto reader = LoadStore(store, true); // an empty store is an empty folder
   const std::string prefix = PrepareFolder(dir);
   TExportReport report;
   ExportMessages(*reader, prefix, report);

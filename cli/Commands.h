@@ -17,10 +17,18 @@ namespace postvue::cli {
 // Where recover puts messages the index does not reach, inside each output folder.
 inline constexpr const char* kRemovedFolder = "removed";
 
+// A sound store that holds no message, where messages are needed: the
+// reader's own failure, but no damage (nothing for recover to find).
+class EEmptyStore : public Exception {
+public:
+  using Exception::Exception;
+};
+
 // The store opened as the viewer opens it: a bare probe recognises the format
 // and is gone before the concrete reader opens and loads the file.
 // With allowEmpty, a store that holds no message is an empty folder (a
-// reader whose GetCount is 0) instead of a failure.
+// reader whose GetCount is 0) instead of a failure; without, it raises
+// EEmptyStore with the reader's message.
 std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path, bool allowEmpty = false);
 
 // field with tabs and line breaks as spaces, so a line stays one line.
@@ -123,8 +131,8 @@ void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport&
 // Whether path names a folder: a store folder, where a store is expected.
 bool IsFolder(const std::string& path);
 
-// Failures that a damaged store causes, for which recover may help (an
-// empty one too: removed messages may still be in its bytes).
+// Failures that a damaged store causes, for which recover may help. A store
+// that is only empty (EEmptyStore) is not damaged.
 bool IsStoreDamage(const Exception& error);
 
 int RunList(const std::string& store, bool json);

@@ -502,8 +502,9 @@ TEST_F(CliTest, ReaderRejections) {
   kind.WriteFile(Dir / "kind.dbx");
   ExpectError({"list", Dir / "kind.dbx"}, "File is not an Outlook Express 5 Message Database.");
 
+  // An empty store is sound: no message to show, but nothing for recover either.
   DbxOf({}).WriteFile(Dir / "empty.dbx");
-  ExpectError({"list", Dir / "empty.dbx"}, "File does not contain any message.", kRecoverHint);
+  ExpectError({"list", Dir / "empty.dbx"}, "File does not contain any message.");
 
   TDbxImage fewer = DbxOf(std::vector<TTestMessage>(2));
   fewer.SetMessageCount(3); // the tree holds two
@@ -522,9 +523,19 @@ TEST_F(CliTest, ReaderRejections) {
   negative.WriteFile(Dir / "negative.mbx");
   ExpectError({"list", Dir / "negative.mbx"}, "Range check error.", kRecoverHint);
 
+  // Exported, an empty store is an empty folder.
   MakeMbx({}).WriteFile(Dir / "empty.mbx");
-  ExpectError({"export", Dir / "empty.mbx", Dir / "out"}, "File does not contain any message.", kRecoverHint);
-  EXPECT_FALSE(fs::exists(Dir / "out"));
+  ExpectError({"text", Dir / "empty.mbx", "0"}, "File does not contain any message.");
+  for (const std::string& store : {Dir / "empty.dbx", Dir / "empty.mbx"}) {
+    TCliRun run = Run({"export", store, Dir / "out"});
+    EXPECT_EQ(run.Status, 0) << store;
+    EXPECT_EQ(run.Err, "postvue-cli: exported 0, errors 0\n") << store;
+    EXPECT_TRUE(SortedNames(Dir / "out").empty());
+    run = Run({"export", "--mbox", store, Dir / "out.mbox"});
+    EXPECT_EQ(run.Status, 0) << store;
+    EXPECT_EQ(run.Err, "postvue-cli: exported 0, errors 0\n") << store;
+    EXPECT_EQ(ReadFileBytes(Dir / "out.mbox"), "");
+  }
 }
 
 TEST_F(CliTest, IndexWithoutMessage) {
@@ -633,7 +644,10 @@ TEST_F(CliTest, RealStores) {
   run = Run({"export", real + "/fragment-left.dbx", Dir / "out"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(SortedNames(Dir / "out"), std::vector<std::string>{"0000 - Please read you won't be sorry.........eml"});
-  ExpectError({"list", real + "/Outbox.dbx"}, "File does not contain any message.", kRecoverHint);
+  ExpectError({"list", real + "/Outbox.dbx"}, "File does not contain any message.");
+  run = Run({"export", real + "/Outbox.dbx", Dir / "outbox"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "postvue-cli: exported 0, errors 0\n");
   ExpectError({"list", real + "/Folders.dbx"}, "File is not an Outlook Express 5 Message Database.");
   ExpectError({"list", real + "/other-format-Mail"}, "File is not in supported format.");
 }
