@@ -306,15 +306,21 @@ std::string VariantName(const std::string& name, int variant) {
 }
 } // namespace
 
-std::string SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
-                              double received, bool& renamed, bool& timeSet) {
+TSaved SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
+                         double received) {
   for (int variant = 1; variant <= kMaxVariant; ++variant) {
-    std::string tried = VariantName(name, variant);
-    const TNewFile written = folder.Write(tried, bytes, received);
-    if (written != TNewFile::NameTaken) {
-      renamed = variant > 1;
-      timeSet = written == TNewFile::Written;
-      return tried;
+    TSaved saved{VariantName(name, variant), variant > 1};
+    // Looked at before writing: a repeated run then writes nothing it wrote before.
+    const TNameHolds holds = folder.Holds(saved.Name, bytes);
+    if (holds == TNameHolds::SameBytes) {
+      saved.Unchanged = true;
+      return saved;
+    }
+    if (holds == TNameHolds::Other) continue;
+    const TNewFile written = folder.Write(saved.Name, bytes, received);
+    if (written != TNewFile::NameTaken) { // else taken meanwhile: on to the next variant
+      saved.TimeSet = written == TNewFile::Written;
+      return saved;
     }
   }
   throw EFCreateError(folder.PathPrefix() + name,
@@ -355,9 +361,32 @@ std::string RenamedNote(std::uint32_t renamed) {
   return renamed == 0 ? "" : ", under a new name " + std::to_string(renamed) + " (their names were taken)";
 }
 
+std::string UnchangedNote(std::uint32_t unchanged) {
+  return unchanged == 0 ? "" : ", unchanged " + std::to_string(unchanged);
+}
+
+void ReportStop(const Exception& error, const std::string& label, const std::string& file) {
+  const bool named = dynamic_cast<const EFCreateError*>(&error) || file.empty();
+  ReportException(error, label + (named ? "" : file + ": "));
+}
+
 void TExportReport::Written(bool renamed) {
   ++Files;
   if (renamed) ++Renamed;
+}
+
+void TExportReport::Saved(const TSaved& saved) {
+  if (saved.Unchanged)
+    ++Unchanged;
+  else
+    Written(saved.Renamed);
+}
+
+void TExportReport::Stop(const Exception& error, const std::string& label, const std::string& file) {
+  Meter.Clear();
+  ReportStop(error, label, file);
+  ++Errors;
+  throw TRunStopped();
 }
 
 void TExportReport::Error(const std::string& line) {
@@ -383,7 +412,8 @@ void TExportReport::Progress(std::uint64_t done, std::uint64_t total) { Part.Upd
 
 int TExportReport::Finish() {
   Meter.Clear();
-  ReportError("exported " + std::to_string(Files) + ", errors " + std::to_string(Errors) + RenamedNote(Renamed));
+  ReportError("exported " + std::to_string(Files) + UnchangedNote(Unchanged) + ", errors " + std::to_string(Errors) +
+              RenamedNote(Renamed));
   return Errors > 0 ? 1 : 0;
 }
 
@@ -457,7 +487,11 @@ int RunExport(const std::string& store, const std::string& dir) {
   const auto reader = LoadStore(store, true); // an empty store is an empty folder
   const std::string prefix = PrepareFolder(dir);
   TExportReport report;
-  ExportMessages(*reader, prefix, report);
+  try {
+    ExportMessages(*reader, prefix, report);
+  } catch (const TRunStopped&) {
+    // Said already; the summary still tells what was written before.
+  }
   return report.Finish();
 }
 
@@ -475,14 +509,17 @@ void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportR
   for (std::int32_t done = 0; !texts.Done(); ++done) {
     report.Progress(done, count);
     std::int32_t i = -1;
+    std::string name;
     try {
-      const TTextAhead made = texts.Next(i);
-      bool renamed = false, timeSet = false;
-      const std::string name =
-          SaveUnderFreeName(folder, made.Name, made.Text, reader.MessageAt(i).Received, renamed, timeSet);
-      report.Written(renamed);
-      if (!timeSet) report.Error(label + "message " + std::to_string(i) + ": the time of " + name + " could not be set");
+      TTextAhead made = texts.Next(i);
+      name = std::move(made.Name);
+      const TSaved saved = SaveUnderFreeName(folder, name, made.Text, reader.MessageAt(i).Received);
+      report.Saved(saved);
+      if (!saved.TimeSet)
+        report.Error(label + "message " + std::to_string(i) + ": the time of " + saved.Name + " could not be set");
     } catch (const Exception& e) {
+      // A folder that takes no file (no permission, a full disk) is said once, not once per message.
+      if (FailsEveryNewFile(e)) report.Stop(e, label, prefix + name);
       // One unreadable message must not cost the others; the summary and the exit status tell.
       report.Error(e, label + "message " + std::to_string(i) + ": ");
     }

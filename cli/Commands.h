@@ -65,15 +65,24 @@ std::string SafeFileName(std::string_view text);
 // (HeaderTextToUtf8) with what is unsafe in a file name replaced, in UTF-8.
 std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject);
 
+// How SaveUnderFreeName ended.
+struct TSaved {
+  std::string Name;       // the name written, or the one that held the bytes already
+  bool Renamed = false;   // Name is a variant
+  bool Unchanged = false; // a file with these bytes was there: nothing was written
+  bool TimeSet = true;    // false when the file system refused the time
+};
+
 // Writes the .eml bytes of a message of export or recover with its received
 // time into folder under name (ExportFileName), or under its first variant
 // whose name is free, the variant before the extension: "NNNN - Subject
-// (2).eml". Nothing already there (a file, a folder, a link) is replaced or
-// written through. Returns the name written; renamed tells whether it is a
-// variant, timeSet whether the time was set. Raises as TNewFileFolder::Write
+// (2).eml". A file under the name, or under a variant before the first free
+// one, that holds exactly these bytes already is left as it is: a repeated
+// run writes only what is new. Nothing already there (a file, a folder, a
+// link) is replaced or written through. Raises as TNewFileFolder::Write
 // does, and EFCreateError when no variant is free.
-std::string SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
-                              double received, bool& renamed, bool& timeSet);
+TSaved SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
+                         double received);
 
 // dir with a path separator at its end, created when missing (its parent
 // folder must be there: a mistyped path makes no tree of folders). Raises
@@ -91,6 +100,17 @@ void ReportException(const Exception& error, const std::string& prefix = {});
 // ", under a new name N (their names were taken)" for the summary of a run
 // that wrote N files under a variant of their name, nothing for none.
 std::string RenamedNote(std::uint32_t renamed);
+// ", unchanged N" for the summary of a run that found N files there already
+// as it would have written them, nothing for none.
+std::string UnchangedNote(std::uint32_t unchanged);
+
+// Thrown once a failure that every further file would meet (FailsEveryNewFile)
+// has been reported: the run ends there, with its summary.
+struct TRunStopped {};
+
+// The lines for such a failure, said once: the file, where the error's
+// message does not name it, and the system's reason.
+void ReportStop(const Exception& error, const std::string& label, const std::string& file);
 
 // The part of a run's progress that one store makes: Span of Total from
 // Base on. With Total 0 the store is the whole run.
@@ -105,23 +125,29 @@ struct TProgressShare {
 class TExportReport {
 public:
   void Written(bool renamed = false);
+  void Saved(const TSaved& saved);
   void Error(const std::string& line);
   void Error(const Exception& error, const std::string& prefix);
+  // Reports a failure that every further file would meet (ReportStop) and
+  // raises TRunStopped.
+  [[noreturn]] void Stop(const Exception& error, const std::string& label, const std::string& file = {});
   void Progress(std::uint64_t done, std::uint64_t total);
   // Progress from now on counts as this share of the run (a store
   // folder's run counts the bytes of its stores).
   void Share(const TProgressShare& share) { Part = share; }
-  // "exported N, errors E" and the renamed note; 1 when any error was met, else 0.
+  // "exported N, unchanged U, errors E" (unchanged only when some were) and
+  // the renamed note; 1 when any error was met, else 0.
   int Finish();
 
 private:
   TProgress Meter{"exporting"};
-  std::uint32_t Files = 0, Renamed = 0, Errors = 0;
+  std::uint32_t Files = 0, Unchanged = 0, Renamed = 0, Errors = 0;
   TProgressShare Part;
 };
 
 // Every message of reader as an .eml file in the folder prefix (ending in a
-// separator), under free names; failures are reported after label.
+// separator), under free names; failures are reported after label. Raises
+// TRunStopped after a failure that every further file would meet.
 void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportReport& report,
                     const std::string& label = {});
 // Every message of reader (none when null) into one new mbox file.

@@ -48,7 +48,8 @@ class EFCreateError : public Exception {
 public:
   explicit EFCreateError(const std::string& fileName, std::string reason = {})
       : Exception("Cannot create file " + fileName, std::move(reason)) {}
-  EFCreateError(const std::string& fileName, std::error_code code) : Exception("Cannot create file " + fileName, code) {}
+  EFCreateError(const std::string& fileName, std::error_code code)
+      : Exception("Cannot create file " + fileName, code) {}
 };
 
 class EReadError : public Exception {

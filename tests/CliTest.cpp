@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 #include "TextLines.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
@@ -362,12 +363,12 @@ TEST_F(CliTest, ExportIntoAFolderReplacesNoFile) {
   EXPECT_EQ(ReadFileBytes(Dir / "out/0000 - one (3).eml"), "Subject: one\r\n\r\n1\r\n");
   EXPECT_EQ(ReadFileBytes(Dir / "out/0001 - two.eml"), "Subject: two\r\n\r\n2\r\n");
 
-  // Again: every name is taken now, and nothing written before is replaced.
+  // Again: what was written is found under the variant it took, past the user's file and folder.
   const TCliRun again = Run({"export", Dir / "a.mbx", Dir / "out"});
   EXPECT_EQ(again.Status, 0);
-  EXPECT_EQ(again.Err, "postvue-cli: exported 2, errors 0, under a new name 2 (their names were taken)\n");
-  EXPECT_EQ(SortedNames(Dir / "out").size(), 6u);
-  EXPECT_EQ(ReadFileBytes(Dir / "out/0001 - two (2).eml"), "Subject: two\r\n\r\n2\r\n");
+  EXPECT_EQ(again.Err, "postvue-cli: exported 0, unchanged 2, errors 0\n");
+  EXPECT_EQ(SortedNames(Dir / "out").size(), 4u);
+  EXPECT_EQ(ReadFileBytes(Dir / "out/0000 - one.eml"), "mine");
 #ifndef _WIN32
   // A link is a name taken too, even one that leads nowhere.
   fs::create_directory(Dir / "linked");
@@ -376,6 +377,46 @@ TEST_F(CliTest, ExportIntoAFolderReplacesNoFile) {
   EXPECT_FALSE(fs::exists(Dir / "absent"));
   EXPECT_TRUE(fs::exists(Dir / "linked/0000 - one (2).eml"));
 #endif
+}
+
+// A repeated export writes only what is new: a file that holds what it would
+// write is left alone, a file the user changed keeps its name and contents.
+TEST_F(CliTest, ExportAgainWritesOnlyWhatIsNew) {
+  MakeMbx({{"Subject: one\r\n\r\n1", 1}, {"Subject: two\r\n\r\n2", 2}}).WriteFile(Dir / "a.mbx");
+  const std::string out = Dir / "out";
+  ASSERT_EQ(Run({"export", Dir / "a.mbx", out}).Status, 0);
+  const auto time = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+  fs::last_write_time(out + "/0001 - two.eml", time);
+
+  TCliRun run = Run({"export", Dir / "a.mbx", out});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "postvue-cli: exported 0, unchanged 2, errors 0\n");
+  EXPECT_EQ(SortedNames(out), (std::vector<std::string>{"0000 - one.eml", "0001 - two.eml"}));
+  EXPECT_EQ(fs::last_write_time(out + "/0001 - two.eml"), time); // not written again
+
+  WriteFileBytes(out + "/0000 - one.eml", "Subject: one\r\n\r\nmy note\r\n");
+  run = Run({"export", Dir / "a.mbx", out});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "postvue-cli: exported 1, unchanged 1, errors 0, under a new name 1 (their names were taken)\n");
+  EXPECT_EQ(ReadFileBytes(out + "/0000 - one.eml"), "Subject: one\r\n\r\nmy note\r\n");
+  EXPECT_EQ(ReadFileBytes(out + "/0000 - one (2).eml"), "Subject: one\r\n\r\n1\r\n");
+  EXPECT_EQ(Run({"export", Dir / "a.mbx", out}).Err, "postvue-cli: exported 0, unchanged 2, errors 0\n");
+}
+
+// A folder that takes no file fails once, not once per message.
+TEST_F(CliTest, ExportIntoAFolderThatMayNotBeWrittenStopsAtOnce) {
+#ifndef _WIN32
+  if (geteuid() == 0) GTEST_SKIP() << "the superuser may write any folder";
+#endif
+  MakeMbx({{"Subject: one\r\n\r\n1", 1}, {"Subject: two\r\n\r\n2", 2}}).WriteFile(Dir / "a.mbx");
+  fs::create_directory(Dir / "out");
+  fs::permissions(Dir / "out", fs::perms::owner_read | fs::perms::owner_exec);
+  const TCliRun run = Run({"export", Dir / "a.mbx", Dir / "out"});
+  fs::permissions(Dir / "out", fs::perms::owner_all);
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, "postvue-cli: Cannot create file " + (Dir / "out/0000 - one.eml") + ".\n" +
+                         ReasonLine(std::errc::permission_denied) + "postvue-cli: exported 0, errors 1\n");
+  EXPECT_TRUE(SortedNames(Dir / "out").empty());
 }
 
 TEST_F(CliTest, ExportNumbersWidenWithTheCount) {
