@@ -195,13 +195,14 @@ void SaveMessageText(const std::string& path, std::string_view text) { WriteFile
 bool FailsEveryNewFile(const Exception& error) {
   const std::error_code& code = error.code();
 #ifdef _WIN32
+  constexpr int kDiskQuotaExceeded = 1295; // ERROR_DISK_QUOTA_EXCEEDED, which not every header defines
   if (code.category() == std::system_category()) {
     switch (code.value()) {
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-    case ERROR_DISK_QUOTA_EXCEEDED:
+    case kDiskQuotaExceeded:
       return true;
     default:
       return false;
