@@ -167,12 +167,14 @@ void TReplacingFile::Write(std::string_view bytes) {
 
 void TReplacingFile::Commit() {
   const bool flushed = std::fflush(File) == 0;
+  const int error = flushed ? 0 : errno;
   const bool closed = std::fclose(File) == 0;
+  const std::error_code failure(flushed ? errno : error, std::generic_category());
   File = nullptr;
   std::error_code ec;
   if (!flushed || !closed) {
     fs::remove(Temporary, ec);
-    throw EWriteError();
+    throw EWriteError(failure);
   }
   // A replaced file keeps its permissions, as it would when emptied and rewritten.
   if (fs::is_regular_file(Former)) fs::permissions(Temporary, Former.permissions(), ec);
