@@ -27,6 +27,7 @@ constexpr std::size_t kMinIndexWidth = 4;
 // extension a name stays within the 255 bytes (or UTF-16 units) file systems allow.
 constexpr std::size_t kMaxSubjectInName = 80;
 constexpr std::size_t kMaxSubjectBytes = 200;
+constexpr std::string_view kEllipsis = "\xE2\x80\xA6"; // ends a name that was cut
 constexpr int kMaxVariant = 999;
 
 // value's last width digits, zero-padded (the fields are never negative).
@@ -103,6 +104,23 @@ bool IsUnsafeInFileName(std::string_view character) {
   return character == "\xEF\xBF\xBD";
 }
 
+// The bytes of text's longest start of at most characters characters and bytes bytes.
+std::size_t FittingPrefix(std::string_view text, std::size_t characters, std::size_t bytes) {
+  std::size_t end = 0;
+  for (std::size_t counted = 0; end < text.size() && counted < characters; ++counted) {
+    const std::size_t length = Utf8Length(static_cast<unsigned char>(text[end]));
+    if (end + length > bytes) break;
+    end += length;
+  }
+  return end;
+}
+
+std::size_t CharacterCount(std::string_view text) {
+  std::size_t count = 0;
+  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return count;
+}
+
 std::string_view TrimSpaces(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
@@ -166,9 +184,10 @@ std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path, bool allowEm
   std::unique_ptr<TMailbaseReader> reader = NewReader(format);
   try {
     reader->SetFileName(path);
-  } catch (const Exception&) {
+  } catch (const Exception& e) {
     // Open fails on a count of 0 only once the store is recognised as such.
-    if (!(allowEmpty && reader->Active && reader->GetCount() == 0)) throw;
+    if (!(reader->Active && reader->GetCount() == 0)) throw;
+    if (!allowEmpty) throw EEmptyStore(e.message(), e.reason());
     return reader;
   }
   reader->Load();
@@ -250,14 +269,18 @@ std::string SafeFileName(std::string_view decoded) {
     safe += IsUnsafeInFileName(character) ? std::string_view("_") : character;
     i += character.size();
   }
-  std::string_view part = TrimSpaces(safe);
-  std::size_t cut = 0;
-  for (std::size_t characters = 0; cut < part.size() && characters < kMaxSubjectInName; ++characters) {
-    const std::size_t length = Utf8Length(static_cast<unsigned char>(part[cut]));
-    if (cut + length > kMaxSubjectBytes) break;
-    cut += length;
+  const std::string_view part = TrimSpaces(safe);
+  if (FittingPrefix(part, kMaxSubjectInName, kMaxSubjectBytes) == part.size()) return std::string(part);
+  // Cut, and shown to be: the ellipsis takes the room of one character.
+  const std::size_t end = FittingPrefix(part, kMaxSubjectInName - 1, kMaxSubjectBytes - kEllipsis.size());
+  std::size_t cut = end;
+  if (part[end] != ' ') { // else the cut falls between words already
+    // At the last blank before, unless that would lose too much of the name.
+    const std::size_t blank = part.rfind(' ', end);
+    if (blank != std::string_view::npos && CharacterCount(part.substr(blank, end - blank)) <= kMaxSubjectInName / 3)
+      cut = blank;
   }
-  return std::string(TrimSpaces(part.substr(0, cut)));
+  return std::string(TrimSpaces(part.substr(0, cut))) + std::string(kEllipsis);
 }
 
 std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject) {
@@ -283,15 +306,21 @@ std::string VariantName(const std::string& name, int variant) {
 }
 } // namespace
 
-std::string SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
-                              double received, bool& renamed, bool& timeSet) {
+TSaved SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
+                         double received) {
   for (int variant = 1; variant <= kMaxVariant; ++variant) {
-    std::string tried = VariantName(name, variant);
-    const TNewFile written = folder.Write(tried, bytes, received);
-    if (written != TNewFile::NameTaken) {
-      renamed = variant > 1;
-      timeSet = written == TNewFile::Written;
-      return tried;
+    TSaved saved{VariantName(name, variant), variant > 1};
+    // Looked at before writing: a repeated run then writes nothing it wrote before.
+    const TNameHolds holds = folder.Holds(saved.Name, bytes);
+    if (holds == TNameHolds::SameBytes) {
+      saved.Unchanged = true;
+      return saved;
+    }
+    if (holds == TNameHolds::Other) continue;
+    const TNewFile written = folder.Write(saved.Name, bytes, received);
+    if (written != TNewFile::NameTaken) { // else taken meanwhile: on to the next variant
+      saved.TimeSet = written == TNewFile::Written;
+      return saved;
     }
   }
   throw EFCreateError(folder.PathPrefix() + name,
@@ -332,9 +361,32 @@ std::string RenamedNote(std::uint32_t renamed) {
   return renamed == 0 ? "" : ", under a new name " + std::to_string(renamed) + " (their names were taken)";
 }
 
+std::string UnchangedNote(std::uint32_t unchanged) {
+  return unchanged == 0 ? "" : ", unchanged " + std::to_string(unchanged);
+}
+
+void ReportStop(const Exception& error, const std::string& label, const std::string& file) {
+  const bool named = dynamic_cast<const EFCreateError*>(&error) || file.empty();
+  ReportException(error, label + (named ? "" : file + ": "));
+}
+
 void TExportReport::Written(bool renamed) {
   ++Files;
   if (renamed) ++Renamed;
+}
+
+void TExportReport::Saved(const TSaved& saved) {
+  if (saved.Unchanged)
+    ++Unchanged;
+  else
+    Written(saved.Renamed);
+}
+
+void TExportReport::Stop(const Exception& error, const std::string& label, const std::string& file) {
+  Meter.Clear();
+  ReportStop(error, label, file);
+  ++Errors;
+  throw TRunStopped();
 }
 
 void TExportReport::Error(const std::string& line) {
@@ -360,7 +412,8 @@ void TExportReport::Progress(std::uint64_t done, std::uint64_t total) { Part.Upd
 
 int TExportReport::Finish() {
   Meter.Clear();
-  ReportError("exported " + std::to_string(Files) + ", errors " + std::to_string(Errors) + RenamedNote(Renamed));
+  ReportError("exported " + std::to_string(Files) + UnchangedNote(Unchanged) + ", errors " + std::to_string(Errors) +
+              RenamedNote(Renamed));
   return Errors > 0 ? 1 : 0;
 }
 
@@ -391,6 +444,14 @@ int RunList(const std::string& store, bool json) {
 }
 
 namespace {
+// The line break that ends text, which does not end with one: the rest of
+// a CR LF where the text's last line has its CR, else the kind its lines have.
+std::string_view LineEndAfter(std::string_view text) {
+  if (text.back() == '\r') return "\n";
+  const std::size_t lf = text.find('\n');
+  return lf != std::string_view::npos && lf > 0 && text[lf - 1] == '\r' ? "\r\n" : "\n";
+}
+
 // An index outside the store fails here, saying which there are, before the
 // reader would say only "No text found.".
 void CheckIndex(TMailbaseReader& reader, std::int32_t index) {
@@ -406,7 +467,10 @@ void CheckIndex(TMailbaseReader& reader, std::int32_t index) {
 int RunText(const std::string& store, std::int32_t index, bool headerOnly) {
   const auto reader = LoadStore(store);
   CheckIndex(*reader, index);
-  const std::string text = headerOnly ? reader->GetMessageHeader(index) : reader->GetMessageText(index);
+  std::string text = headerOnly ? reader->GetMessageHeader(index) : reader->GetMessageText(index);
+  // On a terminal the prompt would start on (or overwrite) the last line;
+  // a file or a pipe gets the bytes exactly.
+  if (!text.empty() && text.back() != '\n' && IsTerminal(stdout)) text += LineEndAfter(text);
   WriteStdout(text);
   return 0;
 }
@@ -420,10 +484,14 @@ int RunSave(const std::string& store, std::int32_t index, const std::string& fil
 
 int RunExport(const std::string& store, const std::string& dir) {
   if (IsFolder(store)) return RunExportFolder(store, dir, false);
-  const auto reader = LoadStore(store);
+  const auto reader = LoadStore(store, true); // an empty store is an empty folder
   const std::string prefix = PrepareFolder(dir);
   TExportReport report;
-  ExportMessages(*reader, prefix, report);
+  try {
+    ExportMessages(*reader, prefix, report);
+  } catch (const TRunStopped&) {
+    // Said already; the summary still tells what was written before.
+  }
   return report.Finish();
 }
 
@@ -441,14 +509,17 @@ void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportR
   for (std::int32_t done = 0; !texts.Done(); ++done) {
     report.Progress(done, count);
     std::int32_t i = -1;
+    std::string name;
     try {
-      const TTextAhead made = texts.Next(i);
-      bool renamed = false, timeSet = false;
-      const std::string name =
-          SaveUnderFreeName(folder, made.Name, made.Text, reader.MessageAt(i).Received, renamed, timeSet);
-      report.Written(renamed);
-      if (!timeSet) report.Error(label + "message " + std::to_string(i) + ": the time of " + name + " could not be set");
+      TTextAhead made = texts.Next(i);
+      name = std::move(made.Name);
+      const TSaved saved = SaveUnderFreeName(folder, name, made.Text, reader.MessageAt(i).Received);
+      report.Saved(saved);
+      if (!saved.TimeSet)
+        report.Error(label + "message " + std::to_string(i) + ": the time of " + saved.Name + " could not be set");
     } catch (const Exception& e) {
+      // A folder that takes no file (no permission, a full disk) is said once, not once per message.
+      if (FailsEveryNewFile(e)) report.Stop(e, label, prefix + name);
       // One unreadable message must not cost the others; the summary and the exit status tell.
       report.Error(e, label + "message " + std::to_string(i) + ": ");
     }

@@ -17,10 +17,18 @@ namespace postvue::cli {
 // Where recover puts messages the index does not reach, inside each output folder.
 inline constexpr const char* kRemovedFolder = "removed";
 
+// A sound store that holds no message, where messages are needed: the
+// reader's own failure, but no damage (nothing for recover to find).
+class EEmptyStore : public Exception {
+public:
+  using Exception::Exception;
+};
+
 // The store opened as the viewer opens it: a bare probe recognises the format
 // and is gone before the concrete reader opens and loads the file.
 // With allowEmpty, a store that holds no message is an empty folder (a
-// reader whose GetCount is 0) instead of a failure.
+// reader whose GetCount is 0) instead of a failure; without, it raises
+// EEmptyStore with the reader's message.
 std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path, bool allowEmpty = false);
 
 // field with tabs and line breaks as spaces, so a line stays one line.
@@ -47,8 +55,9 @@ void ListText(TMailbaseReader& reader, TOutput& out);
 void ListJson(TMailbaseReader& reader, TOutput& out);
 
 // text (UTF-8) fit for a file name: what is unsafe in one replaced, blanks
-// at either end removed, cut to a length that leaves room for a number, a
-// variant and an extension. Export names and store-folder directories use it.
+// at either end removed, and a text too long for a name (with room for a
+// number, a variant and an extension) cut, at a blank where one is near, with
+// "…" at its end. Export names and store-folder directories use it.
 std::string SafeFileName(std::string_view text);
 
 // "NNNN - Subject.eml": the index zero-padded to the width that the largest
@@ -56,15 +65,24 @@ std::string SafeFileName(std::string_view text);
 // (HeaderTextToUtf8) with what is unsafe in a file name replaced, in UTF-8.
 std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject);
 
+// How SaveUnderFreeName ended.
+struct TSaved {
+  std::string Name;       // the name written, or the one that held the bytes already
+  bool Renamed = false;   // Name is a variant
+  bool Unchanged = false; // a file with these bytes was there: nothing was written
+  bool TimeSet = true;    // false when the file system refused the time
+};
+
 // Writes the .eml bytes of a message of export or recover with its received
 // time into folder under name (ExportFileName), or under its first variant
 // whose name is free, the variant before the extension: "NNNN - Subject
-// (2).eml". Nothing already there (a file, a folder, a link) is replaced or
-// written through. Returns the name written; renamed tells whether it is a
-// variant, timeSet whether the time was set. Raises as TNewFileFolder::Write
+// (2).eml". A file under the name, or under a variant before the first free
+// one, that holds exactly these bytes already is left as it is: a repeated
+// run writes only what is new. Nothing already there (a file, a folder, a
+// link) is replaced or written through. Raises as TNewFileFolder::Write
 // does, and EFCreateError when no variant is free.
-std::string SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
-                              double received, bool& renamed, bool& timeSet);
+TSaved SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
+                         double received);
 
 // dir with a path separator at its end, created when missing (its parent
 // folder must be there: a mistyped path makes no tree of folders). Raises
@@ -82,6 +100,17 @@ void ReportException(const Exception& error, const std::string& prefix = {});
 // ", under a new name N (their names were taken)" for the summary of a run
 // that wrote N files under a variant of their name, nothing for none.
 std::string RenamedNote(std::uint32_t renamed);
+// ", unchanged N" for the summary of a run that found N files there already
+// as it would have written them, nothing for none.
+std::string UnchangedNote(std::uint32_t unchanged);
+
+// Thrown once a failure that every further file would meet (FailsEveryNewFile)
+// has been reported: the run ends there, with its summary.
+struct TRunStopped {};
+
+// The lines for such a failure, said once: the file, where the error's
+// message does not name it, and the system's reason.
+void ReportStop(const Exception& error, const std::string& label, const std::string& file);
 
 // The part of a run's progress that one store makes: Span of Total from
 // Base on. With Total 0 the store is the whole run.
@@ -96,23 +125,29 @@ struct TProgressShare {
 class TExportReport {
 public:
   void Written(bool renamed = false);
+  void Saved(const TSaved& saved);
   void Error(const std::string& line);
   void Error(const Exception& error, const std::string& prefix);
+  // Reports a failure that every further file would meet (ReportStop) and
+  // raises TRunStopped.
+  [[noreturn]] void Stop(const Exception& error, const std::string& label, const std::string& file = {});
   void Progress(std::uint64_t done, std::uint64_t total);
   // Progress from now on counts as this share of the run (a store
   // folder's run counts the bytes of its stores).
   void Share(const TProgressShare& share) { Part = share; }
-  // "exported N, errors E" and the renamed note; 1 when any error was met, else 0.
+  // "exported N, unchanged U, errors E" (unchanged only when some were) and
+  // the renamed note; 1 when any error was met, else 0.
   int Finish();
 
 private:
   TProgress Meter{"exporting"};
-  std::uint32_t Files = 0, Renamed = 0, Errors = 0;
+  std::uint32_t Files = 0, Unchanged = 0, Renamed = 0, Errors = 0;
   TProgressShare Part;
 };
 
 // Every message of reader as an .eml file in the folder prefix (ending in a
-// separator), under free names; failures are reported after label.
+// separator), under free names; failures are reported after label. Raises
+// TRunStopped after a failure that every further file would meet.
 void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportReport& report,
                     const std::string& label = {});
 // Every message of reader (none when null) into one new mbox file.
@@ -122,8 +157,8 @@ void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport&
 // Whether path names a folder: a store folder, where a store is expected.
 bool IsFolder(const std::string& path);
 
-// Failures that a damaged store causes, for which recover may help (an
-// empty one too: removed messages may still be in its bytes).
+// Failures that a damaged store causes, for which recover may help. A store
+// that is only empty (EEmptyStore) is not damaged.
 bool IsStoreDamage(const Exception& error);
 
 int RunList(const std::string& store, bool json);

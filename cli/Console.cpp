@@ -8,6 +8,8 @@
 
 #ifdef _WIN32
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace postvue::cli {
@@ -56,6 +58,14 @@ void WaitForKey() {
     if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
 }
 #endif
+
+bool IsTerminal(std::FILE* stream) {
+#ifdef _WIN32
+  return ConsoleOf(stream) != nullptr;
+#else
+  return isatty(fileno(stream)) != 0;
+#endif
+}
 
 void WriteText(std::FILE* stream, std::string_view utf8) {
 #ifdef _WIN32

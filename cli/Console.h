@@ -8,6 +8,10 @@
 
 namespace postvue::cli {
 
+// Whether stream goes to a terminal (a console on Windows), where people read
+// it, rather than to a file or a pipe.
+bool IsTerminal(std::FILE* stream);
+
 // Writes bytes to stream as they are and flushes it; raises EWriteError when it fails.
 void WriteBytes(std::FILE* stream, std::string_view bytes);
 

@@ -93,22 +93,28 @@ int ExportStoreFolder(const std::string& storeDir, const std::string& outDir, TL
   const TFolderPlan plan = PlanStoreFolder(storeDir, outDir, layout);
   TExportReport report;
   std::uint64_t done = 0;
-  for (std::size_t i = 0; i < plan.Tree.Folders.size(); ++i) {
-    const TStoreFolderEntry& folder = plan.Tree.Folders[i];
-    report.Share({done, plan.StoreBytes(i), plan.TotalBytes});
-    done += plan.StoreBytes(i);
-    try {
-      plan.MakeDirectory(i);
-      std::unique_ptr<TMailbaseReader> reader;
-      if (!folder.StorePath.empty()) reader = LoadStore(folder.StorePath, true);
-      if (layout == TLayout::Mbox)
-        ExportMbox(reader.get(), plan.Targets[i], report, plan.Label(i)); // no messages: an empty mbox
-      else if (reader)
-        ExportMessages(*reader, plan.Targets[i] + "/", report, plan.Label(i));
-    } catch (const Exception& e) {
-      // One folder that cannot be read or written must not cost the others; the summary and the exit status tell.
-      report.Error(e, plan.Label(i));
+  try {
+    for (std::size_t i = 0; i < plan.Tree.Folders.size(); ++i) {
+      const TStoreFolderEntry& folder = plan.Tree.Folders[i];
+      report.Share({done, plan.StoreBytes(i), plan.TotalBytes});
+      done += plan.StoreBytes(i);
+      try {
+        plan.MakeDirectory(i);
+        std::unique_ptr<TMailbaseReader> reader;
+        if (!folder.StorePath.empty()) reader = LoadStore(folder.StorePath, true);
+        if (layout == TLayout::Mbox)
+          ExportMbox(reader.get(), plan.Targets[i], report, plan.Label(i)); // no messages: an empty mbox
+        else if (reader)
+          ExportMessages(*reader, plan.Targets[i] + "/", report, plan.Label(i));
+      } catch (const Exception& e) {
+        // The output tree is one place: what no file there may have stops the run, said once.
+        if (FailsEveryNewFile(e)) report.Stop(e, plan.Label(i), plan.Targets[i]);
+        // One folder that cannot be read or written must not cost the others; the summary and the exit status tell.
+        report.Error(e, plan.Label(i));
+      }
     }
+  } catch (const TRunStopped&) {
+    // Said already; the summary still tells what was written before.
   }
   return report.Finish();
 }
@@ -187,9 +193,10 @@ void TFolderPlan::MakeDirectory(std::size_t i) const {
     if (!hasChildren) return;
     path += kSubfolders;
   }
-  std::error_code ec;
+  std::error_code made, ec;
   const fs::path folder = PathFromUtf8(path);
-  if (!fs::create_directory(folder, ec) && !fs::is_directory(fs::symlink_status(folder, ec))) throw EFCreateError(path);
+  if (!fs::create_directory(folder, made) && !fs::is_directory(fs::symlink_status(folder, ec)))
+    throw made ? EFCreateError(path, made) : EFCreateError(path);
 }
 
 TFolderPlan PlanStoreFolder(const std::string& storeDir, const std::string& outDir, TLayout layout) {

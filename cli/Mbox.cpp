@@ -102,7 +102,7 @@ void AppendMboxBody(std::string& out, std::string_view text) {
 
 int RunExportMbox(const std::string& store, const std::string& file) {
   if (IsFolder(store)) return RunExportFolder(store, file, true);
-  const auto reader = LoadStore(store);
+  const auto reader = LoadStore(store, true); // an empty store is an empty mbox
   TExportReport report;
   ExportMbox(reader.get(), file, report);
   return report.Finish();

@@ -1,27 +1,13 @@
 #include "Progress.h"
 
+#include "Console.h"
+
 #include <cstdio>
 #include <string>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace postvue::cli {
 
-namespace {
-bool StderrIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(fileno(stderr)) != 0;
-#endif
-}
-} // namespace
-
-TProgress::TProgress(const char* doing) : Doing(doing), Terminal(StderrIsTerminal()) {}
+TProgress::TProgress(const char* doing) : Doing(doing), Terminal(IsTerminal(stderr)) {}
 
 void TProgress::Update(std::uint64_t done, std::uint64_t total) {
   if (std::chrono::steady_clock::now() - Start < std::chrono::seconds(1)) return;

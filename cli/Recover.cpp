@@ -51,17 +51,26 @@ public:
       // Opened at the first message: a store folder's own folder is made after Into.
       if (!Files) Files.emplace(Prefix);
       if (removed) MakeRemovedFolder();
-      bool renamed = false, timeSet = false;
-      name = folder + SaveUnderFreeName(removed ? *RemovedFiles : *Files, first, CrLfLines(message.Text),
-                                        message.Received, renamed, timeSet);
-      ++Written;
-      if (renamed) ++Renamed;
-      if (!timeSet) Report(name + ": the file's time could not be set", true);
+      const TSaved saved = SaveUnderFreeName(removed ? *RemovedFiles : *Files, first, CrLfLines(message.Text),
+                                             message.Received);
+      name = folder + saved.Name;
+      if (saved.Unchanged) {
+        ++Unchanged;
+      } else {
+        ++Written;
+        if (saved.Renamed) ++Renamed;
+      }
+      if (!saved.TimeSet) Report(name + ": the file's time could not be set", true);
     } catch (const Exception& e) {
       Meter.Clear();
-      ReportException(e, Label + name + ": ");
       ++Errors;
       ++WriteErrors;
+      // A folder that takes no file (no permission, a full disk) is said once, not once per message.
+      if (FailsEveryNewFile(e)) {
+        ReportStop(e, Label, Prefix + name);
+        throw TRunStopped();
+      }
+      ReportException(e, Label + name + ": ");
       return;
     }
     if (message.Incomplete) Report("incomplete: " + name + ": " + message.IncompleteReason, false);
@@ -93,22 +102,24 @@ public:
   // The summary line; 1 when a file could not be written (or failed is set), else 0.
   int Finish(bool failed = false) {
     Label.clear();
-    Report("recovered " + std::to_string(Written) + ", removed found " + std::to_string(Removed) + ", incomplete " +
-               std::to_string(Incomplete) + ", errors " + std::to_string(Errors) + RenamedNote(Renamed),
+    Report("recovered " + std::to_string(Written) + UnchangedNote(Unchanged) + ", removed found " +
+               std::to_string(Removed) + ", incomplete " + std::to_string(Incomplete) + ", errors " +
+               std::to_string(Errors) + RenamedNote(Renamed),
            false);
     return failed || WriteErrors > 0 ? 1 : 0;
   }
 
-  std::uint32_t Written = 0, Renamed = 0, WriteErrors = 0, Errors = 0, Removed = 0, Incomplete = 0;
+  std::uint32_t Written = 0, Unchanged = 0, Renamed = 0, WriteErrors = 0, Errors = 0, Removed = 0, Incomplete = 0;
 
 private:
   void MakeRemovedFolder() {
     if (RemovedFiles) return;
     const std::string folder = Prefix + kRemovedFolder;
-    std::error_code ec;
+    std::error_code made, ec;
     const fs::path path = PathFromUtf8(folder);
-    if (!fs::exists(fs::symlink_status(path, ec))) fs::create_directory(path, ec);
-    if (!fs::is_directory(fs::symlink_status(path, ec))) throw EFCreateError(folder);
+    if (!fs::exists(fs::symlink_status(path, ec))) fs::create_directory(path, made);
+    if (!fs::is_directory(fs::symlink_status(path, ec)))
+      throw made ? EFCreateError(folder, made) : EFCreateError(folder);
     RemovedFiles.emplace(folder + "/");
   }
 
@@ -124,7 +135,11 @@ int RunRecover(const std::string& store, const std::string& dir) {
   TStoreRecovery recovery(store); // a store that cannot be opened fails before DIR is made
   TRecoverWriter writer;
   writer.Into(PrepareFolder(dir), {});
-  writer.Recover(recovery, dir);
+  try {
+    writer.Recover(recovery, dir);
+  } catch (const TRunStopped&) {
+    // Said already; the summary still tells what was written before.
+  }
   return writer.Finish();
 }
 
@@ -133,22 +148,28 @@ int RunRecoverFolder(const std::string& storeDir, const std::string& outDir) {
   TRecoverWriter writer;
   bool failed = false;
   std::uint64_t done = 0;
-  for (std::size_t i = 0; i < plan.Tree.Folders.size(); ++i) {
-    const TProgressShare share{done, plan.StoreBytes(i), plan.TotalBytes};
-    done += share.Span;
-    writer.Into(plan.Targets[i] + "/", plan.Label(i), share);
-    try {
-      plan.MakeDirectory(i);
-      const std::string& store = plan.Tree.Folders[i].StorePath;
-      if (store.empty()) continue;
-      TStoreRecovery recovery(store);
-      writer.Recover(recovery, plan.Targets[i]);
-    } catch (const Exception& e) {
-      // A store that cannot be opened must not cost the others; the exit status tells.
-      writer.Report(ErrorBoxText(e.message()), true);
-      if (!e.reason().empty()) writer.Report(e.reason(), false);
-      failed = true;
+  try {
+    for (std::size_t i = 0; i < plan.Tree.Folders.size(); ++i) {
+      const TProgressShare share{done, plan.StoreBytes(i), plan.TotalBytes};
+      done += share.Span;
+      writer.Into(plan.Targets[i] + "/", plan.Label(i), share);
+      try {
+        plan.MakeDirectory(i);
+        const std::string& store = plan.Tree.Folders[i].StorePath;
+        if (store.empty()) continue;
+        TStoreRecovery recovery(store);
+        writer.Recover(recovery, plan.Targets[i]);
+      } catch (const Exception& e) {
+        writer.Report(ErrorBoxText(e.message()), true);
+        if (!e.reason().empty()) writer.Report(e.reason(), false);
+        failed = true;
+        // The output tree is one place: what no directory there may have stops the run.
+        if (FailsEveryNewFile(e)) break;
+        // A store that cannot be opened must not cost the others; the exit status tells.
+      }
     }
+  } catch (const TRunStopped&) {
+    // Said already; the summary still tells what was written before.
   }
   return writer.Finish(failed);
 }

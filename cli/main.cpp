@@ -59,7 +59,7 @@ const std::vector<TCommand> kCommands = {
        false,
        {"STORE", "DIR"},
        {"save every message into DIR as NNNN - Subject.eml;", "a name that is taken gets a free variant",
-        "(NNNN - Subject (2).eml)"}},
+        "(NNNN - Subject (2).eml); a file that holds the", "message already is left as it is (unchanged)"}},
       {"export --mbox STORE FILE",
        "--mbox",
        false,
@@ -87,8 +87,8 @@ const std::vector<TCommand> kCommands = {
 const char* const kNotes =
     "STORE is a .dbx or .mbx file; INDEX counts from 0 in store order. export and\n"
     "recover make DIR when it is missing (not its parent folder), replace no file\n"
-    "in it, set each file's modification time to the message's received time, and\n"
-    "end with a summary on standard error.\n"
+    "in it, write again nothing it holds already, set each file's modification\n"
+    "time to the message's received time, and end with a summary on standard error.\n"
     "Exit status: 0 done, 1 failed (the reason on standard error), 2 usage error.\n"
     "text and header write to standard output; recover exits 0 whatever damage it\n"
     "meets, 1 when the store cannot be opened or a file cannot be written.\n";

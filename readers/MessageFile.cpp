@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -15,7 +16,6 @@
 #ifdef _WIN32
 #include "WinApi.h"
 #else
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,6 +109,24 @@ std::optional<std::int64_t> UnixMilliseconds(double days) {
   if (!(days >= kFirstFileDay && days < kLastFileDay)) return std::nullopt;
   return std::llround((days - kUnixEpochDay) * kMsPerDay);
 }
+
+// Pieces in which a file that may hold the same bytes is compared.
+constexpr std::size_t kComparePiece = 64 * 1024;
+
+// Whether the pieces that read(buffer, size) gives, in order, are bytes:
+// read returns how many it gave, 0 or less at the end or on a failure.
+template <typename TRead> bool ReadsAs(std::string_view bytes, TRead read) {
+  std::string buffer(std::min(kComparePiece, bytes.size()), '\0');
+  for (std::size_t done = 0; done < bytes.size();) {
+    const std::size_t want = std::min(buffer.size(), bytes.size() - done);
+    const long long got = read(buffer.data(), want);
+    if (got <= 0) return false;
+    const auto size = static_cast<std::size_t>(got);
+    if (bytes.compare(done, size, std::string_view(buffer.data(), size)) != 0) return false;
+    done += size;
+  }
+  return true;
+}
 } // namespace
 
 TReplacingFile::TReplacingFile(const std::string& path) : Path(path), Target(PathFromUtf8(path)) {
@@ -132,7 +150,7 @@ TReplacingFile::TReplacingFile(const std::string& path) : Path(path), Target(Pat
     Temporary.replace_filename(TemporaryName());
     File = OpenFile(Temporary, "wbx", L"wbx");
   }
-  if (!File) throw EFCreateError(path, ErrnoText(errno));
+  if (!File) throw EFCreateError(path, std::error_code(errno, std::generic_category()));
 }
 
 TReplacingFile::~TReplacingFile() {
@@ -143,17 +161,20 @@ TReplacingFile::~TReplacingFile() {
 }
 
 void TReplacingFile::Write(std::string_view bytes) {
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), File) != bytes.size()) throw EWriteError();
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), File) != bytes.size())
+    throw EWriteError(std::error_code(errno, std::generic_category()));
 }
 
 void TReplacingFile::Commit() {
   const bool flushed = std::fflush(File) == 0;
+  const int error = flushed ? 0 : errno;
   const bool closed = std::fclose(File) == 0;
+  const std::error_code failure(flushed ? errno : error, std::generic_category());
   File = nullptr;
   std::error_code ec;
   if (!flushed || !closed) {
     fs::remove(Temporary, ec);
-    throw EWriteError();
+    throw EWriteError(failure);
   }
   // A replaced file keeps its permissions, as it would when emptied and rewritten.
   if (fs::is_regular_file(Former)) fs::permissions(Temporary, Former.permissions(), ec);
@@ -161,7 +182,7 @@ void TReplacingFile::Commit() {
   if (ec) {
     const std::error_code reason = ec;
     fs::remove(Temporary, ec);
-    throw EFCreateError(Path, ReasonText(reason));
+    throw EFCreateError(Path, reason);
   }
 }
 
@@ -173,6 +194,38 @@ void WriteFileReplacing(const std::string& path, std::string_view bytes) {
 
 void SaveMessageText(const std::string& path, std::string_view text) { WriteFileReplacing(path, CrLfLines(text)); }
 
+bool FailsEveryNewFile(const Exception& error) {
+  const std::error_code& code = error.code();
+#ifdef _WIN32
+  constexpr int kDiskQuotaExceeded = 1295; // ERROR_DISK_QUOTA_EXCEEDED, which not every header defines
+  if (code.category() == std::system_category()) {
+    switch (code.value()) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case kDiskQuotaExceeded:
+      return true;
+    default:
+      return false;
+    }
+  }
+#endif
+  if (code.category() != std::generic_category()) return false;
+  switch (code.value()) {
+  case EACCES:
+  case EPERM:
+  case EROFS:
+  case ENOSPC:
+#ifdef EDQUOT
+  case EDQUOT:
+#endif
+    return true;
+  default:
+    return false;
+  }
+}
+
 #ifdef _WIN32
 
 namespace {
@@ -180,6 +233,8 @@ constexpr std::int64_t kFileTimeUnixEpochMs = 11644473600000; // 1601 to 1970
 constexpr std::int64_t kFileTimeTicksPerMs = 10000;
 
 std::wstring WidePath(const std::string& path) { return PathFromUtf8(path).wstring(); }
+
+std::error_code LastError() { return std::error_code(static_cast<int>(GetLastError()), std::system_category()); }
 } // namespace
 
 TNewFileFolder::TNewFileFolder(std::string prefix) : Prefix(std::move(prefix)) {}
@@ -197,7 +252,7 @@ TNewFile TNewFileFolder::Write(const std::string& name, std::string_view bytes, 
     file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
-  if (file == INVALID_HANDLE_VALUE) throw EFCreateError(path);
+  if (file == INVALID_HANDLE_VALUE) throw EFCreateError(path, LastError());
   bool written = true;
   for (std::size_t done = 0; written && done < bytes.size();) {
     DWORD wrote = 0;
@@ -205,23 +260,46 @@ TNewFile TNewFileFolder::Write(const std::string& name, std::string_view bytes, 
     written = WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr) && wrote > 0;
     done += wrote;
   }
+  std::error_code failure = written ? std::error_code() : LastError();
   bool timeSet = true;
   if (const auto ms = UnixMilliseconds(modified); written && ms) {
     const std::uint64_t ticks = static_cast<std::uint64_t>(*ms + kFileTimeUnixEpochMs) * kFileTimeTicksPerMs;
     FILETIME time{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
     timeSet = SetFileTime(file, nullptr, nullptr, &time) != 0;
   }
-  written = CloseHandle(file) && written;
+  if (!CloseHandle(file) && written) {
+    failure = LastError();
+    written = false;
+  }
   if (!written) {
     DeleteFileW(temporary.c_str());
-    throw EWriteError();
+    throw EWriteError(failure);
   }
   if (MoveFileExW(temporary.c_str(), WidePath(path).c_str(), 0))
     return timeSet ? TNewFile::Written : TNewFile::WrittenNoTime;
   const DWORD error = GetLastError();
   DeleteFileW(temporary.c_str());
   if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return TNewFile::NameTaken;
-  throw EFCreateError(path);
+  throw EFCreateError(path, std::error_code(static_cast<int>(error), std::system_category()));
+}
+
+TNameHolds TNewFileFolder::Holds(const std::string& name, std::string_view bytes) const {
+  const std::wstring path = WidePath(Prefix + name);
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return TNameHolds::Nothing;
+  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return TNameHolds::Other;
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
+                                  nullptr);
+  if (file == INVALID_HANDLE_VALUE) return TNameHolds::Other;
+  LARGE_INTEGER size{};
+  const bool same = GetFileSizeEx(file, &size) && static_cast<unsigned long long>(size.QuadPart) == bytes.size() &&
+                    ReadsAs(bytes, [file](char* buffer, std::size_t want) -> long long {
+                      DWORD got = 0;
+                      return ReadFile(file, buffer, static_cast<DWORD>(want), &got, nullptr) ? got : -1;
+                    });
+  CloseHandle(file);
+  return same ? TNameHolds::SameBytes : TNameHolds::Other;
 }
 
 #else
@@ -231,6 +309,7 @@ bool WriteAll(int fd, std::string_view bytes) {
   for (std::size_t done = 0; done < bytes.size();) {
     const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (wrote < 0 && errno == EINTR) continue;
+    if (wrote == 0) errno = EIO; // no progress, and no reason given
     if (wrote <= 0) return false;
     done += static_cast<std::size_t>(wrote);
   }
@@ -251,6 +330,8 @@ bool Fill(int fd, std::string_view bytes, double modified, bool& timeSet) {
 }
 
 TNewFile Done(bool timeSet) { return timeSet ? TNewFile::Written : TNewFile::WrittenNoTime; }
+
+std::error_code Errno(int error) { return std::error_code(error, std::generic_category()); }
 
 #ifdef O_TMPFILE
 // Names the unnamed file fd as at under dir; errno tells why not. The
@@ -279,19 +360,21 @@ std::optional<TNewFile> WriteUnnamed(int dir, const char* folder, const std::str
   if (fd < 0) return std::nullopt; // the sibling way meets any real failure again and reports it
   bool timeSet = false;
   if (!Fill(fd, bytes, modified, timeSet)) {
+    const int error = errno;
     ::close(fd); // the file had no name: nothing is left
-    throw EWriteError();
+    throw EWriteError(Errno(error));
   }
   const bool linked = LinkUnnamed(fd, dir, at);
-  const int error = errno;
+  int error = errno;
   if (::close(fd) != 0 && linked) {
+    error = errno;
     ::unlinkat(dir, at.c_str(), 0);
-    throw EWriteError();
+    throw EWriteError(Errno(error));
   }
   if (linked) return Done(timeSet);
   if (error == EEXIST) return TNewFile::NameTaken;
   if (error == ENOENT) return std::nullopt; // no /proc
-  throw EFCreateError(path, ErrnoText(error));
+  throw EFCreateError(path, Errno(error));
 }
 #endif
 
@@ -350,19 +433,41 @@ TNewFile TNewFileFolder::Write(const std::string& name, std::string_view bytes, 
     fd = ::openat(dir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) throw EFCreateError(path, ErrnoText(errno));
+  if (fd < 0) throw EFCreateError(path, Errno(errno));
   bool timeSet = false;
   const bool filled = Fill(fd, bytes, modified, timeSet);
-  if (::close(fd) != 0 || !filled) {
+  int error = filled ? 0 : errno;
+  if (::close(fd) != 0 && filled) error = errno;
+  if (error != 0) {
     ::unlinkat(dir, temporary.c_str(), 0);
-    throw EWriteError();
+    throw EWriteError(Errno(error));
   }
-  int error = 0;
   const bool named = NameWithoutReplacing(dir, temporary, at, error);
   ::unlinkat(dir, temporary.c_str(), 0); // after a link, the second name; after a rename, nothing
   if (named) return Done(timeSet);
   if (error == EEXIST) return TNewFile::NameTaken;
-  throw EFCreateError(path, ErrnoText(error));
+  throw EFCreateError(path, Errno(error));
+}
+
+TNameHolds TNewFileFolder::Holds(const std::string& name, std::string_view bytes) const {
+  const int dir = Dir >= 0 ? Dir : AT_FDCWD;
+  const std::string at = Dir >= 0 ? name : Prefix + name;
+  struct stat st {};
+  if (::fstatat(dir, at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return TNameHolds::Nothing;
+  // Only a plain file of the size is opened: nothing else there is touched.
+  if (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) != bytes.size()) return TNameHolds::Other;
+  const int fd = ::openat(dir, at.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return TNameHolds::Other;
+  const bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                    static_cast<std::uint64_t>(st.st_size) == bytes.size() &&
+                    ReadsAs(bytes, [fd](char* buffer, std::size_t want) -> long long {
+                      ssize_t got = 0;
+                      do got = ::read(fd, buffer, want);
+                      while (got < 0 && errno == EINTR);
+                      return got;
+                    });
+  ::close(fd);
+  return same ? TNameHolds::SameBytes : TNameHolds::Other;
 }
 
 #endif

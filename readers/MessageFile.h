@@ -9,6 +9,8 @@
 
 namespace postvue {
 
+class Exception;
+
 // The text as saved: every line (SplitLines) followed by CR LF, the last one too.
 std::string CrLfLines(std::string_view text);
 // The same, giving text itself back where it is CR LF throughout already.
@@ -57,6 +59,18 @@ enum class TNewFile {
   NameTaken,     // something already has the name (a file, a folder, a link): nothing was written
 };
 
+// What a name in a folder holds, against the bytes a new file would have.
+enum class TNameHolds {
+  Nothing,   // no file, folder or link has the name (or it could not be looked up: writing tells why)
+  SameBytes, // a plain file with exactly these bytes
+  Other,     // anything else: another file, a folder, a link
+};
+
+// Whether error, met writing a new file into a folder, will meet every file
+// written there: the folder may not be written, or its disk or quota is full.
+// A failure that concerns one file only is not such a one.
+bool FailsEveryNewFile(const Exception& error);
+
 // A folder that many new files are written into, for writing them fast. It
 // is opened once where the system allows, so that making and naming each
 // file looks up only the file's own name, not the folder's path again; where
@@ -80,8 +94,13 @@ public:
   // 0.0, and a date outside the years 1900 to 2399, is no time: the file
   // keeps the time it was written. Raises EFCreateError with the file's path
   // when it cannot be created (a missing folder, one that may not be
-  // written), EWriteError when writing fails.
+  // written), EWriteError when writing fails; both with the system's error.
   TNewFile Write(const std::string& name, std::string_view bytes, double modified) const;
+
+  // What name holds, compared with bytes: sizes first, then the file's bytes
+  // in pieces, so a large file of another size is not read. No link is
+  // followed and nothing is changed, not even a time.
+  TNameHolds Holds(const std::string& name, std::string_view bytes) const;
 
   const std::string& PathPrefix() const { return Prefix; }
 

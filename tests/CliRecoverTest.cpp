@@ -109,6 +109,12 @@ TEST_F(CliRecoverTest, ListedMessagesComeOutAsSaveWritesThemAndRemovedOnesApart)
   EXPECT_EQ(ReadFileBytes(out + "/0002 - Gamma.eml"), "Subject: Gamma\r\n\r\nbeforeafter it\r\n");
   EXPECT_EQ(ReadFileBytes(out + "/removed/0000 - Gone.eml"),
             "Subject: Gone\r\nFrom: b@example.com\r\n\r\nremoved but still here\r\n");
+
+  // Again into the same folder: everything is there already, nothing is written twice.
+  const TCliRun again = Run({"recover", Dir / "a.dbx", out});
+  EXPECT_EQ(again.Status, 0);
+  EXPECT_EQ(again.Err, "postvue-cli: recovered 0, unchanged 4, removed found 1, incomplete 0, errors 0\n");
+  EXPECT_EQ(Tree(out).size(), 5u);
 }
 
 TEST_F(CliRecoverTest, FilesTakeTheReceivedTime) {

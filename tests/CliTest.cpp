@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 #include "TextLines.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
@@ -302,7 +303,7 @@ TEST_F(CliTest, ExportNamesFilesAndSkipsUnreadableMessages) {
                                              "0001 - a_b_c_d_e_f_g_h_i_j.eml",
                                              "0002 - caf\xc3\xa9__tab__.eml", // C0, DEL and C1 controls go
                                              "0003.eml",
-                                             "0004 - " + Repeat("x", 80) + ".eml",
+                                             "0004 - " + Repeat("x", 79) + "\xe2\x80\xa6.eml", // cut, and says so
                                              "0005 - Hello World.eml",
                                              "0007.eml"};
   EXPECT_EQ(SortedNames(out), expected); // store order, nothing else (no temporary file)
@@ -325,6 +326,10 @@ TEST_F(CliTest, ExportNamesKeepLetters) {
       {"=?iso-8859-15?Q?=A4?= =?us-ascii?Q?a=FF?=", "\xe2\x82\xac" "a_"}, // no character for 0xFF in ASCII
       // Unknown character sets and broken words stay as written (made safe).
       {"=?x-unknown?Q?abc?= =?utf-8?B?!!?=", "=_x-unknown_Q_abc_= =_utf-8_B_!!_="},
+      // Too long for a name: cut after a word where one ends near the limit (80 characters, 200
+      // bytes, the ellipsis within), and marked as cut.
+      {Repeat("abcdef ", 20), Repeat("abcdef ", 10) + "abcdef\xe2\x80\xa6"},
+      {Repeat("\x80", 100), Repeat("\xe2\x82\xac", 65) + "\xe2\x80\xa6"},
   };
   std::vector<TTestMessage> messages;
   for (const auto& [subject, name] : cases) {
@@ -358,12 +363,12 @@ TEST_F(CliTest, ExportIntoAFolderReplacesNoFile) {
   EXPECT_EQ(ReadFileBytes(Dir / "out/0000 - one (3).eml"), "Subject: one\r\n\r\n1\r\n");
   EXPECT_EQ(ReadFileBytes(Dir / "out/0001 - two.eml"), "Subject: two\r\n\r\n2\r\n");
 
-  // Again: every name is taken now, and nothing written before is replaced.
+  // Again: what was written is found under the variant it took, past the user's file and folder.
   const TCliRun again = Run({"export", Dir / "a.mbx", Dir / "out"});
   EXPECT_EQ(again.Status, 0);
-  EXPECT_EQ(again.Err, "postvue-cli: exported 2, errors 0, under a new name 2 (their names were taken)\n");
-  EXPECT_EQ(SortedNames(Dir / "out").size(), 6u);
-  EXPECT_EQ(ReadFileBytes(Dir / "out/0001 - two (2).eml"), "Subject: two\r\n\r\n2\r\n");
+  EXPECT_EQ(again.Err, "postvue-cli: exported 0, unchanged 2, errors 0\n");
+  EXPECT_EQ(SortedNames(Dir / "out").size(), 4u);
+  EXPECT_EQ(ReadFileBytes(Dir / "out/0000 - one.eml"), "mine");
 #ifndef _WIN32
   // A link is a name taken too, even one that leads nowhere.
   fs::create_directory(Dir / "linked");
@@ -372,6 +377,46 @@ TEST_F(CliTest, ExportIntoAFolderReplacesNoFile) {
   EXPECT_FALSE(fs::exists(Dir / "absent"));
   EXPECT_TRUE(fs::exists(Dir / "linked/0000 - one (2).eml"));
 #endif
+}
+
+// A repeated export writes only what is new: a file that holds what it would
+// write is left alone, a file the user changed keeps its name and contents.
+TEST_F(CliTest, ExportAgainWritesOnlyWhatIsNew) {
+  MakeMbx({{"Subject: one\r\n\r\n1", 1}, {"Subject: two\r\n\r\n2", 2}}).WriteFile(Dir / "a.mbx");
+  const std::string out = Dir / "out";
+  ASSERT_EQ(Run({"export", Dir / "a.mbx", out}).Status, 0);
+  const auto time = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+  fs::last_write_time(out + "/0001 - two.eml", time);
+
+  TCliRun run = Run({"export", Dir / "a.mbx", out});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "postvue-cli: exported 0, unchanged 2, errors 0\n");
+  EXPECT_EQ(SortedNames(out), (std::vector<std::string>{"0000 - one.eml", "0001 - two.eml"}));
+  EXPECT_EQ(fs::last_write_time(out + "/0001 - two.eml"), time); // not written again
+
+  WriteFileBytes(out + "/0000 - one.eml", "Subject: one\r\n\r\nmy note\r\n");
+  run = Run({"export", Dir / "a.mbx", out});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "postvue-cli: exported 1, unchanged 1, errors 0, under a new name 1 (their names were taken)\n");
+  EXPECT_EQ(ReadFileBytes(out + "/0000 - one.eml"), "Subject: one\r\n\r\nmy note\r\n");
+  EXPECT_EQ(ReadFileBytes(out + "/0000 - one (2).eml"), "Subject: one\r\n\r\n1\r\n");
+  EXPECT_EQ(Run({"export", Dir / "a.mbx", out}).Err, "postvue-cli: exported 0, unchanged 2, errors 0\n");
+}
+
+// A folder that takes no file fails once, not once per message.
+TEST_F(CliTest, ExportIntoAFolderThatMayNotBeWrittenStopsAtOnce) {
+#ifndef _WIN32
+  if (geteuid() == 0) GTEST_SKIP() << "the superuser may write any folder";
+#endif
+  MakeMbx({{"Subject: one\r\n\r\n1", 1}, {"Subject: two\r\n\r\n2", 2}}).WriteFile(Dir / "a.mbx");
+  fs::create_directory(Dir / "out");
+  fs::permissions(Dir / "out", fs::perms::owner_read | fs::perms::owner_exec);
+  const TCliRun run = Run({"export", Dir / "a.mbx", Dir / "out"});
+  fs::permissions(Dir / "out", fs::perms::owner_all);
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, "postvue-cli: Cannot create file " + (Dir / "out/0000 - one.eml") + ".\n" +
+                         ReasonLine(std::errc::permission_denied) + "postvue-cli: exported 0, errors 1\n");
+  EXPECT_TRUE(SortedNames(Dir / "out").empty());
 }
 
 TEST_F(CliTest, ExportNumbersWidenWithTheCount) {
@@ -498,8 +543,9 @@ TEST_F(CliTest, ReaderRejections) {
   kind.WriteFile(Dir / "kind.dbx");
   ExpectError({"list", Dir / "kind.dbx"}, "File is not an Outlook Express 5 Message Database.");
 
+  // An empty store is sound: no message to show, but nothing for recover either.
   DbxOf({}).WriteFile(Dir / "empty.dbx");
-  ExpectError({"list", Dir / "empty.dbx"}, "File does not contain any message.", kRecoverHint);
+  ExpectError({"list", Dir / "empty.dbx"}, "File does not contain any message.");
 
   TDbxImage fewer = DbxOf(std::vector<TTestMessage>(2));
   fewer.SetMessageCount(3); // the tree holds two
@@ -518,9 +564,19 @@ TEST_F(CliTest, ReaderRejections) {
   negative.WriteFile(Dir / "negative.mbx");
   ExpectError({"list", Dir / "negative.mbx"}, "Range check error.", kRecoverHint);
 
+  // Exported, an empty store is an empty folder.
   MakeMbx({}).WriteFile(Dir / "empty.mbx");
-  ExpectError({"export", Dir / "empty.mbx", Dir / "out"}, "File does not contain any message.", kRecoverHint);
-  EXPECT_FALSE(fs::exists(Dir / "out"));
+  ExpectError({"text", Dir / "empty.mbx", "0"}, "File does not contain any message.");
+  for (const std::string& store : {Dir / "empty.dbx", Dir / "empty.mbx"}) {
+    TCliRun run = Run({"export", store, Dir / "out"});
+    EXPECT_EQ(run.Status, 0) << store;
+    EXPECT_EQ(run.Err, "postvue-cli: exported 0, errors 0\n") << store;
+    EXPECT_TRUE(SortedNames(Dir / "out").empty());
+    run = Run({"export", "--mbox", store, Dir / "out.mbox"});
+    EXPECT_EQ(run.Status, 0) << store;
+    EXPECT_EQ(run.Err, "postvue-cli: exported 0, errors 0\n") << store;
+    EXPECT_EQ(ReadFileBytes(Dir / "out.mbox"), "");
+  }
 }
 
 TEST_F(CliTest, IndexWithoutMessage) {
@@ -629,7 +685,10 @@ TEST_F(CliTest, RealStores) {
   run = Run({"export", real + "/fragment-left.dbx", Dir / "out"});
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(SortedNames(Dir / "out"), std::vector<std::string>{"0000 - Please read you won't be sorry.........eml"});
-  ExpectError({"list", real + "/Outbox.dbx"}, "File does not contain any message.", kRecoverHint);
+  ExpectError({"list", real + "/Outbox.dbx"}, "File does not contain any message.");
+  run = Run({"export", real + "/Outbox.dbx", Dir / "outbox"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "postvue-cli: exported 0, errors 0\n");
   ExpectError({"list", real + "/Folders.dbx"}, "File is not an Outlook Express 5 Message Database.");
   ExpectError({"list", real + "/other-format-Mail"}, "File is not in supported format.");
 }
