@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -91,12 +92,45 @@ std::uint64_t NextTemporaryId() {
 }
 
 // A temporary name, short so that a target name near the length limit still
-// leaves room for it.
+// leaves room for it, and recognisably ours.
+constexpr std::string_view kTemporaryPrefix = ".postvue-", kTemporarySuffix = ".tmp";
+constexpr std::size_t kTemporaryIdDigits = 16;
 std::string TemporaryName() {
   char name[40];
   std::snprintf(name, sizeof name, ".postvue-%016llx.tmp", static_cast<unsigned long long>(NextTemporaryId()));
   return name;
 }
+
+bool IsTemporaryName(const std::string& name) {
+  if (name.size() != kTemporaryPrefix.size() + kTemporaryIdDigits + kTemporarySuffix.size() ||
+      !name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix))
+    return false;
+  const std::string_view id = std::string_view(name).substr(kTemporaryPrefix.size(), kTemporaryIdDigits);
+  return std::all_of(id.begin(), id.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// A temporary file of ours that a run killed while writing left in folder:
+// removed once nothing has written it for this long (a run that writes one
+// keeps its time fresh; on Windows one still open cannot be removed at all).
+constexpr auto kLeftTemporaryAge = std::chrono::hours(1);
+
+void RemoveLeftTemporaries(const fs::path& folder) {
+  std::error_code ec;
+  const auto now = fs::file_time_type::clock::now();
+  for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::u8string name = it->path().filename().u8string();
+    if (!IsTemporaryName(std::string(name.begin(), name.end())) || !it->is_regular_file(ec) || it->is_symlink(ec))
+      continue;
+    const auto written = it->last_write_time(ec);
+    std::error_code ignored; // a file we cannot remove stays, as it would have
+    if (!ec && now - written > kLeftTemporaryAge) fs::remove(it->path(), ignored);
+    ec.clear();
+  }
+}
+
+#ifdef O_TMPFILE
+bool LinkUnnamed(int fd, int dir, const std::string& at);
+#endif
 
 // The years a file time holds everywhere (one clock counts nanoseconds from 2174).
 constexpr double kFirstFileDay = 2;     // 1 January 1900
@@ -145,6 +179,18 @@ TReplacingFile::TReplacingFile(const std::string& path) : Path(path), Target(Pat
     if (!probe) throw EFCreateError(path, ErrnoText(errno));
     std::fclose(probe);
   }
+  RemoveLeftTemporaries(Target.parent_path());
+#ifdef O_TMPFILE
+  // A file without a name until it is complete: a run killed meanwhile leaves nothing.
+  const fs::path folder = Target.has_parent_path() ? Target.parent_path() : fs::path(".");
+  if (const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666); fd >= 0) {
+    File = ::fdopen(fd, "wb");
+    if (File)
+      Unnamed = true;
+    else
+      ::close(fd);
+  }
+#endif
   for (int attempt = 0; attempt < 16 && !File; ++attempt) {
     Temporary = Target;
     Temporary.replace_filename(TemporaryName());
@@ -156,6 +202,7 @@ TReplacingFile::TReplacingFile(const std::string& path) : Path(path), Target(Pat
 TReplacingFile::~TReplacingFile() {
   if (!File) return;
   std::fclose(File);
+  if (Unnamed) return; // nothing has its name
   std::error_code ec;
   fs::remove(Temporary, ec);
 }
@@ -168,14 +215,19 @@ void TReplacingFile::Write(std::string_view bytes) {
 void TReplacingFile::Commit() {
   const bool flushed = std::fflush(File) == 0;
   const int error = flushed ? 0 : errno;
+  std::error_code naming; // of an unnamed file, once complete
+#ifdef O_TMPFILE
+  if (Unnamed && flushed) naming = NameUnnamed();
+#endif
   const bool closed = std::fclose(File) == 0;
   const std::error_code failure(flushed ? errno : error, std::generic_category());
   File = nullptr;
   std::error_code ec;
   if (!flushed || !closed) {
-    fs::remove(Temporary, ec);
+    if (!Temporary.empty()) fs::remove(Temporary, ec);
     throw EWriteError(failure);
   }
+  if (naming) throw EFCreateError(Path, naming);
   // A replaced file keeps its permissions, as it would when emptied and rewritten.
   if (fs::is_regular_file(Former)) fs::permissions(Temporary, Former.permissions(), ec);
   fs::rename(Temporary, Target, ec);
@@ -237,7 +289,9 @@ std::wstring WidePath(const std::string& path) { return PathFromUtf8(path).wstri
 std::error_code LastError() { return std::error_code(static_cast<int>(GetLastError()), std::system_category()); }
 } // namespace
 
-TNewFileFolder::TNewFileFolder(std::string prefix) : Prefix(std::move(prefix)) {}
+TNewFileFolder::TNewFileFolder(std::string prefix) : Prefix(std::move(prefix)) {
+  RemoveLeftTemporaries(PathFromUtf8(Prefix));
+}
 
 TNewFileFolder::~TNewFileFolder() = default;
 
@@ -351,6 +405,22 @@ bool LinkUnnamed(int fd, int dir, const std::string& at) {
   return true;
 }
 
+} // namespace
+
+std::error_code TReplacingFile::NameUnnamed() {
+  const int fd = ::fileno(File);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    Temporary = Target;
+    Temporary.replace_filename(TemporaryName());
+    if (LinkUnnamed(fd, AT_FDCWD, Temporary.string())) return {};
+    if (errno != EEXIST) break;
+  }
+  const std::error_code error = Errno(errno);
+  Temporary.clear();
+  return error;
+}
+
+namespace {
 // An unnamed file in folder (under dir), given the name at once complete.
 // None when the system or the file system cannot make one, and the sibling
 // way is taken instead.
@@ -403,6 +473,7 @@ bool NameWithoutReplacing(int dir, const std::string& temporary, const std::stri
 } // namespace
 
 TNewFileFolder::TNewFileFolder(std::string prefix) : Prefix(std::move(prefix)) {
+  RemoveLeftTemporaries(PathFromUtf8(Prefix)); // of a run killed where files cannot be unnamed
 #ifdef O_PATH
   const int only = O_PATH; // to look names up in: no permission to read the folder needed
 #else

@@ -20,7 +20,9 @@ std::string CrLfLines(std::string&& text);
 // Commit the target is untouched, and a failure or an early end (destruction
 // without Commit) leaves it as it was and no temporary file behind. The
 // temporary file lies in the target's folder, so the final rename stays
-// within one file system. A link is followed to the file it names; a replaced
+// within one file system; where the system allows, it has no name until it is
+// complete, so not even a killed run leaves it behind. Elsewhere one that a
+// killed run left is removed by a later save into the folder. A link is followed to the file it names; a replaced
 // file keeps its permissions; a file that may not be written is refused.
 // Raises EFCreateError with path when it cannot be created, EWriteError when
 // writing fails.
@@ -35,10 +37,15 @@ public:
   void Commit();
 
 private:
+  // Gives the complete unnamed file the temporary name that the rename
+  // puts in place of the target; the system's error where it cannot.
+  std::error_code NameUnnamed();
+
   std::string Path;
   std::filesystem::path Target, Temporary;
   std::filesystem::file_status Former;
   std::FILE* File = nullptr;
+  bool Unnamed = false; // File has no name in the folder yet
 };
 
 // Writes bytes to path through a temporary file in the same folder that

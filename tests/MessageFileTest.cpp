@@ -4,12 +4,14 @@
 #include "StoreWriter.h"
 #include "TestSupport.h"
 
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <vector>
 
 #ifndef _WIN32
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
@@ -78,6 +80,28 @@ TEST(WriteFileReplacing, FolderAsTargetIsLeftAlone) {
   EXPECT_TRUE(fs::is_directory(dir / "sub"));
   EXPECT_EQ(ReadFileBytes(dir / "sub/inside"), "kept");
   EXPECT_EQ(SortedNames(dir.Path()), std::vector<std::string>{"sub"});
+}
+
+// A save killed while writing leaves nothing where the system makes files
+// without a name; elsewhere its temporary file goes at a later save into the
+// folder, once nothing has written it for an hour. Files that only look like
+// ours, and a fresh one a save may be writing now, stay.
+TEST(WriteFileReplacing, NoPartialFileOutlivesItsRun) {
+  TTempDir dir;
+  const std::string left = ".postvue-0123456789abcdef.tmp", fresh = ".postvue-fedcba9876543210.tmp";
+  for (const std::string& name : {left, fresh, std::string(".postvue-mine.tmp"), std::string("postvue-0123456789abcdef.tmp")})
+    WriteFileBytes(dir / name, "partial");
+  fs::last_write_time(dir / left, fs::file_time_type::clock::now() - std::chrono::hours(2));
+  {
+    TReplacingFile file(dir / "a.eml");
+    file.Write("half of it");
+#ifdef O_TMPFILE
+    EXPECT_FALSE(fs::exists(dir / "a.eml")); // nothing under its name, nor under any other
+    EXPECT_EQ(SortedNames(dir.Path()).size(), 3u);
+#endif
+  } // killed, as far as the folder can tell
+  EXPECT_EQ(SortedNames(dir.Path()), (std::vector<std::string>{".postvue-fedcba9876543210.tmp", ".postvue-mine.tmp",
+                                                               "postvue-0123456789abcdef.tmp"}));
 }
 
 TEST(SaveMessageText, WritesCrLfLines) {
