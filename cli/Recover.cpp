@@ -93,6 +93,9 @@ public:
     if (!summary.IndexRead && summary.Unclassified > 0)
       Report("the store's index cannot be read: every message found is in " + dir + ", listed and removed ones alike",
              false);
+    if (summary.Repeated > 0)
+      Report(std::to_string(summary.Repeated) + " more entries of the index for messages written once were left out",
+             false);
     if (summary.Duplicates > 0)
       Report(std::to_string(summary.Duplicates) + " removed copies equal to messages written were left out", false);
     Removed += summary.Removed;

@@ -58,6 +58,7 @@ struct TRecoverySummary {
   std::uint32_t Incomplete = 0;
   std::uint32_t Problems = 0;
   std::uint32_t Duplicates = 0; // found again in the bytes, equal to one already given
+  std::uint32_t Repeated = 0;   // listed again at a place listed before: given once
   std::uint32_t Fragments = 0;  // chains or blocks that do not begin a message
 };
 

@@ -218,6 +218,11 @@ private:
       Problem(listed.Info, "message " + std::to_string(listed.Number) + " has no text");
       return;
     }
+    // An index that names one message thousands of times gives it once.
+    if (!ListedAt.insert(m.TextOffset).second) {
+      ++Summary.Repeated;
+      return;
+    }
     TChainText chain = ListedText(m.TextOffset, true);
     if (chain.Text.empty()) {
       Problem(m.TextOffset, "message " + std::to_string(listed.Number) + ": no text could be read" +
@@ -480,6 +485,7 @@ private:
   std::size_t CoveredMark = 0;  // the claimed ranges from here on are new since the last search
   std::vector<std::pair<std::uint64_t, std::uint64_t>> Claimed; // those ranges, sorted
   std::uint32_t Positions = 0;  // values met in the index
+  std::unordered_set<std::uint32_t> ListedAt; // the first text blocks of the listed messages given
   std::vector<std::uint32_t> ChainBlocks;
   std::vector<std::uint8_t> Buffer, Body;
   std::vector<TFoundBlock> Found; // in file order

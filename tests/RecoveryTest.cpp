@@ -271,6 +271,20 @@ TEST_F(RecoveryTest, NodeReachedTwiceIsWalkedOnce) {
   EXPECT_TRUE(r.ProblemAt(store.Image.GetU32(entry1 + 4)));
 }
 
+// An index that names one message thousands of times gives it once; two
+// messages of their own with the same text are still two.
+TEST_F(RecoveryTest, MessageListedManyTimesIsGivenOnce) {
+  TDbxImage image;
+  const std::uint32_t once = AddMessage(image, MessageText(1));
+  std::vector<std::uint32_t> values(5000, once);
+  values.push_back(AddMessage(image, MessageText(2)));
+  values.push_back(AddMessage(image, MessageText(2)));
+  image.BuildTree(values);
+  const TCollected r = RecoverImage(image);
+  EXPECT_EQ(r.Texts(TKind::Listed), (std::vector<std::string>{MessageText(1), MessageText(2), MessageText(2)}));
+  EXPECT_EQ(r.Summary.Repeated, 4999u);
+}
+
 class DbxCountWrong : public RecoveryTest, public ::testing::WithParamInterface<std::uint32_t> {};
 
 // The header's count is never trusted: the tree says what is listed.
