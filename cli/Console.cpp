@@ -67,7 +67,42 @@ bool IsTerminal(std::FILE* stream) {
 #endif
 }
 
+namespace {
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// The length of the control character at utf8[i], 0 where there is none.
+std::size_t ControlAt(std::string_view utf8, std::size_t i) {
+  const auto byte = static_cast<unsigned char>(utf8[i]);
+  if (byte < 0x20) return byte == '\t' || byte == '\n' || byte == '\r' ? 0 : 1;
+  if (byte == 0x7F) return 1;
+  if (byte == 0xC2 && i + 1 < utf8.size()) {
+    const auto next = static_cast<unsigned char>(utf8[i + 1]);
+    return next >= 0x80 && next <= 0x9F ? 2 : 0;
+  }
+  return 0;
+}
+} // namespace
+
+std::string TerminalText(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    if (const std::size_t control = ControlAt(utf8, i)) {
+      out += kReplacement;
+      i += control;
+    } else {
+      out += utf8[i++];
+    }
+  }
+  return out;
+}
+
 void WriteText(std::FILE* stream, std::string_view utf8) {
+  std::string safe;
+  if (IsTerminal(stream)) {
+    safe = TerminalText(utf8);
+    utf8 = safe;
+  }
 #ifdef _WIN32
   if (const HANDLE console = ConsoleOf(stream); console && !utf8.empty()) {
     std::fflush(stream);

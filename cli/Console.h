@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 namespace postvue::cli {
@@ -15,11 +16,17 @@ bool IsTerminal(std::FILE* stream);
 // Writes bytes to stream as they are and flushes it; raises EWriteError when it fails.
 void WriteBytes(std::FILE* stream, std::string_view bytes);
 
-// Writes UTF-8 text for people to stream and flushes it. A Windows console
+// Writes UTF-8 text for people to stream and flushes it. A terminal gets it
+// as TerminalText: a store's bytes must not command it. A Windows console
 // gets the characters (bytes would be read in its OEM code page, where
 // accented letters turn into others); a redirected stream, and every stream
 // elsewhere, gets the bytes. Raises EWriteError when writing fails.
 void WriteText(std::FILE* stream, std::string_view utf8);
+
+// utf8 with every control character but tab, CR and LF (C0, DEL, and the C1
+// controls, among them ESC and CSI, that retitle a terminal or clear it)
+// shown as U+FFFD.
+std::string TerminalText(std::string_view utf8);
 
 #ifdef _WIN32
 // Whether the program has a console of its own that closes when it ends, as

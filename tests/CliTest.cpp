@@ -3,6 +3,7 @@
 #include "MailbaseReader.h"
 #include "MessageFile.h"
 #include "CliRunner.h"
+#include "Console.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
 #include "TextLines.h"
@@ -597,6 +598,16 @@ TEST_F(CliTest, IndexWithoutMessage) {
 }
 
 // ---------------------------------------------------------------- usage
+
+// Text for people on a terminal: a store's subject or folder name that holds
+// ESC or CSI cannot retitle the terminal or clear it; letters, tabs and
+// line breaks go through as they are.
+TEST(TerminalText, ControlCharactersAreShownNotObeyed) {
+  const std::string replacement = "\xEF\xBF\xBD";
+  EXPECT_EQ(postvue::cli::TerminalText("a\tb\r\nC\xC3\xA9\xE2\x82\xAC\n"), "a\tb\r\nC\xC3\xA9\xE2\x82\xAC\n");
+  EXPECT_EQ(postvue::cli::TerminalText("\x1B]0;owned\x07x\x1B[2J\x7F\xC2\x9B" "2J\xC2\xA0"),
+            replacement + "]0;owned" + replacement + "x" + replacement + "[2J" + replacement + replacement + "2J\xC2\xA0");
+}
 
 TEST_F(CliTest, HelpPrintsUsage) {
   for (const char* option : {"--help", "-h"}) {
