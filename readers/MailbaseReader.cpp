@@ -5,6 +5,9 @@
 #include "Exceptions.h"
 #include "MbxFormat.h"
 
+#include <cerrno>
+#include <new>
+#include <string>
 #include <system_error>
 
 #ifdef __linux__
@@ -58,7 +61,15 @@ void TMailbaseReader::CopyMessage(std::int32_t Index, TMessageRecord& Record) co
 // 2 MiB instead of one per 4 KiB.
 TPrefault TMailbaseReader::ReserveMessages(std::size_t count) {
   std::vector<TMessageRecord>().swap(Messages); // the former block goes before the next is taken
-  Messages.reserve(count);
+  try {
+    Messages.reserve(count);
+  } catch (const std::bad_alloc&) {
+    // Every record has its fixed size: say what the store asks for, not just that it failed.
+    const std::uint64_t megabytes = (static_cast<std::uint64_t>(count) * sizeof(TMessageRecord) + (1 << 20) - 1) >> 20;
+    throw Exception("Not enough memory for the list of " + std::to_string(count) + " messages: it needs " +
+                        std::to_string(megabytes) + " MB",
+                    std::error_code(ENOMEM, std::generic_category()));
+  }
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   constexpr std::uintptr_t kHugePage = 2 << 20;
   const auto begin = reinterpret_cast<std::uintptr_t>(Messages.data());

@@ -66,7 +66,9 @@ protected:
   void CopyMessage(std::int32_t Index, TMessageRecord& Record) const;
   // Empties Messages and gives it room for count records in a fresh block.
   // Where the system allows, the block's pages are made on another processor
-  // while the caller fills it, until the returned guard goes.
+  // while the caller fills it, until the returned guard goes. Without the
+  // memory for them, raises an Exception that says how many records need how
+  // much, with the system's reason.
   [[nodiscard]] TPrefault ReserveMessages(std::size_t count);
 
   std::unique_ptr<TFileStream> Stream;

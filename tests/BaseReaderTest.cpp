@@ -507,4 +507,26 @@ INSTANTIATE_TEST_SUITE_P(
         TDecodeCase{"NotANumber", std::numeric_limits<double>::quiet_NaN(), {1899, 12, 30, 0, 0, 0, 0}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// A store of more messages than memory holds fails saying so, as any load
+// failure does, instead of with a bare "std::bad_alloc".
+#if !defined(__SANITIZE_ADDRESS__) // whose allocator ends the process on such a request
+class TReservingReader : public TMailbaseReader {
+public:
+  void Reserve(std::size_t count) { (void)ReserveMessages(count); }
+};
+
+TEST(BaseReader, ListBeyondMemorySaysWhatItNeeds) {
+  TReservingReader reader;
+  const std::size_t count = (std::size_t{1} << 46) / sizeof(TMessageRecord); // 64 TB
+  try {
+    reader.Reserve(count);
+    ADD_FAILURE() << "64 TB were given";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.message(), "Not enough memory for the list of " + std::to_string(count) + " messages: it needs " +
+                               std::to_string((count * sizeof(TMessageRecord) + (1 << 20) - 1) >> 20) + " MB");
+    EXPECT_FALSE(e.reason().empty());
+  }
+}
+#endif
+
 } // namespace
