@@ -386,8 +386,8 @@ TEST_F(CliTest, ExportAgainWritesOnlyWhatIsNew) {
   MakeMbx({{"Subject: one\r\n\r\n1", 1}, {"Subject: two\r\n\r\n2", 2}}).WriteFile(Dir / "a.mbx");
   const std::string out = Dir / "out";
   ASSERT_EQ(Run({"export", Dir / "a.mbx", out}).Status, 0);
-  const auto time = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
-  fs::last_write_time(out + "/0001 - two.eml", time);
+  fs::last_write_time(out + "/0001 - two.eml", fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+  const auto time = fs::last_write_time(out + "/0001 - two.eml"); // as the file system keeps it
 
   TCliRun run = Run({"export", Dir / "a.mbx", out});
   EXPECT_EQ(run.Status, 0);
@@ -406,7 +406,9 @@ TEST_F(CliTest, ExportAgainWritesOnlyWhatIsNew) {
 
 // A folder that takes no file fails once, not once per message.
 TEST_F(CliTest, ExportIntoAFolderThatMayNotBeWrittenStopsAtOnce) {
-#ifndef _WIN32
+#ifdef _WIN32
+  GTEST_SKIP() << "a folder's read-only mark keeps no one from making files in it on Windows";
+#else
   if (geteuid() == 0) GTEST_SKIP() << "the superuser may write any folder";
 #endif
   MakeMbx({{"Subject: one\r\n\r\n1", 1}, {"Subject: two\r\n\r\n2", 2}}).WriteFile(Dir / "a.mbx");
