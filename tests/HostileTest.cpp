@@ -66,6 +66,7 @@ public:
     return stream;
   }
   std::string Find(const std::string& path) const override { return DiskFiles().Find(path); }
+  std::vector<TFolderFile> List(const std::string& folder) const override { return DiskFiles().List(folder); }
 };
 
 struct TOutcome {
