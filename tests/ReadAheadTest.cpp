@@ -2,7 +2,7 @@
 // (forwards, backwards, stepping back a little, jumping about, near the end
 // of the file), every read delivers exactly the file's bytes, and a read
 // past the end raises the read error after delivering the bytes that were there.
-// The same with a thread reading the windows of a walk front to back ahead of it.
+// The same in a walk front to back, with its windows read ahead by a thread.
 #include "FileStream.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
@@ -26,10 +26,10 @@ protected:
     for (std::size_t i = 0; i < kFileSize; ++i) bytes[i] = static_cast<char>(ByteAt(i));
     WriteFileBytes(Dir / "file", bytes);
     Stream = std::make_unique<TFileStream>(Dir / "file");
-    if (GetParam()) Ahead.emplace(*Stream);
+    if (GetParam()) Walk.emplace(*Stream, TAccess::FrontToBack);
   }
 
-  void TearDown() override { Ahead.reset(); }
+  void TearDown() override { Walk.reset(); }
 
   // Reads count bytes at offset and compares them with the file.
   void Expect(std::uint64_t offset, std::size_t count) {
@@ -50,7 +50,7 @@ protected:
 
   TTempDir Dir;
   std::unique_ptr<TFileStream> Stream;
-  std::optional<TReadAhead> Ahead;
+  std::optional<TAccessScope> Walk;
 };
 
 TEST_P(ReadAhead, WalksInEveryDirection) {
