@@ -266,12 +266,11 @@ void TDBXReader::ReadMessageInfo(std::uint32_t Offset, TMessageRecord& Record, T
 
 void TDBXReader::Load() {
   if (!Active) return;
-  Stream->DropCache();
+  const TAccessScope walk(*Stream, TAccess::FrontToBack); // every text block header: most of the file
   // After a successful Open InfoOffsets holds MessageCount offsets; after a
   // failed one it may hold none, and nothing is read past its end. Each record
   // is written once, in place: the array is the bulk of a large load.
   const TPrefault prefault = ReserveMessages(InfoOffsets.size());
-  const TReadAhead ahead(*Stream); // every text block header is read: most of the file
   TReadBudget budget(Stream->Size());
   for (std::size_t i = 0; i < InfoOffsets.size(); ++i) {
     TMessageRecord& record = Messages.emplace_back();

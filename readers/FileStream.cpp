@@ -44,6 +44,13 @@ constexpr std::size_t kMaxKeptBefore = 16 * 1024;
 // damaged store can send the walks all over the file, and a full window per
 // jump would copy 256 KB for every 16-byte header.
 constexpr std::size_t kMinWindow = kSmallRead;
+// In a walk front to back, a gap up to this long past the last window is read
+// through, and a longer one skipped with a jump. Warm in the page cache, a
+// gap this long costs about as much to copy as one more read call (where
+// calls cost more, less), and a mail store's messages are mostly shorter:
+// their walk reads the whole file in full windows, read ahead, and jumps only
+// over large attachments.
+constexpr std::uint64_t kReadThrough = 64 * 1024;
 
 // Why a path that opened is no store: a pipe or a device would block or never end.
 constexpr const char* kNotAFile = "not a regular file";
@@ -278,8 +285,12 @@ public:
   std::thread Worker;
 };
 
-TReadAhead::TReadAhead(TFileStream& stream) : Stream(stream) {
-  if (Stream.Ahead) return; // one at a time on a stream; the outer one serves
+TAccessScope::TAccessScope(TFileStream& stream, TAccess access) : Stream(stream), Outer(stream.Access) {
+  Stream.DropCache();
+  Stream.Access = access;
+  // One thread at a time on a stream (the outer scope's serves), and none
+  // where it would only take turns with the caller on one processor.
+  if (access != TAccess::FrontToBack || Stream.Ahead || std::thread::hardware_concurrency() == 1) return;
   auto state = std::make_unique<TAheadState>();
   state->Buffer.resize(kAheadSize);
   TAheadState* const s = state.get();
@@ -309,7 +320,8 @@ TReadAhead::TReadAhead(TFileStream& stream) : Stream(stream) {
   Stream.Ahead = State.get();
 }
 
-TReadAhead::~TReadAhead() {
+TAccessScope::~TAccessScope() {
+  Stream.Access = Outer;
   if (!State) return;
   Stream.Ahead = nullptr;
   {
@@ -364,7 +376,10 @@ void TFileStream::Refill(std::uint64_t offset, void* buffer, std::size_t count) 
   bool follows = false, before = false;
   if (Window != 0) {
     if (offset >= WindowStart) {
-      follows = offset - WindowStart < 2 * static_cast<std::uint64_t>(Window);
+      // A window read ahead is longer than Window: the gap counts from its end.
+      const std::uint64_t held = std::max<std::uint64_t>(Window, CacheLength);
+      follows = offset - WindowStart < 2 * static_cast<std::uint64_t>(Window) ||
+                (Access == TAccess::FrontToBack && offset - WindowStart <= held + kReadThrough);
     } else {
       before = true;
       follows = WindowStart - offset <= Window;

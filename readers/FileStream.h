@@ -23,6 +23,20 @@ enum class TShareMode {
 
 class TAheadState;
 
+// How a reader is about to read a file. The reader says what it does; the
+// file layer chooses the reads that serve it (window sizes, what is read
+// through and what is skipped, a thread reading ahead).
+enum class TAccess {
+  // Here and there: the index tree, one message's text. Each jump starts a
+  // small window, which grows while the reads follow on from it.
+  Scattered,
+  // From the start towards the end, skipping what it does not need: the
+  // walks over every message. Short gaps are read through, so the windows
+  // grow to full size; only a long skip jumps to a small window. Once they
+  // are full, each next window is read ahead by a thread of its own.
+  FrontToBack,
+};
+
 class TFileStream {
 public:
   // Raises EFOpenError with fileName when the file cannot be opened or is not
@@ -65,7 +79,7 @@ protected:
   virtual std::size_t ReadSome(std::uint64_t offset, void* buffer, std::size_t count);
 
 private:
-  friend class TReadAhead;
+  friend class TAccessScope;
   void Refill(std::uint64_t offset, void* buffer, std::size_t count);
   bool TakeAhead(std::uint64_t offset, std::size_t count);
   void AskAhead();
@@ -84,25 +98,30 @@ private:
   std::size_t Window = 0;
   std::size_t Expected = 0; // for the first refill after DropCache
   std::uint64_t Generation = 0; // counts DropCache calls
-  TAheadState* Ahead = nullptr; // while a TReadAhead is on this stream
+  TAccess Access = TAccess::Scattered; // set by TAccessScope
+  TAheadState* Ahead = nullptr; // while a front-to-back walk reads ahead on this stream
 };
 
-// While it lives, a walk that reads a stream front to back in full windows
-// finds each next window already read, by a thread of its own: copying the
-// file's bytes out of the system's cache is half of loading a large store,
-// and another processor can do it while the caller decodes the last window.
-// Only the windows' bytes are shared; reads still fail or succeed as the
-// file is when the caller's read needs them, since a window read ahead that
-// does not hold them (a short read, an error, a jump) is read again.
-class TReadAhead {
+// While it lives, the stream is read as access says; each scope starts with
+// the file as it is then (DropCache). A walk front to back finds each next
+// full window already read, by a thread of its own where there is another
+// processor: copying the file's bytes out of the system's cache is half of
+// loading a large store, and another processor can do it while the caller
+// decodes the last window. Only the windows' bytes are shared; reads still
+// fail or succeed as the file is when the caller's read needs them, since a
+// window read ahead that does not hold them (a short read, an error, a
+// jump) is read again. On one stream, an inner scope keeps the outer one's
+// thread.
+class TAccessScope {
 public:
-  explicit TReadAhead(TFileStream& stream);
-  ~TReadAhead();
-  TReadAhead(const TReadAhead&) = delete;
-  TReadAhead& operator=(const TReadAhead&) = delete;
+  TAccessScope(TFileStream& stream, TAccess access);
+  ~TAccessScope();
+  TAccessScope(const TAccessScope&) = delete;
+  TAccessScope& operator=(const TAccessScope&) = delete;
 
 private:
   TFileStream& Stream;
+  TAccess Outer; // the stream's way of reading before this scope
   std::unique_ptr<TAheadState> State;
 };
 

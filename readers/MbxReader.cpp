@@ -16,10 +16,6 @@ namespace {
 using namespace mbx;
 
 constexpr std::size_t kHeaderChunk = 1024;
-#ifndef _WIN32
-// What the walk reads at a message header: most headers' lines fit.
-constexpr std::size_t kHeaderWindow = 4096;
-#endif
 constexpr std::size_t kOverrunChunk = 4096;
 
 const char* const kNotADatabase = "File is not an Outlook Express 4 Message Database.";
@@ -125,10 +121,8 @@ void TMBXReader::Open(const std::string& fileName) {
   if (count == 0) throw EMBXReaderException(kNoMessage);
 
   WalkFileSize = Stream->Size();
-#ifdef _WIN32
-  // There the walk reads the whole file (see below): the next window of it on a second thread.
-  const TReadAhead ahead(*Stream);
-#endif
+  // Every message's header and its lines, skipping the texts between them.
+  const TAccessScope walk(*Stream, TAccess::FrontToBack);
   // What texts that run on past their block may read of the messages behind
   // them, all together (see TextPastBlock).
   std::uint64_t overrunLeft = WalkFileSize;
@@ -158,13 +152,6 @@ void TMBXReader::Open(const std::string& fileName) {
     // the file. Offsets are 32-bit.
     if (info.BlockLength < kMessageHeaderSize || pos + info.BlockLength > UINT32_MAX) break;
     pos += info.BlockLength;
-#ifndef _WIN32
-    // Past a long message, the next header and its lines in a read of their
-    // own, instead of the whole text between in a run of large ones. Not on
-    // Windows: there (under Wine at least) a read costs so much more that
-    // listing took three times as long this way.
-    if (info.BlockLength > 2 * kHeaderWindow) Stream->DropCache(kHeaderWindow);
-#endif
   }
   WalkDone = true;
 }

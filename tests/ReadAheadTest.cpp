@@ -2,11 +2,13 @@
 // (forwards, backwards, stepping back a little, jumping about, near the end
 // of the file), every read delivers exactly the file's bytes, and a read
 // past the end raises the read error after delivering the bytes that were there.
-// The same with a thread reading the windows of a walk front to back ahead of it.
+// The same in a walk front to back, with its windows read ahead by a thread;
+// and which gaps such a walk reads through.
 #include "FileStream.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
 
+#include <atomic>
 #include <optional>
 #include <random>
 
@@ -26,10 +28,10 @@ protected:
     for (std::size_t i = 0; i < kFileSize; ++i) bytes[i] = static_cast<char>(ByteAt(i));
     WriteFileBytes(Dir / "file", bytes);
     Stream = std::make_unique<TFileStream>(Dir / "file");
-    if (GetParam()) Ahead.emplace(*Stream);
+    if (GetParam()) Walk.emplace(*Stream, TAccess::FrontToBack);
   }
 
-  void TearDown() override { Ahead.reset(); }
+  void TearDown() override { Walk.reset(); }
 
   // Reads count bytes at offset and compares them with the file.
   void Expect(std::uint64_t offset, std::size_t count) {
@@ -50,7 +52,7 @@ protected:
 
   TTempDir Dir;
   std::unique_ptr<TFileStream> Stream;
-  std::optional<TReadAhead> Ahead;
+  std::optional<TAccessScope> Walk;
 };
 
 TEST_P(ReadAhead, WalksInEveryDirection) {
@@ -85,6 +87,44 @@ TEST_P(ReadAhead, RandomReadsAndTheEndOfTheFile) {
   Expect(kFileSize - 10, 4096);
   std::uint8_t none = 0;
   Stream->ReadAt(kFileSize + 5, &none, 0);
+}
+
+// A stream over bytes in memory that counts its reads (the thread's too).
+class TCountingMemory : public TMemoryStream {
+public:
+  using TMemoryStream::TMemoryStream;
+  std::atomic<std::uint64_t> Calls{0}, Bytes{0};
+
+protected:
+  std::size_t ReadSome(std::uint64_t offset, void* buffer, std::size_t count) override {
+    const std::size_t got = TMemoryStream::ReadSome(offset, buffer, count);
+    ++Calls;
+    Bytes += got;
+    return got;
+  }
+};
+
+// A walk front to back over a store of small messages reads the whole file
+// in a few large reads, not one per message; past large attachments it jumps,
+// instead of reading them to list the messages.
+TEST(ReadStrategy, FrontToBackReadsThroughShortGapsAndSkipsLongOnes) {
+  constexpr std::uint64_t kSize = 16 << 20;
+  const std::string bytes(kSize, 'x');
+  struct TCase {
+    std::uint64_t Step;
+    std::uint64_t MaxCalls, MaxBytes;
+  };
+  for (const TCase c : {TCase{8 << 10, 200, 2 * kSize}, TCase{1 << 20, 2 * (kSize >> 20), 2 * (kSize >> 20) * 4096}}) {
+    SCOPED_TRACE(c.Step);
+    TCountingMemory stream(bytes);
+    {
+      const TAccessScope walk(stream, TAccess::FrontToBack);
+      char header[16];
+      for (std::uint64_t at = 0; at + sizeof header <= kSize; at += c.Step) stream.ReadAt(at, header, sizeof header);
+    }
+    EXPECT_LE(stream.Calls, c.MaxCalls);
+    EXPECT_LE(stream.Bytes, c.MaxBytes);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(, ReadAhead, ::testing::Bool(),
