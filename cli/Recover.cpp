@@ -5,6 +5,7 @@
 #include "Folders.h"
 #include "MessageFile.h"
 #include "Recovery.h"
+#include "FilePaths.h"
 #include "TextLines.h"
 
 #include <cstdio>

@@ -5,6 +5,7 @@
 #include "CliRunner.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
+#include "FilePaths.h"
 #include "TextLines.h"
 
 #include <chrono>
