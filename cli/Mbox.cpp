@@ -59,13 +59,10 @@ std::string MboxSeparator(const TMessageRecord& record, std::string_view text) {
 
   std::string date = kNoDate;
   if (record.Received != 0.0 && record.Received >= kFirstDay && record.Received < kLastDay) {
-    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const TDateTimeFields f = DecodeDateTime(record.Received);
     char text[64];
-    std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", kDays[WeekdayOf(f)],
-                  kMonths[f.Month - 1], f.Day, f.Hour, f.Minute, f.Second, f.Year);
+    std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", kWeekdayNames[WeekdayOf(f)],
+                  kMonthNames[f.Month - 1], f.Day, f.Hour, f.Minute, f.Second, f.Year);
     date = text;
   }
   return "From " + address + " " + date + "\n";
