@@ -6,8 +6,8 @@
 #include "Exceptions.h"
 #include "Json.h"
 #include "MessageFile.h"
+#include "MessageRecord.h"
 #include "ReaderFactory.h"
-#include "RowTexts.h"
 #include "FilePaths.h"
 #include "TextLines.h"
 #include "TextsAhead.h"
@@ -132,22 +132,10 @@ std::string PrepareFolder(const std::string& dir) {
 }
 
 std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path, bool allowEmpty) {
-  TStoreFormat format = sfUnknown;
-  {
-    TMailbaseReader probe;
-    probe.SetFileName(path);
-    format = probe.Format;
-  } // the probe closes its file before the reader opens it
-  std::unique_ptr<TMailbaseReader> reader = NewReader(format);
-  try {
-    reader->SetFileName(path);
-  } catch (const Exception& e) {
-    // Open fails on a count of 0 only once the store is recognised as such.
-    if (!(reader->Active && reader->GetCount() == 0)) throw;
+  std::unique_ptr<TMailbaseReader> reader = NewReaderFor(path);
+  OpenStore(*reader, path, [allowEmpty](const Exception& e) {
     if (!allowEmpty) throw EEmptyStore(e.message(), e.reason());
-    return reader;
-  }
-  reader->Load();
+  });
   return reader;
 }
 
@@ -184,7 +172,7 @@ void ListJson(TMailbaseReader& reader, TOutput& output) {
   out += ",\n  \"folder\": ";
   // An .mbx store's folder is its file's name, UTF-8 as the path was given;
   // a .dbx store keeps its own in stored bytes.
-  if (reader.Format == sfMBX)
+  if (FolderNameIsFileName(reader))
     AppendJsonUtf8(out, reader.GetFolderName());
   else
     AppendJsonString(out, reader.GetFolderName());

@@ -25,8 +25,7 @@ public:
   using Exception::Exception;
 };
 
-// The store opened as the viewer opens it: a bare probe recognises the format
-// and is gone before the concrete reader opens and loads the file.
+// The store opened as the viewer opens it (NewReaderFor, OpenStore).
 // With allowEmpty, a store that holds no message is an empty folder (a
 // reader whose GetCount is 0) instead of a failure; without, it raises
 // EEmptyStore with the reader's message.
