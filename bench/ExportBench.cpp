@@ -62,7 +62,7 @@ TFileSizes MeasureExport(const std::string& store) {
     } catch (const Exception&) {
       continue; // not exported either
     }
-    sizes.Names.push_back(cli::ExportFileName(i, count, record.Subject.View()));
+    sizes.Names.push_back(ExportFileName(i, count, record.Subject.View()));
     sizes.Sizes.push_back(size);
     sizes.Bytes += size;
   }

@@ -6,8 +6,9 @@
 #include "Exceptions.h"
 #include "Json.h"
 #include "MessageFile.h"
+#include "MessageRecord.h"
 #include "ReaderFactory.h"
-#include "RowTexts.h"
+#include "FilePaths.h"
 #include "TextLines.h"
 #include "TextsAhead.h"
 
@@ -22,12 +23,6 @@
 namespace postvue::cli {
 
 namespace {
-constexpr std::size_t kMinIndexWidth = 4;
-// Characters, and bytes of UTF-8: with the number, a variant and the
-// extension a name stays within the 255 bytes (or UTF-16 units) file systems allow.
-constexpr std::size_t kMaxSubjectInName = 80;
-constexpr std::size_t kMaxSubjectBytes = 200;
-constexpr std::string_view kEllipsis = "\xE2\x80\xA6"; // ends a name that was cut
 constexpr int kMaxVariant = 999;
 
 // value's last width digits, zero-padded (the fields are never negative).
@@ -89,44 +84,6 @@ void AppendStoreField(std::string& out, std::string_view bytes) {
   }
 }
 
-// The bytes of the UTF-8 character that begins with lead (the text is valid UTF-8).
-std::size_t Utf8Length(unsigned char lead) { return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4; }
-
-// One UTF-8 character that no file system takes in a name, or that would
-// hide in one: controls, the separators and wildcards of the platforms, and
-// the replacement character that stands for bytes that meant nothing.
-bool IsUnsafeInFileName(std::string_view character) {
-  static constexpr std::string_view kReserved = "<>:\"/\\|?*";
-  const auto lead = static_cast<unsigned char>(character[0]);
-  if (character.size() == 1)
-    return lead < 0x20 || lead == 0x7F || kReserved.find(character[0]) != std::string_view::npos;
-  if (lead == 0xC2) return static_cast<unsigned char>(character[1]) < 0xA0; // C1 controls
-  return character == "\xEF\xBF\xBD";
-}
-
-// The bytes of text's longest start of at most characters characters and bytes bytes.
-std::size_t FittingPrefix(std::string_view text, std::size_t characters, std::size_t bytes) {
-  std::size_t end = 0;
-  for (std::size_t counted = 0; end < text.size() && counted < characters; ++counted) {
-    const std::size_t length = Utf8Length(static_cast<unsigned char>(text[end]));
-    if (end + length > bytes) break;
-    end += length;
-  }
-  return end;
-}
-
-std::size_t CharacterCount(std::string_view text) {
-  std::size_t count = 0;
-  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
-  return count;
-}
-
-std::string_view TrimSpaces(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
 std::int32_t RowCount(TMailbaseReader& reader) { return reader.Active ? std::max(reader.GetCount(), 0) : 0; }
 
 namespace fs = std::filesystem;
@@ -175,22 +132,10 @@ std::string PrepareFolder(const std::string& dir) {
 }
 
 std::unique_ptr<TMailbaseReader> LoadStore(const std::string& path, bool allowEmpty) {
-  TStoreFormat format = sfUnknown;
-  {
-    TMailbaseReader probe;
-    probe.SetFileName(path);
-    format = probe.Format;
-  } // the probe closes its file before the reader opens it
-  std::unique_ptr<TMailbaseReader> reader = NewReader(format);
-  try {
-    reader->SetFileName(path);
-  } catch (const Exception& e) {
-    // Open fails on a count of 0 only once the store is recognised as such.
-    if (!(reader->Active && reader->GetCount() == 0)) throw;
+  std::unique_ptr<TMailbaseReader> reader = NewReaderFor(path);
+  OpenStore(*reader, path, [allowEmpty](const Exception& e) {
     if (!allowEmpty) throw EEmptyStore(e.message(), e.reason());
-    return reader;
-  }
-  reader->Load();
+  });
   return reader;
 }
 
@@ -227,7 +172,7 @@ void ListJson(TMailbaseReader& reader, TOutput& output) {
   out += ",\n  \"folder\": ";
   // An .mbx store's folder is its file's name, UTF-8 as the path was given;
   // a .dbx store keeps its own in stored bytes.
-  if (reader.Format == sfMBX)
+  if (FolderNameIsFileName(reader))
     AppendJsonUtf8(out, reader.GetFolderName());
   else
     AppendJsonString(out, reader.GetFolderName());
@@ -261,50 +206,6 @@ void ListJson(TMailbaseReader& reader, TOutput& output) {
   }
   out += count > 0 ? "\n  ]\n}\n" : "]\n}\n";
 }
-
-std::string SafeFileName(std::string_view decoded) {
-  std::string safe;
-  for (std::size_t i = 0; i < decoded.size();) {
-    const std::string_view character(decoded.data() + i, Utf8Length(static_cast<unsigned char>(decoded[i])));
-    safe += IsUnsafeInFileName(character) ? std::string_view("_") : character;
-    i += character.size();
-  }
-  const std::string_view part = TrimSpaces(safe);
-  if (FittingPrefix(part, kMaxSubjectInName, kMaxSubjectBytes) == part.size()) return std::string(part);
-  // Cut, and shown to be: the ellipsis takes the room of one character.
-  const std::size_t end = FittingPrefix(part, kMaxSubjectInName - 1, kMaxSubjectBytes - kEllipsis.size());
-  std::size_t cut = end;
-  if (part[end] != ' ') { // else the cut falls between words already
-    // At the last blank before, unless that would lose too much of the name.
-    const std::size_t blank = part.rfind(' ', end);
-    if (blank != std::string_view::npos && CharacterCount(part.substr(blank, end - blank)) <= kMaxSubjectInName / 3)
-      cut = blank;
-  }
-  return std::string(TrimSpaces(part.substr(0, cut))) + std::string(kEllipsis);
-}
-
-std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject) {
-  const std::string number = std::to_string(index);
-  const std::size_t width = std::max(kMinIndexWidth, std::to_string(count > 0 ? count - 1 : 0).size());
-  std::string name(width > number.size() ? width - number.size() : 0, '0');
-  name += number;
-
-  const std::string part = SafeFileName(HeaderTextToUtf8(subject));
-  if (!part.empty()) {
-    name += " - ";
-    name += part;
-  }
-  return name + ".eml";
-}
-
-namespace {
-// name, or for a variant above 1 the same with " (variant)" before its extension.
-std::string VariantName(const std::string& name, int variant) {
-  if (variant == 1) return name;
-  const std::size_t dot = std::min(name.rfind('.'), name.size());
-  return name.substr(0, dot) + " (" + std::to_string(variant) + ")" + name.substr(dot);
-}
-} // namespace
 
 TSaved SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
                          double received) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Exceptions.h"
+#include "ExportNames.h"
 #include "MailbaseReader.h"
 #include "MessageFile.h"
 #include "Progress.h"
@@ -24,8 +25,7 @@ public:
   using Exception::Exception;
 };
 
-// The store opened as the viewer opens it: a bare probe recognises the format
-// and is gone before the concrete reader opens and loads the file.
+// The store opened as the viewer opens it (NewReaderFor, OpenStore).
 // With allowEmpty, a store that holds no message is an empty folder (a
 // reader whose GetCount is 0) instead of a failure; without, it raises
 // EEmptyStore with the reader's message.
@@ -54,17 +54,6 @@ void ListText(TMailbaseReader& reader, TOutput& out);
 // One JSON object with the store's format, folder, count and every record.
 void ListJson(TMailbaseReader& reader, TOutput& out);
 
-// text (UTF-8) fit for a file name: what is unsafe in one replaced, blanks
-// at either end removed, and a text too long for a name (with room for a
-// number, a variant and an extension) cut, at a blank where one is near, with
-// "…" at its end. Export names and store-folder directories use it.
-std::string SafeFileName(std::string_view text);
-
-// "NNNN - Subject.eml": the index zero-padded to the width that the largest
-// index of count needs (at least 4), then the subject as people read it
-// (HeaderTextToUtf8) with what is unsafe in a file name replaced, in UTF-8.
-std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject);
-
 // How SaveUnderFreeName ended.
 struct TSaved {
   std::string Name;       // the name written, or the one that held the bytes already
@@ -75,10 +64,9 @@ struct TSaved {
 
 // Writes the .eml bytes of a message of export or recover with its received
 // time into folder under name (ExportFileName), or under its first variant
-// whose name is free, the variant before the extension: "NNNN - Subject
-// (2).eml". A file under the name, or under a variant before the first free
-// one, that holds exactly these bytes already is left as it is: a repeated
-// run writes only what is new. Nothing already there (a file, a folder, a
+// whose name is free (VariantName). A file under the name, or under a variant
+// before the first free one, that holds exactly these bytes already is left
+// as it is: a repeated run writes only what is new. Nothing already there (a file, a folder, a
 // link) is replaced or written through. Raises as TNewFileFolder::Write
 // does, and EFCreateError when no variant is free.
 TSaved SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,

@@ -8,7 +8,7 @@
 #include "Exceptions.h"
 #include "Json.h"
 #include "StoreFolder.h"
-#include "TextLines.h"
+#include "FilePaths.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -63,28 +63,6 @@ bool FreeForDirectory(const std::string& path) {
 bool Absent(const std::string& path) {
   std::error_code ec;
   return !fs::exists(fs::symlink_status(PathFromUtf8(path), ec));
-}
-
-// Windows opens the device instead of a file for these names, also with an
-// extension and with blanks before it.
-bool IsDeviceName(std::string_view name) {
-  name = name.substr(0, name.find('.'));
-  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-  std::string upper;
-  for (const char c : name) upper += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL") return true;
-  return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) && upper[3] >= '1' &&
-         upper[3] <= '9';
-}
-
-// A folder's name as a directory or file name that every system takes, so
-// an export made here copies to Windows intact: never empty, "." or "..", no
-// dot at its end (Windows drops it), no device name.
-std::string FolderFileName(const std::string& name) {
-  std::string safe = SafeFileName(name);
-  while (!safe.empty() && (safe.back() == '.' || safe.back() == ' ')) safe.pop_back();
-  if (safe.empty() || IsDeviceName(safe)) safe.insert(0, 1, '_');
-  return safe;
 }
 
 // Every folder of the plan, each store by the single-store export into its

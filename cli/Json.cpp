@@ -1,5 +1,7 @@
 #include "Json.h"
 
+#include "Charset.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -25,8 +27,7 @@ void AppendQuoted(std::string& out, std::string_view bytes, bool utf8) {
         out += kHex[b >> 4];
         out += kHex[b & 0xF];
       } else if (b >= 0x80 && !utf8) {
-        out += static_cast<char>(0xC0 | (b >> 6));
-        out += static_cast<char>(0x80 | (b & 0x3F));
+        AppendUtf8(out, b); // byte N as U+00NN
       } else {
         out += c;
       }

@@ -40,23 +40,6 @@ bool IsPlainAddress(std::string_view address) {
   return true;
 }
 
-// The address in a From line's value: within angle brackets, else the word with an "@".
-std::string_view AddressIn(std::string_view value) {
-  const std::size_t open = value.find('<');
-  if (open != std::string_view::npos) {
-    const std::size_t close = value.find('>', open);
-    if (close != std::string_view::npos) return value.substr(open + 1, close - open - 1);
-  }
-  for (std::size_t start = 0; start < value.size();) {
-    std::size_t end = value.find_first_of(" \t,", start);
-    if (end == std::string_view::npos) end = value.size();
-    const std::string_view word = value.substr(start, end - start);
-    if (word.find('@') != std::string_view::npos) return word;
-    start = end + 1;
-  }
-  return {};
-}
-
 bool IsFromLine(std::string_view line) {
   std::size_t i = 0;
   while (i < line.size() && line[i] == '>') ++i;
@@ -76,13 +59,10 @@ std::string MboxSeparator(const TMessageRecord& record, std::string_view text) {
 
   std::string date = kNoDate;
   if (record.Received != 0.0 && record.Received >= kFirstDay && record.Received < kLastDay) {
-    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const TDateTimeFields f = DecodeDateTime(record.Received);
     char text[64];
-    std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", kDays[WeekdayOf(f)],
-                  kMonths[f.Month - 1], f.Day, f.Hour, f.Minute, f.Second, f.Year);
+    std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", kWeekdayNames[WeekdayOf(f)],
+                  kMonthNames[f.Month - 1], f.Day, f.Hour, f.Minute, f.Second, f.Year);
     date = text;
   }
   return "From " + address + " " + date + "\n";

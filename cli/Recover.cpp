@@ -5,9 +5,9 @@
 #include "Folders.h"
 #include "MessageFile.h"
 #include "Recovery.h"
+#include "FilePaths.h"
 #include "TextLines.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -17,13 +17,6 @@ namespace postvue::cli {
 
 namespace {
 namespace fs = std::filesystem;
-
-
-std::string Hex(std::uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
-}
 
 
 // Writes what recoveries find, store after store, each into its own folder;
@@ -76,7 +69,7 @@ public:
     if (message.Incomplete) Report("incomplete: " + name + ": " + message.IncompleteReason, false);
   }
 
-  void Problem(std::uint64_t offset, const std::string& what) override { Report("at " + Hex(offset) + ": " + what, true); }
+  void Problem(std::uint64_t offset, const std::string& what) override { Report("at " + HexText(offset) + ": " + what, true); }
 
   void Progress(std::uint64_t done, std::uint64_t total) override { Share.Update(Meter, done, total); }
 

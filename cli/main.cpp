@@ -31,10 +31,36 @@ struct TForm {
   std::vector<const char*> Description;
 };
 
+struct TCommand;
+// What was wrong, then the usage of the command it was for (or of all).
+struct TUsageError {
+  std::string What;
+  const TCommand* Command = nullptr;
+};
+
+// A command's arguments (the form's, the option taken off) and whether the
+// option was given; the exit status.
+using TArguments = std::vector<std::string>;
+using TRunCommand = int (*)(const TArguments& arguments, bool option, const TCommand& command);
+
+// A command whole: its forms (usage and help) and what runs it, so that no
+// name is dispatched apart from the table.
 struct TCommand {
   const char* Name;
   std::vector<TForm> Forms;
+  TRunCommand Run;
 };
+
+std::int32_t ParseIndex(const std::string& text, const TCommand& command) {
+  std::int32_t value = 0;
+  const char* const end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, value, 10);
+  if (text.empty() || result.ec != std::errc() || result.ptr != end)
+    throw TUsageError{"INDEX must be a number, not \"" + text + "\"", &command};
+  return value;
+}
+
+using namespace postvue::cli;
 
 const std::vector<TCommand> kCommands = {
     {"list",
@@ -44,15 +70,19 @@ const std::vector<TCommand> kCommands = {
        {"STORE"},
        {"list the messages of STORE, one tab-separated line", "each, as text in UTF-8 (or one JSON object with",
         "every field of every record; its strings keep the", "stored bytes, byte N as U+00NN: in Python,",
-        "s.encode('latin-1') gives the bytes back)"}}}},
-    {"text", {{"text STORE INDEX", nullptr, false, {"STORE", "INDEX"}, {"write the raw text of message INDEX"}}}},
-    {"header", {{"header STORE INDEX", nullptr, false, {"STORE", "INDEX"}, {"write the header of message INDEX"}}}},
+        "s.encode('latin-1') gives the bytes back)"}}},
+     [](const TArguments& a, bool json, const TCommand&) { return RunList(a[0], json); }},
+    {"text", {{"text STORE INDEX", nullptr, false, {"STORE", "INDEX"}, {"write the raw text of message INDEX"}}},
+     [](const TArguments& a, bool, const TCommand& c) { return RunText(a[0], ParseIndex(a[1], c), false); }},
+    {"header", {{"header STORE INDEX", nullptr, false, {"STORE", "INDEX"}, {"write the header of message INDEX"}}},
+     [](const TArguments& a, bool, const TCommand& c) { return RunText(a[0], ParseIndex(a[1], c), true); }},
     {"save",
      {{"save STORE INDEX FILE",
        nullptr,
        false,
        {"STORE", "INDEX", "FILE"},
-       {"save message INDEX as FILE, with CR LF line ends"}}}},
+       {"save message INDEX as FILE, with CR LF line ends"}}},
+     [](const TArguments& a, bool, const TCommand& c) { return RunSave(a[0], ParseIndex(a[1], c), a[2]); }},
     {"export",
      {{"export STORE DIR",
        nullptr,
@@ -64,7 +94,8 @@ const std::vector<TCommand> kCommands = {
        "--mbox",
        false,
        {"STORE", "FILE"},
-       {"write every message into FILE as one mbox file", "(mboxrd: From lines quoted with '>'; LF line ends)"}}}},
+       {"write every message into FILE as one mbox file", "(mboxrd: From lines quoted with '>'; LF line ends)"}}},
+     [](const TArguments& a, bool mbox, const TCommand&) { return mbox ? RunExportMbox(a[0], a[1]) : RunExport(a[0], a[1]); }},
     {"recover",
      {{"recover STORE DIR",
        nullptr,
@@ -72,7 +103,8 @@ const std::vector<TCommand> kCommands = {
        {"STORE", "DIR"},
        {"write every message found in the bytes of a", "damaged STORE into DIR as .eml files, trusting",
         "neither its message count nor its index; messages", "the index does not reach (removed or orphaned) go",
-        "to DIR/removed"}}}},
+        "to DIR/removed"}}},
+     [](const TArguments& a, bool, const TCommand&) { return RunRecover(a[0], a[1]); }},
     {"folders",
      {{"folders [--json] STOREDIR",
        "--json",
@@ -81,7 +113,8 @@ const std::vector<TCommand> kCommands = {
        {"list the folder tree of a store folder (a mail", "identity's folder of .dbx files with Folders.dbx,",
         "or of .mbx files): path, message count, store file;", "export and recover take a STOREDIR for STORE: every",
         "folder goes to a directory of DIR, nested as its", "tree (with --mbox, FILE is a directory and each",
-        "folder an mbox file in it, its subfolders in", "NAME.sbd beside it, as mail programs import them)"}}}},
+        "folder an mbox file in it, its subfolders in", "NAME.sbd beside it, as mail programs import them)"}}},
+     [](const TArguments& a, bool json, const TCommand&) { return RunFolders(a[0], json); }},
 };
 
 const char* const kNotes =
@@ -119,12 +152,6 @@ std::string Help() {
   return out + "\n" + kNotes;
 }
 
-// What was wrong, then the usage of the command it was for (or of all).
-struct TUsageError {
-  std::string What;
-  const TCommand* Command = nullptr;
-};
-
 std::string UsageLines(const TCommand& command) {
   std::string out;
   const char* lead = "Usage: ";
@@ -142,17 +169,7 @@ std::string UsageErrorText(const TUsageError& error) {
   return what + UsageLines(*error.Command) + "Run \"postvue-cli " + error.Command->Name + " --help\" for more.\n";
 }
 
-std::int32_t ParseIndex(const std::string& text, const TCommand& command) {
-  std::int32_t value = 0;
-  const char* const end = text.data() + text.size();
-  const auto result = std::from_chars(text.data(), end, value, 10);
-  if (text.empty() || result.ec != std::errc() || result.ptr != end)
-    throw TUsageError{"INDEX must be a number, not \"" + text + "\"", &command};
-  return value;
-}
-
 int Run(const std::vector<std::string>& args) {
-  using namespace postvue::cli;
   if (args.empty()) throw TUsageError{"missing COMMAND"};
   const std::string& name = args[0];
   if (name == "--help" || name == "-h") {
@@ -162,7 +179,7 @@ int Run(const std::vector<std::string>& args) {
   }
   const auto found =
       std::find_if(kCommands.begin(), kCommands.end(), [&](const TCommand& c) { return name == c.Name; });
-  if (found == kCommands.end()) throw TUsageError{"unknown command \"" + name + "\""};
+  if (found == kCommands.end() || !found->Run) throw TUsageError{"unknown command \"" + name + "\""};
   const TCommand& command = *found;
   std::vector<std::string> rest(args.begin() + 1, args.end());
   for (const std::string& arg : rest)
@@ -187,13 +204,7 @@ int Run(const std::vector<std::string>& args) {
   if (rest.size() > form->Arguments.size())
     throw TUsageError{"unexpected argument \"" + rest[form->Arguments.size()] + "\"", &command};
 
-  if (name == "list") return RunList(rest[0], option);
-  if (name == "folders") return RunFolders(rest[0], option);
-  if (name == "text") return RunText(rest[0], ParseIndex(rest[1], command), false);
-  if (name == "header") return RunText(rest[0], ParseIndex(rest[1], command), true);
-  if (name == "save") return RunSave(rest[0], ParseIndex(rest[1], command), rest[2]);
-  if (name == "export") return option ? RunExportMbox(rest[0], rest[1]) : RunExport(rest[0], rest[1]);
-  return RunRecover(rest[0], rest[1]);
+  return command.Run(rest, option, command);
 }
 
 int Main(const std::vector<std::string>& args) {

@@ -6,6 +6,7 @@
 #include "FileStream.h"
 
 #include "Exceptions.h"
+#include "FilePaths.h"
 #include "TextLines.h"
 
 #include <algorithm>

@@ -2,6 +2,7 @@
 
 #include "Exceptions.h"
 #include "MessageHeaders.h"
+#include "FilePaths.h"
 #include "TextLines.h"
 
 #include <algorithm>

@@ -2,6 +2,8 @@
 // the viewer's Save and the command line's save and export.
 #pragma once
 
+#include "TextLines.h" // CrLfLines, the text as saved
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -10,11 +12,6 @@
 namespace postvue {
 
 class Exception;
-
-// The text as saved: every line (SplitLines) followed by CR LF, the last one too.
-std::string CrLfLines(std::string_view text);
-// The same, giving text itself back where it is CR LF throughout already.
-std::string CrLfLines(std::string&& text);
 
 // A file written as a stream and put in place only when complete: until
 // Commit the target is untouched, and a failure or an early end (destruction

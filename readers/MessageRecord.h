@@ -48,9 +48,29 @@ static_assert(std::is_trivially_copyable_v<TMessageRecord> && std::is_standard_l
 // Every record a reader hands out starts all zero, padding included.
 inline void ClearRecord(TMessageRecord& record) { std::memset(&record, 0, sizeof record); }
 
-// Flag bits the viewer reads.
+// Flag bits the viewers and postvue-cli read.
 constexpr std::uint32_t kFlagRead = 0x80;
 constexpr std::uint32_t kFlagMarked = 0x20;
 constexpr std::uint32_t kFlagAttachment = 0x4000;
+
+// The marks of a message as the viewers' rows and postvue-cli's listing show them.
+inline std::string_view AttachmentText(const TMessageRecord& record) {
+  return (record.Flags & kFlagAttachment) ? "Yes" : "";
+}
+inline std::string_view PriorityText(std::int32_t priority) {
+  switch (priority) {
+  case 1:
+    return "High";
+  case 5:
+    return "Low";
+  default:
+    return {};
+  }
+}
+inline std::string_view FlagText(const TMessageRecord& record) { return (record.Flags & kFlagMarked) ? "Yes" : ""; }
+// The sender's stored bytes: the name, or the address when the name is empty.
+inline std::string_view SenderBytes(const TMessageRecord& record) {
+  return record.SenderName.Empty() ? record.SenderAddress.View() : record.SenderName.View();
+}
 
 } // namespace postvue

@@ -3,7 +3,7 @@
 #include "Exceptions.h"
 #include "ReaderFactory.h"
 #include "RecoveryScan.h"
-#include "TextLines.h"
+#include "FilePaths.h"
 
 namespace postvue {
 

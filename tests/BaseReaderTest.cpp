@@ -7,7 +7,7 @@
 #include "MailbaseReader.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
-#include "TextLines.h"
+#include "FilePaths.h"
 #include "WinApi.h"
 
 #include <climits>

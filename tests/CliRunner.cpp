@@ -1,6 +1,6 @@
 #include "CliRunner.h"
 
-#include "TextLines.h"
+#include "FilePaths.h"
 #include "WinApi.h"
 
 #include <cstdlib>

@@ -6,6 +6,7 @@
 #include "Console.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
+#include "FilePaths.h"
 #include "TextLines.h"
 
 #include <chrono>

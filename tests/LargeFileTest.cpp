@@ -6,7 +6,7 @@
 #include "CliRunner.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
-#include "TextLines.h"
+#include "FilePaths.h"
 #include "WinApi.h"
 
 #include <cstdlib>

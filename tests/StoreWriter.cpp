@@ -1,6 +1,6 @@
 #include "StoreWriter.h"
 
-#include "TextLines.h"
+#include "FilePaths.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,3 +1,4 @@
+#include "FilePaths.h"
 #include "TextLines.h"
 
 #include <gtest/gtest.h>

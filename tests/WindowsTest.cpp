@@ -9,7 +9,7 @@
 #include "MessageFile.h"
 #include "StoreWriter.h"
 #include "TestSupport.h"
-#include "TextLines.h"
+#include "FilePaths.h"
 #include "WinApi.h"
 
 #include <algorithm>

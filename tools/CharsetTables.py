@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-# Writes readers/CharsetTables.cpp: the upper halves of the 8-bit character
+# Writes mail/CharsetTables.cpp: the upper halves of the 8-bit character
 # sets that encoded words in mail headers name, from Python's codecs.
-#   python3 tools/CharsetTables.py > readers/CharsetTables.cpp
+#   python3 tools/CharsetTables.py > mail/CharsetTables.cpp
 import codecs
 
 REPLACEMENT = 0xFFFD

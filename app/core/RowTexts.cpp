@@ -350,25 +350,6 @@ std::string SizeText(std::uint32_t size, const TLocaleFormat& format) {
   return text;
 }
 
-std::string_view AttachmentText(const TMessageRecord& record) { return (record.Flags & kFlagAttachment) ? "Yes" : ""; }
-
-std::string_view PriorityText(std::int32_t priority) {
-  switch (priority) {
-  case 1:
-    return "High";
-  case 5:
-    return "Low";
-  default:
-    return {};
-  }
-}
-
-std::string_view FlagText(const TMessageRecord& record) { return (record.Flags & kFlagMarked) ? "Yes" : ""; }
-
-std::string_view SenderBytes(const TMessageRecord& record) {
-  return record.SenderName.Empty() ? record.SenderAddress.View() : record.SenderName.View();
-}
-
 int ImageIndexOf(const TMessageRecord& record) { return (record.Flags & kFlagRead) ? kImageRead : kImageUnread; }
 
 std::vector<std::string> ColumnSamples(int column, const TLocaleFormat& format) {

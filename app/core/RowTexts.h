@@ -79,12 +79,7 @@ std::string ReceivedText(double received, const TLocaleFormat& format);
 // An unsigned 32-bit size with digits grouped in threes.
 std::string SizeText(std::uint32_t size, const TLocaleFormat& format);
 
-// The marks of a row, shared with postvue-cli's listing.
-std::string_view AttachmentText(const TMessageRecord& record);
-std::string_view PriorityText(std::int32_t priority);
-std::string_view FlagText(const TMessageRecord& record);
-// The sender's stored bytes: the name, or the address when the name is empty.
-std::string_view SenderBytes(const TMessageRecord& record);
+// The row's read mark (the marks' texts are the record's: MessageRecord.h).
 int ImageIndexOf(const TMessageRecord& record);
 
 // Texts as wide as the widest a column shows in practice (four-digit numbers,

@@ -60,9 +60,7 @@ std::string JoinedLines(std::string_view text, std::string_view lineEnd) {
 TViewerCore::~TViewerCore() = default;
 
 std::string TViewerCore::FolderText() const {
-  if (!Reader) return {};
-  const std::string name = Reader->GetFolderName();
-  return FolderIsFileName ? name : StoreText(name);
+  return Reader ? FolderNameText(*Reader, StoreText) : std::string();
 }
 
 void TViewerCore::LoadStore(const std::string& path) {
@@ -78,16 +76,10 @@ void TViewerCore::LoadStore(const std::string& path) {
   try {
     const TLocaleFormat format = UserFormat();
     StoreText = format.StoreText;
-    {
-      // The probe only recognises the format; it closes its file before the
-      // concrete reader opens it anew.
-      const auto probe = std::make_unique<TMailbaseReader>();
-      probe->SetFileName(path);
-      FolderIsFileName = probe->Format == sfMBX;
-      Reader = NewReader(probe->Format);
-    }
-    Reader->SetFileName(path);
-    Reader->Load();
+    // Held before it opens: a reader that fails to load still shows its
+    // folder name and count.
+    Reader = NewReaderFor(path);
+    OpenStore(*Reader, path);
     if (Reader->Active) AddRows(*Reader, Reader->GetCount(), format);
   } catch (...) {
     failure = std::current_exception();

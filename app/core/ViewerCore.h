@@ -84,14 +84,13 @@ protected:
     if (failure) ShowError(ErrorBoxTextOf(failure));
   }
 
-  // The folder name of the current reader as text: for a .mbx it is the
-  // store's file name (UTF-8), for a .dbx the store's own 8-bit bytes.
+  // The folder name of the current reader as text (FolderNameText: the
+  // reader decides whether it is a file name or stored bytes).
   std::string FolderText() const;
 
   std::unique_ptr<TMailbaseReader> Reader;
 
 private:
-  bool FolderIsFileName = false;
   std::string (*StoreText)(std::string_view bytes) = Windows1252ToUtf8;
 };
 

@@ -1,7 +1,7 @@
 // What a stored message's header looks like: where it ends, the test that
 // tells a message from other bytes, and the value of one header line. The
 // readers cut a message's header with the first, recovery uses the others to
-// find messages, and the mbox export to take a sender.
+// find messages, and the mbox export to take a sender's address.
 #pragma once
 
 #include <string>
@@ -32,5 +32,9 @@ bool LooksLikeMessage(std::string_view text);
 // The value of the first header line named name (letter case ignored), before
 // the blank line; surrounding blanks removed, continuation lines not joined.
 std::string HeaderField(std::string_view text, std::string_view name);
+
+// The address in a From line's value: within angle brackets, else the word
+// with an "@"; empty when there is neither.
+std::string_view AddressIn(std::string_view value);
 
 } // namespace postvue

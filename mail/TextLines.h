@@ -1,9 +1,9 @@
-// Line splitting and file-name parts, shared by the readers, the viewer and the command line.
+// The line walk of a message's text and the ASCII case helpers, shared by the
+// readers, the viewer and the command line.
 #pragma once
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +13,11 @@ namespace postvue {
 // Cuts text into lines at CR LF, lone CR and lone LF. A break at the very end
 // starts no further line; LF followed by CR is two breaks; a zero byte ends the text.
 std::vector<std::string_view> SplitLines(std::string_view text);
+
+// The text as saved: every line (SplitLines) followed by CR LF, the last one too.
+std::string CrLfLines(std::string_view text);
+// The same, giving text itself back where it is CR LF throughout already.
+std::string CrLfLines(std::string&& text);
 
 // ASCII letters in lower case, every other byte as it is: names compared
 // with letter case ignored (file names, header names, charset names).
@@ -73,15 +78,5 @@ template <typename TTake> void ForEachLine(std::string_view text, TTake take) {
     start = end + length;
   }
 }
-
-// The file-name part of path: no directory.
-std::string ExtractFileName(const std::string& path);
-// The file-name part without its extension.
-std::string ExtractFileTitle(const std::string& path);
-// path with its extension replaced by extension (appended when it has none).
-std::string ChangeFileExt(const std::string& path, const std::string& extension);
-
-// A UTF-8 path (the library's path encoding) as a file-system path, on every platform.
-std::filesystem::path PathFromUtf8(const std::string& path);
 
 } // namespace postvue

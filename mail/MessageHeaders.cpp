@@ -71,4 +71,20 @@ std::string HeaderField(std::string_view text, std::string_view name) {
   return {};
 }
 
+std::string_view AddressIn(std::string_view value) {
+  const std::size_t open = value.find('<');
+  if (open != std::string_view::npos) {
+    const std::size_t close = value.find('>', open);
+    if (close != std::string_view::npos) return value.substr(open + 1, close - open - 1);
+  }
+  for (std::size_t start = 0; start < value.size();) {
+    std::size_t end = value.find_first_of(" \t,", start);
+    if (end == std::string_view::npos) end = value.size();
+    const std::string_view word = value.substr(start, end - start);
+    if (word.find('@') != std::string_view::npos) return word;
+    start = end + 1;
+  }
+  return {};
+}
+
 } // namespace postvue

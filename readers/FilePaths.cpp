@@ -1,12 +1,6 @@
-#include "TextLines.h"
+#include "FilePaths.h"
 
 namespace postvue {
-
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  ForEachLine(text, [&](std::string_view line) { lines.push_back(line); });
-  return lines;
-}
 
 namespace {
 bool IsPathDelimiter(char c) {
