@@ -54,14 +54,19 @@ std::string_view TrimSpaces(std::string_view text) {
 }
 
 // Windows opens the device instead of a file for these names, also with an
-// extension and with blanks before it.
+// extension and with blanks before it: every name it reserves, the serial
+// and printer ports numbered 0 to 9 and with the superscript digits 1 to 3
+// among them.
 bool IsDeviceName(std::string_view name) {
   name = name.substr(0, name.find('.'));
   while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
   const std::string lower = AsciiLowerCase(name);
-  if (lower == "con" || lower == "prn" || lower == "aux" || lower == "nul") return true;
-  return lower.size() == 4 && (lower.starts_with("com") || lower.starts_with("lpt")) && lower[3] >= '1' &&
-         lower[3] <= '9';
+  for (const std::string_view device : {"con", "prn", "aux", "nul", "conin$", "conout$", "clock$"})
+    if (lower == device) return true;
+  if (lower.size() < 4 || !(lower.starts_with("com") || lower.starts_with("lpt"))) return false;
+  const std::string_view number = std::string_view(lower).substr(3);
+  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
+         number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 } // namespace
 

@@ -110,13 +110,15 @@ TEST_F(CliStoreFolder, UnreadableStoreIsNamedAndTheOthersStillGoOut) {
 // export copies there intact.
 TEST_F(CliStoreFolder, FolderNamesAreMadeSafeAndKeptApart) {
   MakeFolderList({{1, 0, "..", "Inbox.dbx"}, {2, 0, "a/b", "Work.dbx"}, {3, 0, "a_b", ""}, {4, 0, "con", ""},
-                  {5, 0, "Sent. ", ""}})
+                  {5, 0, "Sent. ", ""}, {6, 0, "COM0", ""}, {7, 0, "lpt\xB3", ""}, {8, 0, "CONIN$", ""},
+                  {9, 0, "Clock$.txt", ""}})
       .WriteFile(Store + "/Folders.dbx");
   const std::string out = Dir / "deep/out";
   fs::create_directory(Dir / "deep");
   const TCliRun run = RunCli(Dir, {"export", Store, out});
   EXPECT_EQ(run.Status, 0) << run.Err;
-  EXPECT_EQ(SortedNames(out), (std::vector<std::string>{"Sent", "_", "_con", "a_b", "a_b (2)"}));
+  EXPECT_EQ(SortedNames(out), (std::vector<std::string>{"Sent", "_", "_COM0", "_CONIN$", "_Clock$.txt", "_con",
+                                                        "_lpt\xC2\xB3", "a_b", "a_b (2)"}));
   EXPECT_TRUE(fs::exists(out + "/_/0001 - Two.eml"));
   EXPECT_EQ(std::distance(fs::directory_iterator(Dir / "deep"), fs::directory_iterator()), 1);
 }
