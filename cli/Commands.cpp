@@ -290,6 +290,11 @@ void TExportReport::Stop(const Exception& error, const std::string& label, const
   throw TRunStopped();
 }
 
+void TExportReport::Note(const std::string& line) {
+  Meter.Clear();
+  ReportError(line);
+}
+
 void TExportReport::Error(const std::string& line) {
   Meter.Clear();
   ReportError(line);

@@ -115,6 +115,8 @@ public:
   void Written(bool renamed = false);
   void Saved(const TSaved& saved);
   void Error(const std::string& line);
+  // A line on standard error that counts as no error of its own.
+  void Note(const std::string& line);
   void Error(const Exception& error, const std::string& prefix);
   // Reports a failure that every further file would meet (ReportStop) and
   // raises TRunStopped.

@@ -100,6 +100,7 @@ void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport&
     AppendMboxBody(entry, text);
     return TTextAhead{std::move(entry), {}};
   });
+  std::int32_t written = 0;
   for (std::int32_t done = 0; !entries.Done(); ++done) {
     report.Progress(done, count);
     std::int32_t i = -1;
@@ -113,6 +114,13 @@ void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport&
     }
     out.Write(entry);
     report.Written();
+    ++written;
+  }
+  // An mbox of none of the store's messages would only take the place of
+  // what the file held (the failures are counted already).
+  if (count > 0 && written == 0) {
+    report.Note(label + file + " was left as it was: no message could be written");
+    return;
   }
   out.Commit();
 }

@@ -333,6 +333,15 @@ TEST_F(CliRecoverTest, MboxReplacesAFileWholeOrNotAtAll) {
   EXPECT_EQ(broken.Err, "postvue-cli: Stream read error.\n" + kRecoverHint);
   EXPECT_EQ(ReadFileBytes(Dir / "old.mbox").substr(0, 10), "From MAILE"); // left as it was
   EXPECT_EQ(SortedNames(Dir.Path()), (std::vector<std::string>{"a.dbx", "broken.dbx", "old.mbox"}));
+
+  // No message could be read: the file stays as it was, not emptied.
+  MakeDbx({Message("no text", ""), Message("none either", "")}).WriteFile(Dir / "textless.dbx");
+  const TCliRun none = Run({"export", "--mbox", Dir / "textless.dbx", Dir / "old.mbox"});
+  EXPECT_EQ(none.Status, 1);
+  EXPECT_EQ(none.Err, "postvue-cli: message 0: No text found.\npostvue-cli: message 1: No text found.\npostvue-cli: " +
+                          (Dir / "old.mbox") + " was left as it was: no message could be written\n"
+                          "postvue-cli: exported 0, errors 2\n");
+  EXPECT_EQ(ReadFileBytes(Dir / "old.mbox").substr(0, 10), "From MAILE");
 }
 
 TEST_F(CliRecoverTest, MboxUsage) {
