@@ -23,7 +23,6 @@
 namespace postvue::cli {
 
 namespace {
-constexpr int kMaxVariant = 999;
 
 // value's last width digits, zero-padded (the fields are never negative).
 void AppendDigits(std::string& out, int value, int width) {
@@ -384,7 +383,13 @@ int RunText(const std::string& store, std::int32_t index, bool headerOnly) {
 int RunSave(const std::string& store, std::int32_t index, const std::string& file) {
   const auto reader = LoadStore(store);
   CheckIndex(*reader, index);
-  SaveMessageText(file, reader->GetMessageText(index));
+  const std::string text = reader->GetMessageText(index);
+  try {
+    SaveMessageText(file, text);
+  } catch (const EWriteError& e) {
+    ReportException(e, file + ": "); // which file, beside the system's reason (a full disk, say)
+    return 1;
+  }
   return 0;
 }
 

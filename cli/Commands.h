@@ -140,9 +140,18 @@ private:
 // TRunStopped after a failure that every further file would meet.
 void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportReport& report,
                     const std::string& label = {});
-// Every message of reader (none when null) into one new mbox file.
+// How an mbox file takes its name.
+enum class TMboxName {
+  Replacing, // the file the user named, replaced once complete
+  New,       // a store folder's: never another's, a free variant when the name is taken by then
+};
+// The variants tried before a run gives up on a name.
+inline constexpr int kMaxVariant = 999;
+
+// Every message of reader (none when null) into one mbox file, put in place
+// once complete and only when a message was written or there were none.
 void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport& report,
-                const std::string& label = {});
+                const std::string& label = {}, TMboxName naming = TMboxName::Replacing);
 
 // Whether path names a folder: a store folder, where a store is expected.
 bool IsFolder(const std::string& path);

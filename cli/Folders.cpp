@@ -81,7 +81,7 @@ int ExportStoreFolder(const std::string& storeDir, const std::string& outDir, TL
         std::unique_ptr<TMailbaseReader> reader;
         if (!folder.StorePath.empty()) reader = LoadStore(folder.StorePath, true);
         if (layout == TLayout::Mbox)
-          ExportMbox(reader.get(), plan.Targets[i], report, plan.Label(i)); // no messages: an empty mbox
+          ExportMbox(reader.get(), plan.Targets[i], report, plan.Label(i), TMboxName::New); // none: an empty mbox
         else if (reader)
           ExportMessages(*reader, plan.Targets[i] + "/", report, plan.Label(i));
       } catch (const Exception& e) {

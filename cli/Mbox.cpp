@@ -84,11 +84,16 @@ int RunExportMbox(const std::string& store, const std::string& file) {
   if (IsFolder(store)) return RunExportFolder(store, file, true);
   const auto reader = LoadStore(store, true); // an empty store is an empty mbox
   TExportReport report;
-  ExportMbox(reader.get(), file, report);
+  try {
+    ExportMbox(reader.get(), file, report);
+  } catch (const EWriteError& e) {
+    report.Error(e, file + ": "); // which file, beside the system's reason (a full disk, say); it stays as it was
+  }
   return report.Finish();
 }
 
-void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport& report, const std::string& label) {
+void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport& report, const std::string& label,
+                TMboxName naming) {
   TReplacingFile out(file);
   const std::int32_t count = reader && reader->Active ? std::max(reader->GetCount(), 0) : 0;
   std::vector<std::int32_t> order(static_cast<std::size_t>(count));
@@ -122,7 +127,17 @@ void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport&
     report.Note(label + file + " was left as it was: no message could be written");
     return;
   }
-  out.Commit();
+  if (naming == TMboxName::Replacing) return out.Commit();
+  // The name is claimed only now that the file is complete: another run
+  // that took it meanwhile keeps its file, and this one takes a variant.
+  for (int variant = 1; variant <= kMaxVariant; ++variant) {
+    const std::string name = variant == 1 ? file : file + " (" + std::to_string(variant) + ")";
+    if (out.CommitNew(name)) {
+      if (variant > 1) report.Note(label + "written as " + name + " (the name was taken)");
+      return;
+    }
+  }
+  throw EFCreateError(file, "the name and its variants up to (" + std::to_string(kMaxVariant) + ") are taken");
 }
 
 } // namespace postvue::cli

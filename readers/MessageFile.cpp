@@ -155,11 +155,9 @@ TReplacingFile::TReplacingFile(const std::string& path) : Path(path), Target(Pat
 }
 
 TReplacingFile::~TReplacingFile() {
-  if (!File) return;
-  std::fclose(File);
-  if (Unnamed) return; // nothing has its name
+  if (File) std::fclose(File);
   std::error_code ec;
-  fs::remove(Temporary, ec);
+  if (!Temporary.empty()) fs::remove(Temporary, ec); // an unnamed file has none
 }
 
 void TReplacingFile::Write(std::string_view bytes) {
@@ -167,7 +165,8 @@ void TReplacingFile::Write(std::string_view bytes) {
     throw EWriteError(std::error_code(errno, std::generic_category()));
 }
 
-void TReplacingFile::Commit() {
+void TReplacingFile::Finish() {
+  if (!File) return; // finished before: a name was taken
   const bool flushed = std::fflush(File) == 0;
   const int error = flushed ? 0 : errno;
   std::error_code naming; // of an unnamed file, once complete
@@ -183,14 +182,21 @@ void TReplacingFile::Commit() {
     throw EWriteError(failure);
   }
   if (naming) throw EFCreateError(Path, naming);
+}
+
+void TReplacingFile::Commit() {
+  Finish();
+  std::error_code ec;
   // A replaced file keeps its permissions, as it would when emptied and rewritten.
   if (fs::is_regular_file(Former)) fs::permissions(Temporary, Former.permissions(), ec);
   fs::rename(Temporary, Target, ec);
   if (ec) {
     const std::error_code reason = ec;
     fs::remove(Temporary, ec);
+    Temporary.clear();
     throw EFCreateError(Path, reason);
   }
+  Temporary.clear();
 }
 
 void WriteFileReplacing(const std::string& path, std::string_view bytes) {
@@ -246,6 +252,17 @@ std::error_code LastError() { return std::error_code(static_cast<int>(GetLastErr
 
 TNewFileFolder::TNewFileFolder(std::string prefix) : Prefix(std::move(prefix)) {
   RemoveLeftTemporaries(PathFromUtf8(Prefix));
+}
+
+bool TReplacingFile::CommitNew(const std::string& path) {
+  Finish();
+  if (MoveFileExW(Temporary.c_str(), WidePath(path).c_str(), 0)) {
+    Temporary.clear();
+    return true;
+  }
+  const DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return false;
+  throw EFCreateError(path, std::error_code(static_cast<int>(error), std::system_category()));
 }
 
 TNewFileFolder::~TNewFileFolder() = default;
@@ -426,6 +443,18 @@ bool NameWithoutReplacing(int dir, const std::string& temporary, const std::stri
   return false;
 }
 } // namespace
+
+bool TReplacingFile::CommitNew(const std::string& path) {
+  Finish();
+  int error = 0;
+  if (NameWithoutReplacing(AT_FDCWD, Temporary.string(), PathFromUtf8(path).string(), error)) {
+    ::unlink(Temporary.c_str()); // after a link, the second name; after a rename, nothing
+    Temporary.clear();
+    return true;
+  }
+  if (error == EEXIST) return false;
+  throw EFCreateError(path, Errno(error));
+}
 
 TNewFileFolder::TNewFileFolder(std::string prefix) : Prefix(std::move(prefix)) {
   RemoveLeftTemporaries(PathFromUtf8(Prefix)); // of a run killed where files cannot be unnamed

@@ -32,11 +32,17 @@ public:
 
   void Write(std::string_view bytes);
   void Commit();
+  // Puts the complete file in place under path, which nothing may have yet:
+  // false when something has it (a file, a folder, a link; it is left as it
+  // is), and the file waits for another name. Raises as Commit does.
+  bool CommitNew(const std::string& path);
 
 private:
   // Gives the complete unnamed file the temporary name that the rename
   // puts in place of the target; the system's error where it cannot.
   std::error_code NameUnnamed();
+  // Writes out and closes the file under its temporary name, once.
+  void Finish();
 
   std::string Path;
   std::filesystem::path Target, Temporary;

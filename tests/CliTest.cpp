@@ -275,6 +275,21 @@ TEST_F(CliTest, FailedSaveLeavesTheFileAsItWas) {
               ReasonLine(std::errc::no_such_file_or_directory));
   ExpectError({"save", Dir / "b.dbx", "0", Dir.Path()}, "Cannot create file " + Dir.Path() + ".",
               ReasonLine(std::errc::is_a_directory));
+#ifndef _WIN32
+  // A disk that takes no more: the file, and the system's reason, once; the former file stays.
+  m.Text = std::string(100000, 'x');
+  DbxOf({m}).WriteFile(Dir / "c.dbx");
+  TCliRun full;
+  {
+    TFileSizeLimit limit(4096);
+    ASSERT_TRUE(limit.Ok);
+    full = Run({"save", Dir / "c.dbx", "0", Dir / "out.eml"});
+  }
+  EXPECT_EQ(full.Status, 1);
+  EXPECT_EQ(full.Err, "postvue-cli: " + (Dir / "out.eml") + ": Stream write error.\npostvue-cli: " + (Dir / "out.eml") +
+                          ": " + std::make_error_code(std::errc::file_too_large).message() + "\n");
+  EXPECT_EQ(ReadFileBytes(Dir / "out.eml"), "former");
+#endif
 }
 
 // ---------------------------------------------------------------- export

@@ -104,6 +104,21 @@ TEST(WriteFileReplacing, NoPartialFileOutlivesItsRun) {
                                                                "postvue-0123456789abcdef.tmp"}));
 }
 
+// A store folder's mbox claims its name only once complete: a file that took
+// the name after the name was chosen (another run's) stays as it is, and this
+// one takes the next name that is free.
+TEST(TReplacingFile, NewFileNeverTakesANameTakenMeanwhile) {
+  TTempDir dir;
+  TReplacingFile file(dir / "Inbox");
+  file.Write("mine");
+  WriteFileBytes(dir / "Inbox", "another run's");
+  EXPECT_FALSE(file.CommitNew(dir / "Inbox"));
+  EXPECT_TRUE(file.CommitNew(dir / "Inbox (2)"));
+  EXPECT_EQ(ReadFileBytes(dir / "Inbox"), "another run's");
+  EXPECT_EQ(ReadFileBytes(dir / "Inbox (2)"), "mine");
+  EXPECT_EQ(SortedNames(dir.Path()), (std::vector<std::string>{"Inbox", "Inbox (2)"}));
+}
+
 TEST(SaveMessageText, WritesCrLfLines) {
   TTempDir dir;
   SaveMessageText(dir / "m.eml", "Subject: x\nFrom: y\r\rbody");
@@ -137,30 +152,6 @@ TEST(TNewFileFolder, NeverReplacesAndSetsTheTime) {
 }
 
 #ifndef _WIN32
-
-// Files this process writes may not grow past limit bytes while it lives; a
-// longer write fails with EFBIG instead of the signal.
-class TFileSizeLimit {
-public:
-  explicit TFileSizeLimit(rlim_t limit) {
-    getrlimit(RLIMIT_FSIZE, &Former);
-    FormerHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit lowered = Former;
-    lowered.rlim_cur = limit;
-    Ok = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-  }
-  ~TFileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &Former);
-    std::signal(SIGXFSZ, FormerHandler);
-  }
-  TFileSizeLimit(const TFileSizeLimit&) = delete;
-  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-  bool Ok = false;
-
-private:
-  rlimit Former{};
-  void (*FormerHandler)(int) = SIG_DFL;
-};
 
 TEST(WriteFileReplacing, FailedWriteKeepsTheFormerFile) {
   TTempDir dir;
