@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,19 @@ const std::vector<TCommand> kCommands = {
        false,
        {"STORE", "INDEX", "FILE"},
        {"save message INDEX as FILE, with CR LF line ends"}}}},
+    {"show",
+     {{"show STORE INDEX",
+       nullptr,
+       false,
+       {"STORE", "INDEX"},
+       {"show message INDEX as a person reads it: From, To,", "Cc, Date, Subject, its attachments' names and",
+        "sizes, a blank line, then the body text, decoded", "from its encodings and character set, in UTF-8"}},
+      {"show --json STORE [INDEX]",
+       "--json",
+       false,
+       {"STORE", "INDEX"},
+       {"the same as one JSON object (from, to, cc, date,", "subject, body, html, attachments, notes); without",
+        "INDEX one object per line for every message"}}}},
     {"export",
      {{"export STORE DIR",
        nullptr,
@@ -182,6 +196,8 @@ int Run(const std::vector<std::string>& args) {
   for (const std::string& arg : rest)
     if (arg.size() > 1 && arg[0] == '-' && arg != "-" && !(arg[1] >= '0' && arg[1] <= '9'))
       throw TUsageError{"unknown option \"" + arg + "\"", &command};
+  // show --json reads the whole store when no INDEX is given.
+  if (name == "show" && option && rest.size() == 1) return RunShow(rest[0], std::nullopt, true);
   if (rest.size() < form->Arguments.size())
     throw TUsageError{std::string("missing ") + form->Arguments[rest.size()], &command};
   if (rest.size() > form->Arguments.size())
@@ -191,6 +207,7 @@ int Run(const std::vector<std::string>& args) {
   if (name == "folders") return RunFolders(rest[0], option);
   if (name == "text") return RunText(rest[0], ParseIndex(rest[1], command), false);
   if (name == "header") return RunText(rest[0], ParseIndex(rest[1], command), true);
+  if (name == "show") return RunShow(rest[0], ParseIndex(rest[1], command), option);
   if (name == "save") return RunSave(rest[0], ParseIndex(rest[1], command), rest[2]);
   if (name == "export") return option ? RunExportMbox(rest[0], rest[1]) : RunExport(rest[0], rest[1]);
   return RunRecover(rest[0], rest[1]);

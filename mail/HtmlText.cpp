@@ -113,7 +113,7 @@ public:
   // A line break: as many as asked, never more than one blank line.
   void Break(int lines = 1) {
     Space = false;
-    while (!Out.empty() && Out.back() == ' ') Out.pop_back();
+    while (!Out.empty() && (Out.back() == ' ' || Out.back() == '\t')) Out.pop_back();
     if (Out.empty()) return;
     int have = 0;
     for (std::size_t i = Out.size(); i > 0 && Out[i - 1] == '\n' && have < 2; --i) ++have;
