@@ -20,7 +20,7 @@ namespace postvue {
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 
-enum class TKind { Windows1252, Table, Utf8, Utf7, Platform };
+enum class TKind { Windows1252, Table, Utf8, Utf7, Utf16Le, Utf16Be, Utf16, Platform };
 
 struct TDecoder {
   TKind Kind = TKind::Windows1252;
@@ -72,7 +72,10 @@ struct TNamed {
 TDecoder Platform(const char* iconvName, unsigned codePage) { return {TKind::Platform, nullptr, iconvName, codePage}; }
 
 // Names and aliases that the patterns in FindDecoder do not cover.
-const std::array<TNamed, 46> kNamed = {{
+const std::array<TNamed, 49> kNamed = {{
+    {"utf-16le", {TKind::Utf16Le}},
+    {"utf-16be", {TKind::Utf16Be}},
+    {"utf-16", {TKind::Utf16}},
     {"utf-8", {TKind::Utf8}},
     {"utf8", {TKind::Utf8}},
     {"utf-7", {TKind::Utf7}},
@@ -313,8 +316,30 @@ bool AppendPlatform(std::string& out, const TDecoder& decoder, std::string_view 
 #endif
 }
 
+// UTF-16 in the byte order given, or for TKind::Utf16 the one its byte
+// order mark gives (big-endian without one); an odd last byte is U+FFFD.
+void AppendUtf16(std::string& out, TKind kind, std::string_view bytes) {
+  if (kind == TKind::Utf16) {
+    kind = TKind::Utf16Be;
+    if (bytes.starts_with("\xFF\xFE")) kind = TKind::Utf16Le, bytes.remove_prefix(2);
+    else if (bytes.starts_with("\xFE\xFF")) bytes.remove_prefix(2);
+  }
+  TUtf16Sink sink(out);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto first = static_cast<unsigned char>(bytes[i]), second = static_cast<unsigned char>(bytes[i + 1]);
+    sink.Put(static_cast<char16_t>(kind == TKind::Utf16Le ? first | (second << 8) : (first << 8) | second));
+  }
+  sink.Finish();
+  if (bytes.size() % 2) AppendUtf8(out, kReplacement);
+}
+
 void AppendDecoded(std::string& out, const TDecoder& decoder, std::string_view bytes) {
   switch (decoder.Kind) {
+  case TKind::Utf16Le:
+  case TKind::Utf16Be:
+  case TKind::Utf16:
+    AppendUtf16(out, decoder.Kind, bytes);
+    return;
   case TKind::Utf8:
     AppendCheckedUtf8(out, bytes);
     return;

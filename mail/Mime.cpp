@@ -182,8 +182,15 @@ private:
       return;
     }
     if (!closed) {
-      Note("a multipart without its closing boundary: it ends with the message");
-      ranges.emplace_back(childStart, bodyEnd);
+      // A closing delimiter at the end of the last line, not on a line of its own.
+      std::string_view rest = Text.substr(childStart, bodyEnd - childStart);
+      while (!rest.empty() && (rest.back() == '\r' || rest.back() == '\n' || IsBlank(rest.back()))) rest.remove_suffix(1);
+      if (rest.ends_with(delimiter + "--")) {
+        ranges.emplace_back(childStart, childStart + rest.size() - delimiter.size() - 2);
+      } else {
+        Note("a multipart without its closing boundary: it ends with the message");
+        ranges.emplace_back(childStart, bodyEnd);
+      }
     }
     for (std::size_t k = 0; k < ranges.size(); ++k) {
       if (!Room()) {

@@ -36,10 +36,15 @@ std::string_view ExtensionOf(std::string_view type) {
 // set when characters outside base64 (but blanks and breaks) are there.
 std::uint64_t Base64Size(std::string_view text, bool& stray) {
   std::uint64_t bits = 0, bytes = 0;
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     const bool digit = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
-    if (c == '=') bits = 0;
-    else if (!digit && c != '\r' && c != '\n' && c != ' ' && c != '\t') stray = true;
+    if (c == '=') {
+      for (const char rest : text.substr(i))
+        if (rest != '=' && rest != '\r' && rest != '\n' && rest != ' ' && rest != '\t') stray = true;
+      break;
+    }
+    if (!digit && c != '\r' && c != '\n' && c != ' ' && c != '\t') stray = true;
     if (!digit) continue;
     bits += 6;
     if (bits >= 8) bits -= 8, ++bytes;
@@ -63,7 +68,7 @@ std::string WithLfLines(std::string_view text) {
 }
 
 bool IsBodyText(std::string_view subtype) {
-  return subtype == "plain" || subtype == "html" || subtype == "enriched" || subtype == "richtext";
+  return subtype == "plain" || subtype == "html";
 }
 
 class TReader {
@@ -139,12 +144,18 @@ private:
   // The alternative a person reads: plain text when there is one, else the
   // last (the richest) the sender offered.
   std::size_t Choose(const TMimePart& alternative) const {
+    // A missing closing boundary may leave an empty part at the end: never chosen.
+    auto holds = [&](std::size_t child) {
+      return Tree.Parts[child].BodyEnd > Tree.Parts[child].BodyStart || !Tree.Parts[child].Children.empty();
+    };
     for (const std::size_t child : alternative.Children)
-      if (Tree.Parts[child].Type == "text" && Tree.Parts[child].Subtype == "plain") return child;
+      if (Tree.Parts[child].Type == "text" && Tree.Parts[child].Subtype == "plain" && holds(child)) return child;
     for (const std::size_t child : alternative.Children)
       if (Tree.Parts[child].Type == "multipart")
         for (const std::size_t inner : Tree.Parts[child].Children)
           if (Tree.Parts[inner].Type == "text" && Tree.Parts[inner].Subtype == "plain") return child;
+    for (auto child = alternative.Children.rbegin(); child != alternative.Children.rend(); ++child)
+      if (holds(*child)) return *child;
     return alternative.Children.empty() ? std::string_view::npos : alternative.Children.back();
   }
 
@@ -203,6 +214,7 @@ private:
       Out.Body += '\n';
     }
     Out.Body += text;
+    if (Out.Body.back() != '\n') Out.Body += '\n';
   }
 
   static std::string MetaCharset(std::string_view html) {
@@ -269,8 +281,16 @@ private:
 };
 } // namespace
 
+namespace {
+// Zero bytes after a message are a store's padding; inside it they may be a binary part's.
+std::string_view WithoutPadding(std::string_view raw) {
+  while (!raw.empty() && raw.back() == '\0') raw.remove_suffix(1);
+  return raw;
+}
+} // namespace
+
 TReadableMessage ReadMessage(std::string_view raw, const TReadOptions& options) {
-  raw = UpToZero(raw);
+  raw = WithoutPadding(raw);
   TReadableMessage message;
   const TMimeTree tree = ParseMime(raw);
   TReader reader(raw, tree, options, message);
@@ -281,7 +301,7 @@ TReadableMessage ReadMessage(std::string_view raw, const TReadOptions& options) 
 }
 
 std::string AttachmentBytes(std::string_view raw, const TAttachment& attachment) {
-  raw = UpToZero(raw);
+  raw = WithoutPadding(raw);
   const std::size_t start = std::min(attachment.Start, raw.size());
   const std::size_t end = std::clamp(attachment.End, start, raw.size());
   return DecodeTransfer(attachment.Encoding, raw.substr(start, end - start));

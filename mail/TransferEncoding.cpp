@@ -132,13 +132,15 @@ std::string DecodeBase64(std::string_view text, bool* defect) {
   std::uint32_t bits = 0;
   int count = 0;
   bool stray = false;
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     const int value = Base64Digit(c);
     if (value < 0) {
       if (c == '=') {
-        // Padding ends a quantum: what follows (a second encoded piece) starts afresh.
-        bits = 0;
-        count = 0;
+        // Padding ends the data; what follows is not decoded (a note when it is more than blanks).
+        for (const char rest : text.substr(i))
+          if (rest != '=' && rest != '\r' && rest != '\n' && !IsBlank(rest)) stray = true;
+        break;
       } else if (c != '\r' && c != '\n' && !IsBlank(c)) {
         stray = true;
       }
