@@ -475,12 +475,13 @@ std::string AddressListText(std::string_view value, std::string_view charset) {
     std::string name, addr;
     if (angle) {
       name = DecodeHeaderText(Trim(display), charset);
-      addr = Trim(address);
+      addr = DecodeHeaderText(Trim(address), charset);
       if (name.empty()) name = DecodeHeaderText(Trim(comment), charset);
     } else if (display.find('@') != std::string::npos) {
       // A bare address, perhaps with its name in a comment: "jo@host (Jo)".
       for (const char c : display)
         if (!IsSpace(c)) addr += c;
+      addr = DecodeHeaderText(addr, charset);
       name = DecodeHeaderText(Trim(comment), charset);
     } else {
       name = DecodeHeaderText(Trim(display), charset);

@@ -185,14 +185,14 @@ private:
       charset = declared->Value;
     if (part.Subtype == "html" && charset.empty()) charset = MetaCharset(bytes);
     if (!charset.empty() && !IsKnownCharset(charset))
-      Note("unknown character set \"" + charset + "\" read as Windows-1252");
+      Note("unknown character set \"" + DecodeHeaderText(charset) + "\" read as Windows-1252");
     if (charset.empty() && IsValidUtf8(bytes)) charset = "utf-8";
     if (part.Subtype != "html" && encoding == TTransferEncoding::Identity) {
       // Files the mail program uuencoded into the text: attachments, cut out.
       const std::vector<TUuBlock> blocks = FindUuBlocks(bytes);
       for (auto block = blocks.rbegin(); block != blocks.rend(); ++block) {
         TAttachment attachment;
-        attachment.Name = block->Name;
+        attachment.Name = DecodeHeaderText(block->Name, charset);
         attachment.Type = "application/octet-stream";
         attachment.Start = part.BodyStart + block->Start;
         attachment.End = part.BodyStart + block->End;
