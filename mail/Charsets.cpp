@@ -20,7 +20,7 @@ namespace postvue {
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 
-enum class TKind { Windows1252, Table, Utf8, Utf7, Utf16Le, Utf16Be, Utf16, Platform };
+enum class TKind { Windows1252, Table, Utf8, Utf7, Utf16Le, Utf16Be, Utf16, Iso2022Jp, Platform };
 
 struct TDecoder {
   TKind Kind = TKind::Windows1252;
@@ -97,8 +97,8 @@ const std::array<TNamed, 49> kNamed = {{
     {"koi8u", CodePage(21866).value()},
     {"tis-620", CodePage(874).value()},
     {"tis620", CodePage(874).value()},
-    {"iso-2022-jp", Platform("ISO-2022-JP-2", 50220)},
-    {"csiso2022jp", Platform("ISO-2022-JP-2", 50220)},
+    {"iso-2022-jp", {TKind::Iso2022Jp}},
+    {"csiso2022jp", {TKind::Iso2022Jp}},
     {"shift_jis", Platform("CP932", 932)},
     {"shift-jis", Platform("CP932", 932)},
     {"sjis", Platform("CP932", 932)},
@@ -333,8 +333,45 @@ void AppendUtf16(std::string& out, TKind kind, std::string_view bytes) {
   if (bytes.size() % 2) AppendUtf8(out, kReplacement);
 }
 
+void AppendDecoded(std::string& out, const TDecoder& decoder, std::string_view bytes);
+
+// ISO-2022-JP as the EUC-JP bytes of the same characters, which every
+// platform converts (Windows' own ISO-2022-JP code page is missing under Wine):
+// JIS X 0208 pairs get their high bits, half-width katakana its 0x8E prefix.
+void AppendIso2022Jp(std::string& out, std::string_view bytes) {
+  enum { Ascii, Double, Katakana } mode = Ascii;
+  std::string euc;
+  euc.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c == '\x1b' && i + 2 < bytes.size()) {
+      const std::string_view escape = bytes.substr(i + 1, 2);
+      if (escape == "(B" || escape == "(J") mode = Ascii, i += 2;
+      else if (escape == "$@" || escape == "$B") mode = Double, i += 2;
+      else if (escape == "(I") mode = Katakana, i += 2;
+      else euc += c;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(c);
+    if (mode == Double && byte >= 0x21 && byte <= 0x7E && i + 1 < bytes.size()) {
+      euc += static_cast<char>(byte | 0x80);
+      euc += static_cast<char>(static_cast<unsigned char>(bytes[++i]) | 0x80);
+    } else if (mode == Katakana && byte >= 0x21 && byte <= 0x5F) {
+      euc += '\x8E';
+      euc += static_cast<char>(byte | 0x80);
+    } else {
+      // Line breaks end a line's double-byte run too; an 8-bit byte is invalid here.
+      euc += byte < 0x80 ? c : '\xFF';
+    }
+  }
+  AppendDecoded(out, Platform("EUC-JP", 20932), euc);
+}
+
 void AppendDecoded(std::string& out, const TDecoder& decoder, std::string_view bytes) {
   switch (decoder.Kind) {
+  case TKind::Iso2022Jp:
+    AppendIso2022Jp(out, bytes);
+    return;
   case TKind::Utf16Le:
   case TKind::Utf16Be:
   case TKind::Utf16:
