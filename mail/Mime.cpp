@@ -228,24 +228,43 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Encoded words are short; a longer search would make a long line of "=?" quadratic.
+// Where the next "?=" and the next blank lie from a point on. Asked from
+// points that only move forward, each search is kept until passed, so a long
+// line of "=?" costs one pass, not one per "=?".
+class TAhead {
+public:
+  explicit TAhead(std::string_view text) : Text(text) {}
+  std::size_t Close(std::size_t from) {
+    if (CloseAt < from) CloseAt = Text.find("?=", from);
+    return CloseAt;
+  }
+  std::size_t Blank(std::size_t from) {
+    if (BlankAt < from) BlankAt = Text.find_first_of(" \t\r\n", from);
+    return BlankAt;
+  }
+
+private:
+  std::string_view Text;
+  std::size_t CloseAt = 0, BlankAt = 0; // npos: none further on; never asked from 0
+};
+
+// A charset name is short; so is the text of a word.
+constexpr std::size_t kMaxCharsetName = 80;
 constexpr std::size_t kMaxEncodedWord = 4096;
 
-std::optional<TEncodedWord> EncodedWordAt(std::string_view text) {
-  if (!text.starts_with("=?")) return std::nullopt;
-  text = text.substr(0, kMaxEncodedWord);
-  const std::size_t charsetEnd = text.find('?', 2);
-  if (charsetEnd == std::string_view::npos || charsetEnd == 2 || charsetEnd + 2 >= text.size() ||
+// The encoded word at text[at] ("=?"), when one is there and well formed.
+std::optional<TEncodedWord> EncodedWordAt(std::string_view text, std::size_t at, TAhead& ahead) {
+  if (text.substr(at, 2) != "=?") return std::nullopt;
+  const std::size_t charsetEnd = text.substr(0, std::min(text.size(), at + 2 + kMaxCharsetName)).find('?', at + 2);
+  if (charsetEnd == std::string_view::npos || charsetEnd == at + 2 || charsetEnd + 2 >= text.size() ||
       text[charsetEnd + 2] != '?')
     return std::nullopt;
   const std::size_t start = charsetEnd + 3;
-  const std::size_t end = text.find("?=", start);
-  if (end == std::string_view::npos) return std::nullopt;
-  const std::string_view charset = text.substr(2, charsetEnd - 2);
+  // Both searches only move forward (start grows with at): cached.
+  const std::size_t end = ahead.Close(start);
+  if (end == std::string_view::npos || end - start > kMaxEncodedWord || ahead.Blank(at + 2) < end) return std::nullopt;
+  const std::string_view charset = text.substr(at + 2, charsetEnd - at - 2);
   const std::string_view encoded = text.substr(start, end - start);
-  if (charset.find_first_of(" \t\r\n") != std::string_view::npos ||
-      encoded.find_first_of(" \t\r\n") != std::string_view::npos)
-    return std::nullopt;
   const char encoding = text[charsetEnd + 1];
   std::string bytes;
   if (encoding == 'Q' || encoding == 'q') {
@@ -265,7 +284,7 @@ std::optional<TEncodedWord> EncodedWordAt(std::string_view text) {
   } else {
     return std::nullopt;
   }
-  return TEncodedWord{std::string(charset.substr(0, charset.find('*'))), std::move(bytes), end + 2};
+  return TEncodedWord{std::string(charset.substr(0, charset.find('*'))), std::move(bytes), end + 2 - at};
 }
 
 // Header bytes that are no encoded word, in UTF-8.
@@ -433,6 +452,7 @@ std::string DecodeHeaderText(std::string_view text, std::string_view charset) {
   std::string pending, pendingCharset; // adjacent words' bytes, decoded together
   std::size_t rawStart = 0;
   bool afterWord = false;
+  TAhead ahead(text);
   auto flushWords = [&] {
     if (!pending.empty()) AppendCharsetText(out, pendingCharset, pending);
     pending.clear();
@@ -441,7 +461,7 @@ std::string DecodeHeaderText(std::string_view text, std::string_view charset) {
   while (i < text.size()) {
     const std::size_t at = text.find("=?", i);
     if (at == std::string_view::npos) break;
-    std::optional<TEncodedWord> word = EncodedWordAt(text.substr(at));
+    std::optional<TEncodedWord> word = EncodedWordAt(text, at, ahead);
     if (!word) {
       i = at + 2;
       continue;
