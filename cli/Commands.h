@@ -175,6 +175,9 @@ int RunSave(const std::string& store, std::int32_t index, const std::string& fil
 // Message index (without one, every message) as a person reads it: header
 // lines, attachments and body text, or with json one object per line.
 int RunShow(const std::string& store, std::optional<std::int32_t> index, bool json);
+// The attachments of message index, one line each (name, type, size), or
+// with dir their decoded bytes saved there as export saves; 0 when all were.
+int RunAttachments(const std::string& store, std::int32_t index, const std::string* dir);
 // 0 when every message was written, 1 when any could not be. A store folder
 // is exported whole (RunExportFolder).
 int RunExport(const std::string& store, const std::string& dir);

@@ -99,3 +99,38 @@ int RunShow(const std::string& store, std::optional<std::int32_t> index, bool js
 }
 
 } // namespace postvue::cli
+
+namespace postvue::cli {
+
+int RunAttachments(const std::string& store, std::int32_t index, const std::string* dir) {
+  const auto reader = LoadStore(store);
+  CheckIndex(*reader, index);
+  TReadOptions options;
+  options.SafeName = [](std::string_view name) { return SafeFileName(name); };
+  const std::string raw = reader->GetMessageText(index);
+  const TReadableMessage message = ReadMessage(raw, options);
+  if (!dir) {
+    TOutput output(true);
+    for (const TAttachment& attachment : message.Attachments) {
+      AppendField(output.Text, attachment.Name);
+      output.Text += '\t' + attachment.Type + '\t' + std::to_string(attachment.Size) + '\n';
+    }
+    output.Flush();
+    return 0;
+  }
+  // Saved as export saves messages: under free names, replacing nothing,
+  // leaving a file that holds the same bytes as it is.
+  const TNewFileFolder folder(PrepareFolder(*dir));
+  TExportReport report;
+  for (const TAttachment& attachment : message.Attachments) {
+    try {
+      report.Saved(SaveUnderFreeName(folder, attachment.Name, AttachmentBytes(raw, attachment),
+                                     reader->MessageAt(index).Received));
+    } catch (const Exception& error) {
+      report.Error(error, attachment.Name + ": ");
+    }
+  }
+  return report.Finish();
+}
+
+} // namespace postvue::cli

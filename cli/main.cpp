@@ -67,6 +67,13 @@ const std::vector<TCommand> kCommands = {
        {"STORE", "INDEX"},
        {"the same as one JSON object (from, to, cc, date,", "subject, body, html, attachments, notes); without",
         "INDEX one object per line for every message"}}}},
+    {"attachments",
+     {{"attachments STORE INDEX [DIR]",
+       nullptr,
+       false,
+       {"STORE", "INDEX", "DIR"},
+       {"list the attachments of message INDEX (name, type,", "size); with DIR save each there under its name",
+        "(made safe), as export saves: a taken name gets a", "free variant, an identical file is left as it is"}}}},
     {"export",
      {{"export STORE DIR",
        nullptr,
@@ -198,6 +205,7 @@ int Run(const std::vector<std::string>& args) {
       throw TUsageError{"unknown option \"" + arg + "\"", &command};
   // show --json reads the whole store when no INDEX is given.
   if (name == "show" && option && rest.size() == 1) return RunShow(rest[0], std::nullopt, true);
+  if (name == "attachments" && rest.size() == 2) return RunAttachments(rest[0], ParseIndex(rest[1], command), nullptr);
   if (rest.size() < form->Arguments.size())
     throw TUsageError{std::string("missing ") + form->Arguments[rest.size()], &command};
   if (rest.size() > form->Arguments.size())
@@ -208,6 +216,7 @@ int Run(const std::vector<std::string>& args) {
   if (name == "text") return RunText(rest[0], ParseIndex(rest[1], command), false);
   if (name == "header") return RunText(rest[0], ParseIndex(rest[1], command), true);
   if (name == "show") return RunShow(rest[0], ParseIndex(rest[1], command), option);
+  if (name == "attachments") return RunAttachments(rest[0], ParseIndex(rest[1], command), &rest[2]);
   if (name == "save") return RunSave(rest[0], ParseIndex(rest[1], command), rest[2]);
   if (name == "export") return option ? RunExportMbox(rest[0], rest[1]) : RunExport(rest[0], rest[1]);
   return RunRecover(rest[0], rest[1]);

@@ -274,6 +274,18 @@ TEST_F(CliTest, ShowReadsMailAsAPersonDoes) {
             "\"attachments\": [{\"name\": \".._.._evil_name.txt\", \"type\": \"text/plain\", \"size\": 2}], \"notes\": []}\n"
             "{\"index\": 1, \"from\": \"\", \"to\": \"\", \"cc\": \"\", \"date\": \"\", \"subject\": \"plain\", "
             "\"body\": \"no MIME\\n\", \"html\": false, \"attachments\": [], \"notes\": []}\n");
+
+  run = Run({"attachments", Dir / "a.dbx", "0"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out, ".._.._evil_name.txt\ttext/plain\t2\n");
+  // Saved inside DIR with the decoded bytes; a second run finds them there.
+  run = Run({"attachments", Dir / "a.dbx", "0", Dir / "out"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(SortedNames(Dir / "out"), std::vector<std::string>{".._.._evil_name.txt"});
+  EXPECT_EQ(ReadFileBytes(Dir / "out/.._.._evil_name.txt"), "hi");
+  run = Run({"attachments", Dir / "a.dbx", "0", Dir / "out"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(SortedNames(Dir / "out"), std::vector<std::string>{".._.._evil_name.txt"});
 }
 
 TEST_F(CliTest, SaveWritesCrLfLinesAndReplaces) {
