@@ -356,6 +356,7 @@ std::string_view LineEndAfter(std::string_view text) {
   const std::size_t lf = text.find('\n');
   return lf != std::string_view::npos && lf > 0 && text[lf - 1] == '\r' ? "\r\n" : "\n";
 }
+} // namespace
 
 // An index outside the store fails here, saying which there are, before the
 // reader would say only "No text found.".
@@ -367,7 +368,6 @@ void CheckIndex(TMailbaseReader& reader, std::int32_t index) {
                                        : "messages 0 to " + std::to_string(count - 1);
   throw Exception("there is no message " + std::to_string(index) + ": the store has " + has);
 }
-} // namespace
 
 int RunText(const std::string& store, std::int32_t index, bool headerOnly) {
   const auto reader = LoadStore(store);

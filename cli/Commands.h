@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -160,12 +161,22 @@ bool IsFolder(const std::string& path);
 // that is only empty (EEmptyStore) is not damaged.
 bool IsStoreDamage(const Exception& error);
 
+// An index outside the store fails here, saying which there are, before the
+// reader would say only "No text found.".
+void CheckIndex(TMailbaseReader& reader, std::int32_t index);
+
 int RunList(const std::string& store, bool json);
 // The folder tree of a store folder, one line per folder or one JSON object;
 // 0 when every folder's store could be read, 1 when any could not.
 int RunFolders(const std::string& storeDir, bool json);
 int RunText(const std::string& store, std::int32_t index, bool headerOnly);
 int RunSave(const std::string& store, std::int32_t index, const std::string& file);
+// Message index (without one, every message) as a person reads it: header
+// lines, attachments and body text, or with json one object per line.
+int RunShow(const std::string& store, std::optional<std::int32_t> index, bool json);
+// The attachments of message index, one line each (name, type, size), or
+// with dir their decoded bytes saved there as export saves; 0 when all were.
+int RunAttachments(const std::string& store, std::int32_t index, const std::string* dir);
 // 0 when every message was written, 1 when any could not be. A store folder
 // is exported whole (RunExportFolder).
 int RunExport(const std::string& store, const std::string& dir);

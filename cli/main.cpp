@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,32 @@ const std::vector<TCommand> kCommands = {
        {"STORE", "INDEX", "FILE"},
        {"save message INDEX as FILE, with CR LF line ends"}}},
      [](const TArguments& a, bool, const TCommand& c) { return RunSave(a[0], ParseIndex(a[1], c), a[2]); }},
+    {"show",
+     {{"show STORE INDEX",
+       nullptr,
+       false,
+       {"STORE", "INDEX"},
+       {"show message INDEX as a person reads it: From, To,", "Cc, Date, Subject, its attachments' names and",
+        "sizes, a blank line, then the body text, decoded", "from its encodings and character set, in UTF-8"}},
+      {"show --json STORE [INDEX]",
+       "--json",
+       false,
+       {"STORE", "[INDEX]"},
+       {"the same as one JSON object (from, to, cc, date,", "subject, body, html, attachments, notes); without",
+        "INDEX one object per line for every message"}}},
+     [](const TArguments& a, bool json, const TCommand& c) {
+       return RunShow(a[0], a.size() > 1 ? std::optional(ParseIndex(a[1], c)) : std::nullopt, json);
+     }},
+    {"attachments",
+     {{"attachments STORE INDEX [DIR]",
+       nullptr,
+       false,
+       {"STORE", "INDEX", "[DIR]"},
+       {"list the attachments of message INDEX (name, type,", "size); with DIR save each there under its name",
+        "(made safe), as export saves: a taken name gets a", "free variant, an identical file is left as it is"}}},
+     [](const TArguments& a, bool, const TCommand& c) {
+       return RunAttachments(a[0], ParseIndex(a[1], c), a.size() > 2 ? &a[2] : nullptr);
+     }},
     {"export",
      {{"export STORE DIR",
        nullptr,
@@ -199,8 +226,13 @@ int Run(const std::vector<std::string>& args) {
   for (const std::string& arg : rest)
     if (arg.size() > 1 && arg[0] == '-' && arg != "-" && !(arg[1] >= '0' && arg[1] <= '9'))
       throw TUsageError{"unknown option \"" + arg + "\"", &command};
-  if (rest.size() < form->Arguments.size())
-    throw TUsageError{std::string("missing ") + form->Arguments[rest.size()], &command};
+  // show --json reads the whole store when no INDEX is given.
+  if (name == "show" && option && rest.size() == 1) return RunShow(rest[0], std::nullopt, true);
+  if (name == "attachments" && rest.size() == 2) return RunAttachments(rest[0], ParseIndex(rest[1], command), nullptr);
+  // Arguments in brackets may be left out, from the last on.
+  const auto required = static_cast<std::size_t>(std::count_if(
+      form->Arguments.begin(), form->Arguments.end(), [](const char* argument) { return argument[0] != '['; }));
+  if (rest.size() < required) throw TUsageError{std::string("missing ") + form->Arguments[rest.size()], &command};
   if (rest.size() > form->Arguments.size())
     throw TUsageError{"unexpected argument \"" + rest[form->Arguments.size()] + "\"", &command};
 

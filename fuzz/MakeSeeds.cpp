@@ -203,6 +203,20 @@ int main(int argc, char** argv) {
   Put(out / "FuzzMbx", "four", store.Str());
   Put(out / "FuzzMbxIdx", "four", Pair(store.Str(), MakeIdx(idx).Str()));
 
+  Put(out / "FuzzMime", "mixed",
+      "Subject: =?iso-8859-1?Q?Ol=E1?= =?utf-8?B?w6k=?=\r\nFrom: \"A\" <a@x>\r\n"
+      "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\npre\r\n--b\r\n"
+      "Content-Type: multipart/alternative; boundary=c\r\n\r\n--c\r\nContent-Type: text/plain; charset=koi8-r\r\n"
+      "Content-Transfer-Encoding: quoted-printable\r\n\r\n=F0=D2 soft=\r\nbreak =ZZ\r\n--c\r\n"
+      "Content-Type: text/html; charset=shift_jis\r\n\r\n<p>a&amp;b<a href=\"u\">l</a><br><table><tr><td>x</table>\r\n"
+      "--c--\r\n--b\r\nContent-Type: image/png; name*0*=utf-8''%C3%A9; name*1=.png\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\niVBO Rw0K\r\n--b\r\nContent-Type: message/rfc822\r\n\r\n"
+      "Subject: inner\r\n\r\nhi\r\n--b--\r\n");
+  Put(out / "FuzzMime", "uuencoded", "Subject: uu\n\ntext\nbegin 644 a.txt\n#8V%T\n`\nend\nmore\n");
+  Put(out / "FuzzMime", "unclosed",
+      "Content-Type: multipart/related; boundary=r\n\n--r\nContent-Type: multipart/alternative; boundary=a\n\n"
+      "--a\nContent-Type: text/plain; charset=iso-2022-jp\n\n\x1b$BF|\x1b(B\n--a\n\n--r\n"
+      "Content-Type: application/x-a; name=\"=?utf-7?Q?+AOk-?=\"\nContent-Transfer-Encoding: x-uuencode\n\nbegin 600 f\n!80``\nend\n");
   Put(out / "FuzzLines", "mixed", "a\r\nb\rc\nd\n\re\r\n\r\n");
   Put(out / "FuzzLines", "nul", std::string("head\r\n\0tail", 12));
   // FuzzFolders: the input is Folders.dbx and also a.dbx, the one store it can name.

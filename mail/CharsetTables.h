@@ -11,5 +11,6 @@ struct TCharsetTable {
 
 extern const TCharsetTable kIso8859Tables[14];
 extern const TCharsetTable kWindowsTables[8];
+extern const TCharsetTable kOtherTables[3];
 
 } // namespace postvue

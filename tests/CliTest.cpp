@@ -243,6 +243,53 @@ TEST_F(CliTest, TextAndHeaderBytes) {
   }
 }
 
+// ---------------------------------------------------------------- show
+
+TEST_F(CliTest, ShowReadsMailAsAPersonDoes) {
+  TTestMessage mime;
+  mime.Text = "From: =?utf-8?Q?Jo=C3=A3o?= <joao@example.com>\r\nTo: a@example.com, \"B, Bee\" <b@example.com>\r\n"
+              "Date: Fri, 5 Mar 2004 10:00:00 +0000\r\nSubject: =?iso-8859-1?Q?Ol=E1?=\r\n"
+              "Content-Type: multipart/mixed; boundary=\"x\"\r\n\r\n--x\r\n"
+              "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+              "Ol=E1, \"tudo\" bem?\r\n--x\r\nContent-Type: text/plain\r\n"
+              "Content-Disposition: attachment; filename=\"../../evil\tname.txt\"\r\n"
+              "Content-Transfer-Encoding: base64\r\n\r\naGk=\r\n--x--\r\n";
+  TTestMessage plain;
+  plain.Text = "Subject: plain\r\n\r\nno MIME\r\n";
+  DbxOf({mime, plain}).WriteFile(Dir / "a.dbx");
+
+  TCliRun run = Run({"show", Dir / "a.dbx", "0"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "");
+  // The attachment's name cannot lead out of a folder, nor hold a control character.
+  EXPECT_EQ(run.Out, "From: Jo\u00e3o <joao@example.com>\nTo: a@example.com, B, Bee <b@example.com>\n"
+                     "Date: Fri, 5 Mar 2004 10:00:00 +0000\nSubject: Ol\u00e1\n"
+                     "Attachments: .._.._evil_name.txt (2 bytes)\n\nOl\u00e1, \"tudo\" bem?\n");
+
+  // Without INDEX, one JSON object per line for every message.
+  run = Run({"show", "--json", Dir / "a.dbx"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out,
+            "{\"index\": 0, \"from\": \"Jo\u00e3o <joao@example.com>\", \"to\": \"a@example.com, B, Bee <b@example.com>\", "
+            "\"cc\": \"\", \"date\": \"Fri, 5 Mar 2004 10:00:00 +0000\", \"subject\": \"Ol\u00e1\", "
+            "\"body\": \"Ol\u00e1, \\\"tudo\\\" bem?\\n\", \"html\": false, "
+            "\"attachments\": [{\"name\": \".._.._evil_name.txt\", \"type\": \"text/plain\", \"size\": 2}], \"notes\": []}\n"
+            "{\"index\": 1, \"from\": \"\", \"to\": \"\", \"cc\": \"\", \"date\": \"\", \"subject\": \"plain\", "
+            "\"body\": \"no MIME\\n\", \"html\": false, \"attachments\": [], \"notes\": []}\n");
+
+  run = Run({"attachments", Dir / "a.dbx", "0"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out, ".._.._evil_name.txt\ttext/plain\t2\n");
+  // Saved inside DIR with the decoded bytes; a second run finds them there.
+  run = Run({"attachments", Dir / "a.dbx", "0", Dir / "out"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(SortedNames(Dir / "out"), std::vector<std::string>{".._.._evil_name.txt"});
+  EXPECT_EQ(ReadFileBytes(Dir / "out/.._.._evil_name.txt"), "hi");
+  run = Run({"attachments", Dir / "a.dbx", "0", Dir / "out"});
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(SortedNames(Dir / "out"), std::vector<std::string>{".._.._evil_name.txt"});
+}
+
 TEST_F(CliTest, SaveWritesCrLfLinesAndReplaces) {
   TTestMessage m;
   m.Text = "a\nb\rc\r\nd\n\re";

@@ -39,5 +39,11 @@ out.append("// Windows code pages 1250-1258 but 1252 (Windows1252ToUnicode): byt
 out.append("const TCharsetTable kWindowsTables[] = {\n")
 for page in [p for p in range(1250, 1259) if p != 1252]:
     out.append(table(str(page), upper("cp%d" % page, 0x80, lambda b: b)))
+out.append("};\n\n")
+out.append("// Other 8-bit sets mail names, by Windows code page: Thai (874, also\n"
+           "// tis-620), KOI8-R (20866) and KOI8-U (21866): bytes 0x80-0xFF.\n")
+out.append("const TCharsetTable kOtherTables[] = {\n")
+for page, codec in [(874, "cp874"), (20866, "koi8_r"), (21866, "koi8_u")]:
+    out.append(table(str(page), upper(codec, 0x80, lambda b: REPLACEMENT)))
 out.append("};\n\n} // namespace postvue\n")
 print("".join(out), end="")

@@ -1,0 +1,310 @@
+#include "ReadableMessage.h"
+
+#include "Charsets.h"
+#include "HtmlText.h"
+#include "TextLines.h"
+
+#include <algorithm>
+
+namespace postvue {
+
+namespace {
+struct TExtension {
+  std::string_view Type, Extension;
+};
+constexpr TExtension kExtensions[] = {
+    {"image/jpeg", "jpg"},        {"image/pjpeg", "jpg"},          {"image/png", "png"},
+    {"image/gif", "gif"},         {"image/bmp", "bmp"},            {"image/tiff", "tif"},
+    {"application/pdf", "pdf"},   {"application/msword", "doc"},   {"application/zip", "zip"},
+    {"application/x-zip-compressed", "zip"}, {"application/vnd.ms-excel", "xls"},
+    {"application/vnd.ms-powerpoint", "ppt"}, {"application/rtf", "rtf"}, {"text/plain", "txt"},
+    {"text/html", "html"},        {"text/calendar", "ics"},        {"text/x-vcard", "vcf"},
+    {"text/vcard", "vcf"},        {"text/directory", "vcf"},       {"message/rfc822", "eml"},
+    {"message/global", "eml"},    {"audio/mpeg", "mp3"},           {"audio/wav", "wav"},
+    {"audio/x-wav", "wav"},       {"video/mpeg", "mpg"},           {"video/mp4", "mp4"},
+    {"application/postscript", "ps"}, {"text/rtf", "rtf"},         {"text/xml", "xml"},
+    {"application/xml", "xml"},
+};
+
+std::string_view ExtensionOf(std::string_view type) {
+  for (const TExtension& known : kExtensions)
+    if (known.Type == type) return known.Extension;
+  return "bin";
+}
+
+// Size of what base64 text decodes to, counted without decoding it; stray
+// set when characters outside base64 (but blanks and breaks) are there.
+std::uint64_t Base64Size(std::string_view text, bool& stray) {
+  std::uint64_t bits = 0, bytes = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool digit = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+    if (c == '=') {
+      for (const char rest : text.substr(i))
+        if (rest != '=' && rest != '\r' && rest != '\n' && rest != ' ' && rest != '\t') stray = true;
+      break;
+    }
+    if (!digit && c != '\r' && c != '\n' && c != ' ' && c != '\t') stray = true;
+    if (!digit) continue;
+    bits += 6;
+    if (bits >= 8) bits -= 8, ++bytes;
+  }
+  return bytes;
+}
+
+// Line ends as LF, as the readable text has them.
+std::string WithLfLines(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+bool IsBodyText(std::string_view subtype) {
+  return subtype == "plain" || subtype == "html";
+}
+
+class TReader {
+public:
+  TReader(std::string_view raw, const TMimeTree& tree, const TReadOptions& options, TReadableMessage& out)
+      : Raw(raw), Tree(tree), Options(options), Out(out) {}
+
+  void Headers() {
+    const std::string_view header = Header(0);
+    // 8-bit header text is in the message's character set, when it names one.
+    for (std::size_t i = 0; i < Tree.Parts.size() && HeaderCharset.empty(); ++i)
+        if (const TFieldValue type = ContentType(i); const TParameter* charset = type.Find("charset"))
+          HeaderCharset = charset->Value;
+    Out.From = AddressListText(FieldValue(header, "from"), HeaderCharset);
+    Out.To = AddressListText(FieldValue(header, "to"), HeaderCharset);
+    Out.Cc = AddressListText(FieldValue(header, "cc"), HeaderCharset);
+    Out.Date = DecodeHeaderText(FieldValue(header, "date"), HeaderCharset);
+    Out.Subject = DecodeHeaderText(FieldValue(header, "subject"), HeaderCharset);
+  }
+
+  void Walk(std::size_t index) {
+    const TMimePart& part = Tree.Parts[index];
+    if (part.Type == "multipart") {
+      if (part.Subtype == "alternative") {
+        const std::size_t chosen = Choose(part);
+        for (const std::size_t child : part.Children)
+          if (child == chosen)
+            Walk(child);
+          else
+            Attachments(child);
+      } else {
+        for (const std::size_t child : part.Children) Walk(child);
+      }
+      return;
+    }
+    if (part.Type == "message" && index != 0) {
+      if (part.Subtype == "partial")
+        // Reassembly from the store's other pieces is not done yet (TReadOptions::PartialWhole).
+        Note("a piece of a message broken apart: shown as it is");
+      Attachment(index);
+      return;
+    }
+    if (index == 0 && part.Type == "message" && !part.Children.empty()) {
+      Walk(part.Children[0]);
+      return;
+    }
+    const TFieldValue disposition = ParseFieldValue(FieldValue(Header(index), "content-disposition"));
+    if (part.Type == "text" && disposition.Value != "attachment" &&
+        (IsBodyText(part.Subtype) || disposition.Value == "inline"))
+      Text(index);
+    else
+      Attachment(index);
+  }
+
+private:
+  std::string_view Header(std::size_t index) const {
+    const TMimePart& part = Tree.Parts[index];
+    return Raw.substr(part.HeaderStart, part.HeaderEnd - part.HeaderStart);
+  }
+  std::string_view Body(std::size_t index) const {
+    const TMimePart& part = Tree.Parts[index];
+    return Raw.substr(part.BodyStart, part.BodyEnd - part.BodyStart);
+  }
+  TFieldValue ContentType(std::size_t index) const { return ParseFieldValue(FieldValue(Header(index), "content-type")); }
+  TTransferEncoding Encoding(std::size_t index) const {
+    return TransferEncodingNamed(FieldValue(Header(index), "content-transfer-encoding"));
+  }
+
+  void Note(std::string note) {
+    if (std::find(Out.Notes.begin(), Out.Notes.end(), note) == Out.Notes.end()) Out.Notes.push_back(std::move(note));
+  }
+
+  // The alternative a person reads: plain text when there is one, else the
+  // last (the richest) the sender offered.
+  std::size_t Choose(const TMimePart& alternative) const {
+    // A missing closing boundary may leave an empty part at the end: never chosen.
+    auto holds = [&](std::size_t child) {
+      return Tree.Parts[child].BodyEnd > Tree.Parts[child].BodyStart || !Tree.Parts[child].Children.empty();
+    };
+    for (const std::size_t child : alternative.Children)
+      if (Tree.Parts[child].Type == "text" && Tree.Parts[child].Subtype == "plain" && holds(child)) return child;
+    for (const std::size_t child : alternative.Children)
+      if (Tree.Parts[child].Type == "multipart")
+        for (const std::size_t inner : Tree.Parts[child].Children)
+          if (Tree.Parts[inner].Type == "text" && Tree.Parts[inner].Subtype == "plain") return child;
+    for (auto child = alternative.Children.rbegin(); child != alternative.Children.rend(); ++child)
+      if (holds(*child)) return *child;
+    return alternative.Children.empty() ? std::string_view::npos : alternative.Children.back();
+  }
+
+  // The parts of an alternative not read: their files are still attachments.
+  void Attachments(std::size_t index) {
+    const TMimePart& part = Tree.Parts[index];
+    if (part.Type == "multipart") {
+      for (const std::size_t child : part.Children) Attachments(child);
+    } else if (part.Type != "text") {
+      Attachment(index);
+    }
+  }
+
+  std::string Decoded(std::size_t index) {
+    bool defect = false;
+    std::string bytes = DecodeTransfer(Encoding(index), Body(index), &defect);
+    if (defect) Note("characters outside base64 skipped");
+    return bytes;
+  }
+
+  void Text(std::size_t index) {
+    const TMimePart& part = Tree.Parts[index];
+    const TTransferEncoding encoding = Encoding(index);
+    std::string bytes = Decoded(index);
+    std::string charset;
+    if (const TFieldValue type = ContentType(index); const TParameter* declared = type.Find("charset"))
+      charset = declared->Value;
+    if (part.Subtype == "html" && charset.empty()) charset = MetaCharset(bytes);
+    if (!charset.empty() && !IsKnownCharset(charset))
+      Note("unknown character set \"" + DecodeHeaderText(charset) + "\" read as Windows-1252");
+    if (charset.empty() && IsValidUtf8(bytes)) charset = "utf-8";
+    if (part.Subtype != "html" && encoding == TTransferEncoding::Identity) {
+      // Files the mail program uuencoded into the text: attachments, cut out.
+      const std::vector<TUuBlock> blocks = FindUuBlocks(bytes);
+      for (auto block = blocks.rbegin(); block != blocks.rend(); ++block) {
+        TAttachment attachment;
+        attachment.Name = DecodeHeaderText(block->Name, charset);
+        attachment.Type = "application/octet-stream";
+        attachment.Start = part.BodyStart + block->Start;
+        attachment.End = part.BodyStart + block->End;
+        attachment.Encoding = TTransferEncoding::Uuencode;
+        bytes.erase(block->Start, block->End - block->Start);
+        Uu.push_back(std::move(attachment));
+      }
+      for (auto attachment = Uu.rbegin(); attachment != Uu.rend(); ++attachment) Add(std::move(*attachment), {});
+      Uu.clear();
+    }
+    std::string text = WithLfLines(CharsetToUtf8(charset, bytes));
+    if (part.Subtype == "html") {
+      text = HtmlToText(text);
+      Out.Html = true;
+    }
+    if (text.empty()) return;
+    if (!Out.Body.empty()) {
+      if (Out.Body.back() != '\n') Out.Body += '\n';
+      Out.Body += '\n';
+    }
+    Out.Body += text;
+    if (Out.Body.back() != '\n') Out.Body += '\n';
+  }
+
+  static std::string MetaCharset(std::string_view html) {
+    const std::string head = AsciiLowerCase(html.substr(0, 4096));
+    const std::size_t at = head.find("charset=");
+    if (at == std::string::npos) return {};
+    std::size_t start = at + 8;
+    while (start < head.size() && (head[start] == '"' || head[start] == '\'')) ++start;
+    std::size_t end = start;
+    while (end < head.size() && head[end] != '"' && head[end] != '\'' && head[end] != ';' && head[end] != '>' &&
+           head[end] != ' ' && head[end] != '/')
+      ++end;
+    return head.substr(start, end - start);
+  }
+
+  void Attachment(std::size_t index) {
+    const TMimePart& part = Tree.Parts[index];
+    const TFieldValue type = ContentType(index);
+    const TFieldValue disposition = ParseFieldValue(FieldValue(Header(index), "content-disposition"));
+    std::string name;
+    if (const TParameter* filename = disposition.Find("filename")) name = ParameterText(*filename, HeaderCharset);
+    if (name.empty())
+      if (const TParameter* typeName = type.Find("name")) name = ParameterText(*typeName, HeaderCharset);
+    const bool message = part.Type == "message" && part.Subtype != "partial";
+    if (name.empty() && message && !part.Children.empty()) {
+      const std::string subject =
+          DecodeHeaderText(FieldValue(Header(part.Children[0]), "subject"), HeaderCharset);
+      if (!subject.empty()) name = subject + ".eml";
+    }
+    TAttachment attachment;
+    attachment.Name = std::move(name);
+    attachment.Type = part.Type + "/" + part.Subtype;
+    attachment.Start = part.BodyStart;
+    attachment.End = part.BodyEnd;
+    attachment.Encoding = Encoding(index);
+    Add(std::move(attachment), message ? "eml" : std::string_view());
+  }
+
+  void Add(TAttachment attachment, std::string_view extension) {
+    const std::string_view encoded = Raw.substr(attachment.Start, attachment.End - attachment.Start);
+    if (attachment.Encoding == TTransferEncoding::Base64) {
+      bool stray = false;
+      attachment.Size = Base64Size(encoded, stray);
+      if (stray) Note("characters outside base64 skipped");
+    } else if (attachment.Encoding == TTransferEncoding::Identity) {
+      attachment.Size = encoded.size();
+    } else {
+      attachment.Size = DecodeTransfer(attachment.Encoding, encoded).size();
+    }
+    if (Options.SafeName && !attachment.Name.empty()) attachment.Name = Options.SafeName(attachment.Name);
+    // A name of dots only would name the folder itself or its parent.
+    if (attachment.Name.find_first_not_of('.') == std::string::npos)
+      attachment.Name = "attachment-" + std::to_string(Out.Attachments.size() + 1) + "." +
+                        std::string(extension.empty() ? ExtensionOf(attachment.Type) : extension);
+    Out.Attachments.push_back(std::move(attachment));
+  }
+
+  std::string_view Raw;
+  const TMimeTree& Tree;
+  const TReadOptions& Options;
+  TReadableMessage& Out;
+  std::string HeaderCharset;
+  std::vector<TAttachment> Uu;
+};
+} // namespace
+
+namespace {
+// Zero bytes after a message are a store's padding; inside it they may be a binary part's.
+std::string_view WithoutPadding(std::string_view raw) {
+  while (!raw.empty() && raw.back() == '\0') raw.remove_suffix(1);
+  return raw;
+}
+} // namespace
+
+TReadableMessage ReadMessage(std::string_view raw, const TReadOptions& options) {
+  raw = WithoutPadding(raw);
+  TReadableMessage message;
+  const TMimeTree tree = ParseMime(raw);
+  TReader reader(raw, tree, options, message);
+  reader.Headers();
+  reader.Walk(0);
+  message.Notes.insert(message.Notes.begin(), tree.Notes.begin(), tree.Notes.end());
+  return message;
+}
+
+std::string AttachmentBytes(std::string_view raw, const TAttachment& attachment) {
+  raw = WithoutPadding(raw);
+  const std::size_t start = std::min(attachment.Start, raw.size());
+  const std::size_t end = std::clamp(attachment.End, start, raw.size());
+  return DecodeTransfer(attachment.Encoding, raw.substr(start, end - start));
+}
+
+} // namespace postvue
