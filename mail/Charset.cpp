@@ -1,6 +1,7 @@
 #include "Charset.h"
 
 #include "CharsetTables.h"
+#include "TransferEncoding.h"
 #include "TextLines.h"
 
 #include <cstdint>
@@ -98,35 +99,6 @@ std::optional<TCharset> FindCharset(std::string_view name) {
   return std::nullopt;
 }
 
-// UTF-8 that holds to the rules; every byte that does not starts a U+FFFD.
-void AppendCheckedUtf8(std::string& out, std::string_view bytes) {
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    if (lead < 0x80) {
-      out += static_cast<char>(lead);
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    char32_t c = 0, least = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2, c = lead & 0x1F, least = 0x80;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, c = lead & 0x0F, least = 0x800;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, c = lead & 0x07, least = 0x10000;
-    bool valid = length != 0 && bytes.size() - i >= length;
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      valid = (next & 0xC0) == 0x80;
-      c = (c << 6) | (next & 0x3F);
-    }
-    if (valid && c >= least && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
-      out.append(bytes.substr(i, length));
-      i += length;
-    } else {
-      AppendUtf8(out, kReplacement);
-      ++i;
-    }
-  }
-}
 
 void AppendDecoded(std::string& out, const TCharset& charset, std::string_view bytes) {
   if (charset.Kind == TCharsetKind::Utf8) {
@@ -171,14 +143,6 @@ std::string DecodeQ(std::string_view text) {
   return bytes;
 }
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
 
 // The "B" encoding (base64); none for a character outside its alphabet.
 std::optional<std::string> DecodeB(std::string_view text) {
@@ -187,7 +151,7 @@ std::optional<std::string> DecodeB(std::string_view text) {
   int count = 0;
   for (const char c : text) {
     if (c == '=') break;
-    const int value = Base64Value(c);
+    const int value = Base64Digit(c);
     if (value < 0) return std::nullopt;
     bits = (bits << 6) | static_cast<std::uint32_t>(value);
     count += 6;
@@ -234,6 +198,35 @@ std::optional<TEncodedWord> EncodedWordAt(std::string_view text) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 } // namespace
+
+void AppendCheckedUtf8(std::string& out, std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      out += static_cast<char>(lead);
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    char32_t c = 0, least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2, c = lead & 0x1F, least = 0x80;
+    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, c = lead & 0x0F, least = 0x800;
+    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, c = lead & 0x07, least = 0x10000;
+    bool valid = length != 0 && bytes.size() - i >= length;
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3F);
+    }
+    if (valid && c >= least && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
+      out.append(bytes.substr(i, length));
+      i += length;
+    } else {
+      AppendUtf8(out, kReplacement);
+      ++i;
+    }
+  }
+}
 
 std::string HeaderTextToUtf8(std::string_view text) {
   std::string out;

@@ -26,4 +26,8 @@ void AppendUtf8(std::string& out, char32_t codePoint);
 // stand for no character become U+FFFD.
 std::string HeaderTextToUtf8(std::string_view text);
 
+// bytes as UTF-8 where they hold to its rules; every byte that does not
+// starts a U+FFFD.
+void AppendCheckedUtf8(std::string& out, std::string_view bytes);
+
 } // namespace postvue

@@ -1,5 +1,7 @@
 #include "Charsets.h"
 
+#include "TransferEncoding.h"
+
 #include "Charset.h"
 #include "CharsetTables.h"
 #include "TextLines.h"
@@ -154,34 +156,6 @@ std::optional<TDecoder> FindDecoder(std::string_view name) {
   return std::nullopt;
 }
 
-void AppendCheckedUtf8(std::string& out, std::string_view bytes) {
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    if (lead < 0x80) {
-      out += static_cast<char>(lead);
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    char32_t c = 0, least = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2, c = lead & 0x1F, least = 0x80;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, c = lead & 0x0F, least = 0x800;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, c = lead & 0x07, least = 0x10000;
-    bool valid = length != 0 && bytes.size() - i >= length;
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      valid = (next & 0xC0) == 0x80;
-      c = (c << 6) | (next & 0x3F);
-    }
-    if (valid && c >= least && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
-      out.append(bytes.substr(i, length));
-      i += length;
-    } else {
-      AppendUtf8(out, kReplacement);
-      ++i;
-    }
-  }
-}
 
 // UTF-16 code units as UTF-8; a surrogate without its pair is U+FFFD.
 class TUtf16Sink {
@@ -212,14 +186,6 @@ private:
   char16_t High = 0;
 };
 
-int Base64Digit(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
 
 // UTF-7 (RFC 2152): "+" opens base64 of UTF-16, ended by "-" (taken) or by
 // any character outside base64; "+-" is "+".

@@ -14,14 +14,6 @@ int HexDigit(char c) {
   return -1;
 }
 
-int Base64Digit(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -72,6 +64,15 @@ void AppendUuLine(std::string& out, std::string_view line) {
   }
 }
 } // namespace
+
+int Base64Digit(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
 
 TTransferEncoding TransferEncodingNamed(std::string_view value) {
   const std::string name = AsciiLowerCase(value);

@@ -37,4 +37,7 @@ struct TUuBlock {
 };
 std::vector<TUuBlock> FindUuBlocks(std::string_view text);
 
+// The value of a base64 digit, -1 for any other character.
+int Base64Digit(char c);
+
 } // namespace postvue
