@@ -59,18 +59,6 @@ struct TCharset {
   bool operator==(const TCharset&) const = default;
 };
 
-// The number after prefix in name ("iso-8859-15" after "iso-8859-"), or none.
-std::optional<int> NumberAfter(std::string_view name, std::string_view prefix) {
-  if (name.substr(0, prefix.size()) != prefix || name.size() == prefix.size() || name.size() > prefix.size() + 4)
-    return std::nullopt;
-  int number = 0;
-  for (const char c : name.substr(prefix.size())) {
-    if (c < '0' || c > '9') return std::nullopt;
-    number = number * 10 + (c - '0');
-  }
-  return number;
-}
-
 template <std::size_t N>
 std::optional<TCharset> FromTables(const TCharsetTable (&tables)[N], std::optional<int> number) {
   if (number)
@@ -198,6 +186,17 @@ std::optional<TEncodedWord> EncodedWordAt(std::string_view text) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 } // namespace
+
+std::optional<int> NumberAfter(std::string_view name, std::string_view prefix) {
+  if (!name.starts_with(prefix) || name.size() == prefix.size() || name.size() > prefix.size() + 5)
+    return std::nullopt;
+  int number = 0;
+  for (const char c : name.substr(prefix.size())) {
+    if (c < '0' || c > '9') return std::nullopt;
+    number = number * 10 + (c - '0');
+  }
+  return number;
+}
 
 void AppendCheckedUtf8(std::string& out, std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size();) {

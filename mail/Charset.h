@@ -3,6 +3,7 @@
 // store holds, and what is shown where no ANSI code page exists.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,10 @@ void AppendUtf8(std::string& out, char32_t codePoint);
 // known here, or one that is malformed, stays as it is written; bytes that
 // stand for no character become U+FFFD.
 std::string HeaderTextToUtf8(std::string_view text);
+
+// The number of up to five digits after prefix in a charset name ("15" of
+// "iso-8859-15", "20866" of "cp20866"), or none.
+std::optional<int> NumberAfter(std::string_view name, std::string_view prefix);
 
 // bytes as UTF-8 where they hold to its rules; every byte that does not
 // starts a U+FFFD.

@@ -42,18 +42,6 @@ std::optional<TDecoder> FromTable(const char16_t* upper) {
   return TDecoder{TKind::Table, upper};
 }
 
-// The number after prefix in name ("15" of "iso-8859-15"), or none.
-std::optional<int> NumberAfter(std::string_view name, std::string_view prefix) {
-  if (!name.starts_with(prefix) || name.size() == prefix.size() || name.size() > prefix.size() + 5)
-    return std::nullopt;
-  int number = 0;
-  for (const char c : name.substr(prefix.size())) {
-    if (c < '0' || c > '9') return std::nullopt;
-    number = number * 10 + (c - '0');
-  }
-  return number;
-}
-
 std::optional<TDecoder> IsoPart(int part) {
   // Part 1 as Windows-1252: the mail program wrote its 0x80-0x9F under that label.
   if (part == 1) return TDecoder{};
