@@ -55,24 +55,6 @@ void ListText(TMailbaseReader& reader, TOutput& out);
 // One JSON object with the store's format, folder, count and every record.
 void ListJson(TMailbaseReader& reader, TOutput& out);
 
-// How SaveUnderFreeName ended.
-struct TSaved {
-  std::string Name;       // the name written, or the one that held the bytes already
-  bool Renamed = false;   // Name is a variant
-  bool Unchanged = false; // a file with these bytes was there: nothing was written
-  bool TimeSet = true;    // false when the file system refused the time
-};
-
-// Writes the .eml bytes of a message of export or recover with its received
-// time into folder under name (ExportFileName), or under its first variant
-// whose name is free (VariantName). A file under the name, or under a variant
-// before the first free one, that holds exactly these bytes already is left
-// as it is: a repeated run writes only what is new. Nothing already there (a file, a folder, a
-// link) is replaced or written through. Raises as TNewFileFolder::Write
-// does, and EFCreateError when no variant is free.
-TSaved SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
-                         double received);
-
 // dir with a path separator at its end, created when missing (its parent
 // folder must be there: a mistyped path makes no tree of folders). Raises
 // "Cannot create folder" with the reason when dir cannot be a folder.
@@ -147,7 +129,6 @@ enum class TMboxName {
   New,       // a store folder's: never another's, a free variant when the name is taken by then
 };
 // The variants tried before a run gives up on a name.
-inline constexpr int kMaxVariant = 999;
 
 // Every message of reader (none when null) into one mbox file, put in place
 // once complete and only when a message was written or there were none.

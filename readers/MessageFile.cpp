@@ -1,6 +1,7 @@
 #include "MessageFile.h"
 
 #include "Exceptions.h"
+#include "ExportNames.h"
 #include "FilePaths.h"
 #include "TextLines.h"
 
@@ -526,5 +527,26 @@ TNameHolds TNewFileFolder::Holds(const std::string& name, std::string_view bytes
 }
 
 #endif
+
+TSaved SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
+                         double received) {
+  for (int variant = 1; variant <= kMaxVariant; ++variant) {
+    TSaved saved{VariantName(name, variant), variant > 1};
+    // Looked at before writing: a repeated run then writes nothing it wrote before.
+    const TNameHolds holds = folder.Holds(saved.Name, bytes);
+    if (holds == TNameHolds::SameBytes) {
+      saved.Unchanged = true;
+      return saved;
+    }
+    if (holds == TNameHolds::Other) continue;
+    const TNewFile written = folder.Write(saved.Name, bytes, received);
+    if (written != TNewFile::NameTaken) { // else taken meanwhile: on to the next variant
+      saved.TimeSet = written == TNewFile::Written;
+      return saved;
+    }
+  }
+  throw EFCreateError(folder.PathPrefix() + name,
+                      "the name and its variants up to (" + std::to_string(kMaxVariant) + ") are taken");
+}
 
 } // namespace postvue

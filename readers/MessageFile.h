@@ -119,4 +119,25 @@ private:
   int Dir = -1; // the open folder, where there is one (not on Windows)
 };
 
+// How many variants of a name are tried before a save gives up.
+inline constexpr int kMaxVariant = 999;
+
+// How SaveUnderFreeName ended.
+struct TSaved {
+  std::string Name;       // the name written, or the one that held the bytes already
+  bool Renamed = false;   // Name is a variant
+  bool Unchanged = false; // a file with these bytes was there: nothing was written
+  bool TimeSet = true;    // false when the file system refused the time
+};
+
+// Writes bytes (a message of export or recover, an attachment) with their
+// time into folder under name, or under its first variant
+// whose name is free (VariantName). A file under the name, or under a variant
+// before the first free one, that holds exactly these bytes already is left
+// as it is: a repeated run writes only what is new. Nothing already there (a file, a folder, a
+// link) is replaced or written through. Raises as TNewFileFolder::Write
+// does, and EFCreateError when no variant is free.
+TSaved SaveUnderFreeName(const TNewFileFolder& folder, const std::string& name, std::string_view bytes,
+                         double received);
+
 } // namespace postvue
