@@ -20,6 +20,7 @@
 // benchmark a minute or more after any mass removal on the same file
 // system, its own included.
 #include "BenchSupport.h"
+#include "ReadableMessage.h"
 #include "Commands.h"
 #include "MessageFile.h"
 
@@ -56,13 +57,14 @@ TFileSizes MeasureExport(const std::string& store) {
   TMessageRecord record;
   for (std::int32_t i = 0; i < count; ++i) {
     reader->GetMessage(i, record);
-    std::size_t size = 0;
+    std::string text;
     try {
-      size = CrLfLines(reader->GetMessageText(i)).size();
+      text = reader->GetMessageText(i);
     } catch (const Exception&) {
       continue; // not exported either
     }
-    sizes.Names.push_back(ExportFileName(i, count, record.Subject.View()));
+    const std::size_t size = CrLfLines(text).size();
+    sizes.Names.push_back(ExportFileName(i, count, NamingSubject(text, record.Subject.View())));
     sizes.Sizes.push_back(size);
     sizes.Bytes += size;
   }

@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "ReadableMessage.h"
 #include "Charset.h"
 #include "Console.h"
 #include "DateTime.h"
@@ -393,8 +394,9 @@ void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportR
   // and written here: from now on only that thread uses the reader's texts,
   // and neither changes its records.
   TTextsAhead texts(FileOrder(reader, count), [&reader, count](std::int32_t i) {
-    std::string name = ExportFileName(i, count, reader.MessageAt(i).Subject.View());
-    return TTextAhead{CrLfLines(reader.GetMessageText(i)), std::move(name)};
+    std::string text = reader.GetMessageText(i);
+    std::string name = ExportFileName(i, count, NamingSubject(text, reader.MessageAt(i).Subject.View()));
+    return TTextAhead{CrLfLines(text), std::move(name)};
   });
   for (std::int32_t done = 0; !texts.Done(); ++done) {
     report.Progress(done, count);

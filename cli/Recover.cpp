@@ -1,6 +1,7 @@
 // recover: every message found in a store's bytes, written as .eml files.
 #include "Commands.h"
 
+#include "ReadableMessage.h"
 #include "Exceptions.h"
 #include "Folders.h"
 #include "MessageFile.h"
@@ -38,7 +39,7 @@ public:
     const std::string folder = removed ? std::string(kRemovedFolder) + "/" : std::string();
     const auto number = static_cast<std::int32_t>(message.Number);
     const auto limit = static_cast<std::int32_t>(message.NumberLimit);
-    const std::string first = ExportFileName(number, limit, message.Subject);
+    const std::string first = ExportFileName(number, limit, NamingSubject(message.Text, message.Subject));
     std::string name = folder + first;
     try {
       // Opened at the first message: a store folder's own folder is made after Into.

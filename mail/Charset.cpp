@@ -1,9 +1,5 @@
 #include "Charset.h"
 
-#include "CharsetTables.h"
-#include "TransferEncoding.h"
-#include "TextLines.h"
-
 #include <cstdint>
 #include <optional>
 
@@ -50,141 +46,6 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
 
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;
-
-enum class TCharsetKind { Ascii, Latin1, Windows1252, Table, Utf8 };
-
-struct TCharset {
-  TCharsetKind Kind = TCharsetKind::Ascii;
-  const char16_t* Upper = nullptr; // bytes 0x80-0xFF, for TCharsetKind::Table
-  bool operator==(const TCharset&) const = default;
-};
-
-template <std::size_t N>
-std::optional<TCharset> FromTables(const TCharsetTable (&tables)[N], std::optional<int> number) {
-  if (number)
-    for (const TCharsetTable& table : tables)
-      if (table.Number == *number) return TCharset{TCharsetKind::Table, table.Upper};
-  return std::nullopt;
-}
-
-// The character set an encoded word names (case-insensitive, an RFC 2231
-// language suffix "*en" ignored).
-std::optional<TCharset> FindCharset(std::string_view name) {
-  const std::string lower = AsciiLowerCase(name.substr(0, name.find('*')));
-  if (lower == "utf-8" || lower == "utf8") return TCharset{TCharsetKind::Utf8};
-  if (lower == "us-ascii" || lower == "ascii") return TCharset{TCharsetKind::Ascii};
-  if (lower == "latin1") return TCharset{TCharsetKind::Latin1};
-  for (const std::string_view prefix : {"iso-8859-", "iso8859-", "iso_8859-", "iso8859_"}) {
-    const std::optional<int> part = NumberAfter(lower, prefix);
-    if (part == 1) return TCharset{TCharsetKind::Latin1};
-    if (part) return FromTables(kIso8859Tables, part);
-  }
-  for (const std::string_view prefix : {"windows-", "cp", "win-"}) {
-    const std::optional<int> page = NumberAfter(lower, prefix);
-    if (page == 1252) return TCharset{TCharsetKind::Windows1252};
-    if (page) return FromTables(kWindowsTables, page);
-  }
-  return std::nullopt;
-}
-
-
-void AppendDecoded(std::string& out, const TCharset& charset, std::string_view bytes) {
-  if (charset.Kind == TCharsetKind::Utf8) {
-    AppendCheckedUtf8(out, bytes);
-    return;
-  }
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80)
-      out += c;
-    else if (charset.Kind == TCharsetKind::Latin1)
-      AppendUtf8(out, byte);
-    else if (charset.Kind == TCharsetKind::Windows1252)
-      AppendUtf8(out, Windows1252ToUnicode(byte));
-    else if (charset.Kind == TCharsetKind::Table)
-      AppendUtf8(out, charset.Upper[byte - 0x80]);
-    else
-      AppendUtf8(out, kReplacement);
-  }
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// The "Q" encoding: "_" is a blank, "=XX" a byte; an "=" without two hex digits stays.
-std::string DecodeQ(std::string_view text) {
-  std::string bytes;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '_') {
-      bytes += ' ';
-    } else if (text[i] == '=' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-      bytes += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-      i += 2;
-    } else {
-      bytes += text[i];
-    }
-  }
-  return bytes;
-}
-
-
-// The "B" encoding (base64); none for a character outside its alphabet.
-std::optional<std::string> DecodeB(std::string_view text) {
-  std::string bytes;
-  std::uint32_t bits = 0;
-  int count = 0;
-  for (const char c : text) {
-    if (c == '=') break;
-    const int value = Base64Digit(c);
-    if (value < 0) return std::nullopt;
-    bits = (bits << 6) | static_cast<std::uint32_t>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      bytes += static_cast<char>((bits >> count) & 0xFF);
-    }
-  }
-  return bytes;
-}
-
-struct TEncodedWord {
-  TCharset Charset;
-  std::string Bytes;
-  std::size_t Length = 0; // of the word as written
-};
-
-// The encoded word at the start of text, if one is there and can be decoded.
-std::optional<TEncodedWord> EncodedWordAt(std::string_view text) {
-  if (text.substr(0, 2) != "=?") return std::nullopt;
-  const std::size_t charsetEnd = text.find('?', 2);
-  if (charsetEnd == std::string_view::npos || charsetEnd == 2 || charsetEnd + 2 >= text.size() ||
-      text[charsetEnd + 2] != '?')
-    return std::nullopt;
-  const std::size_t textStart = charsetEnd + 3;
-  const std::size_t end = text.find("?=", textStart);
-  if (end == std::string_view::npos) return std::nullopt;
-  const std::string_view charsetName = text.substr(2, charsetEnd - 2);
-  const std::string_view encoded = text.substr(textStart, end - textStart);
-  if (charsetName.find_first_of(" \t\r\n") != std::string_view::npos ||
-      encoded.find_first_of(" \t\r\n") != std::string_view::npos)
-    return std::nullopt;
-  const std::optional<TCharset> charset = FindCharset(charsetName);
-  if (!charset) return std::nullopt;
-  const char encoding = text[charsetEnd + 1];
-  std::optional<std::string> bytes;
-  if (encoding == 'Q' || encoding == 'q')
-    bytes = DecodeQ(encoded);
-  else if (encoding == 'B' || encoding == 'b')
-    bytes = DecodeB(encoded);
-  if (!bytes) return std::nullopt;
-  return TEncodedWord{*charset, std::move(*bytes), end + 2};
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 } // namespace
 
 std::optional<int> NumberAfter(std::string_view name, std::string_view prefix) {
@@ -225,44 +86,6 @@ void AppendCheckedUtf8(std::string& out, std::string_view bytes) {
       ++i;
     }
   }
-}
-
-std::string HeaderTextToUtf8(std::string_view text) {
-  std::string out;
-  // Adjacent words in one character set are decoded together: a mail program
-  // may split a character's bytes between two words.
-  std::string pending;
-  TCharset pendingCharset;
-  bool afterWord = false;
-  auto flush = [&] {
-    AppendDecoded(out, pendingCharset, pending);
-    pending.clear();
-  };
-  for (std::size_t i = 0; i < text.size();) {
-    if (std::optional<TEncodedWord> word = EncodedWordAt(text.substr(i))) {
-      if (!pending.empty() && !(word->Charset == pendingCharset)) flush();
-      pendingCharset = word->Charset;
-      pending += word->Bytes;
-      i += word->Length;
-      afterWord = true;
-      continue;
-    }
-    if (afterWord) {
-      // Blanks between two encoded words are not part of the text.
-      std::size_t blanks = i;
-      while (blanks < text.size() && IsBlank(text[blanks])) ++blanks;
-      if (blanks > i && EncodedWordAt(text.substr(blanks))) {
-        i = blanks;
-        continue;
-      }
-      flush();
-      afterWord = false;
-    }
-    AppendUtf8(out, Windows1252ToUnicode(static_cast<unsigned char>(text[i])));
-    ++i;
-  }
-  flush();
-  return out;
 }
 
 } // namespace postvue

@@ -19,14 +19,6 @@ std::string Windows1252ToUtf8(std::string_view bytes);
 // One code point appended to out as UTF-8.
 void AppendUtf8(std::string& out, char32_t codePoint);
 
-// A header text (a subject, a sender) as people read it, in UTF-8: its
-// encoded words (=?charset?Q?...?= and =?charset?B?...?=) decoded from the
-// character sets mail uses (ISO 8859, Windows 1250-1258, UTF-8, US-ASCII),
-// every other byte as Windows-1252. An encoded word in a character set not
-// known here, or one that is malformed, stays as it is written; bytes that
-// stand for no character become U+FFFD.
-std::string HeaderTextToUtf8(std::string_view text);
-
 // The number of up to five digits after prefix in a charset name ("15" of
 // "iso-8859-15", "20866" of "cp20866"), or none.
 std::optional<int> NumberAfter(std::string_view name, std::string_view prefix);

@@ -97,7 +97,7 @@ std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_v
   std::string name(width > number.size() ? width - number.size() : 0, '0');
   name += number;
 
-  const std::string part = SafeFileName(HeaderTextToUtf8(subject));
+  const std::string part = SafeFileName(subject);
   if (!part.empty()) {
     name += " - ";
     name += part;

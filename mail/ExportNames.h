@@ -16,8 +16,8 @@ namespace postvue {
 std::string SafeFileName(std::string_view text);
 
 // "NNNN - Subject.eml": the index zero-padded to the width that the largest
-// index of count needs (at least 4), then the subject as people read it
-// (HeaderTextToUtf8) with what is unsafe in a file name replaced, in UTF-8.
+// index of count needs (at least 4), then subject (UTF-8 text, NamingSubject)
+// with what is unsafe in a file name replaced.
 std::string ExportFileName(std::int32_t index, std::int32_t count, std::string_view subject);
 
 // A folder's name (UTF-8) as a directory or file name that every system

@@ -280,6 +280,9 @@ std::optional<TEncodedWord> EncodedWordAt(std::string_view text, std::size_t at,
       }
     }
   } else if (encoding == 'B' || encoding == 'b') {
+    // Text outside base64 is no encoded word: kept as written.
+    if (!std::all_of(encoded.begin(), encoded.end(), [](char c) { return Base64Digit(c) >= 0 || c == '='; }))
+      return std::nullopt;
     bytes = DecodeBase64(encoded);
   } else {
     return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include "Charsets.h"
 #include "HtmlText.h"
+#include "MessageHeaders.h"
 #include "TextLines.h"
 
 #include <algorithm>
@@ -67,6 +68,18 @@ std::string WithLfLines(std::string_view text) {
   return out;
 }
 
+// The character set 8-bit header text is in: the first one the message's
+// parts name, else none.
+std::string DeclaredCharset(std::string_view raw, const TMimeTree& tree) {
+  for (const TMimePart& part : tree.Parts) {
+    const std::string_view header = raw.substr(part.HeaderStart, part.HeaderEnd - part.HeaderStart);
+    if (const TFieldValue type = ParseFieldValue(FieldValue(header, "content-type"));
+        const TParameter* charset = type.Find("charset"))
+      return charset->Value;
+  }
+  return {};
+}
+
 bool IsBodyText(std::string_view subtype) {
   return subtype == "plain" || subtype == "html";
 }
@@ -78,10 +91,7 @@ public:
 
   void Headers() {
     const std::string_view header = Header(0);
-    // 8-bit header text is in the message's character set, when it names one.
-    for (std::size_t i = 0; i < Tree.Parts.size() && HeaderCharset.empty(); ++i)
-        if (const TFieldValue type = ContentType(i); const TParameter* charset = type.Find("charset"))
-          HeaderCharset = charset->Value;
+    HeaderCharset = DeclaredCharset(Raw, Tree);
     Out.From = AddressListText(FieldValue(header, "from"), HeaderCharset);
     Out.To = AddressListText(FieldValue(header, "to"), HeaderCharset);
     Out.Cc = AddressListText(FieldValue(header, "cc"), HeaderCharset);
@@ -298,6 +308,18 @@ TReadableMessage ReadMessage(std::string_view raw, const TReadOptions& options) 
   reader.Walk(0);
   message.Notes.insert(message.Notes.begin(), tree.Notes.begin(), tree.Notes.end());
   return message;
+}
+
+std::string NamingSubject(std::string_view raw, std::string_view stored) {
+  raw = WithoutPadding(raw);
+  const std::string_view header = raw.substr(0, std::min(raw.size(), HeaderEnd(raw, THeaderBreaks::Any)));
+  const std::string value = FieldValue(header, "subject");
+  std::string subject;
+  if (std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    subject = DecodeHeaderText(value); // the usual case: no charset needed, no walk over the parts
+  else
+    subject = DecodeHeaderText(value, DeclaredCharset(raw, ParseMime(raw)));
+  return subject.find_first_not_of(" \t") == std::string::npos ? DecodeHeaderText(stored) : subject;
 }
 
 std::string AttachmentBytes(std::string_view raw, const TAttachment& attachment) {

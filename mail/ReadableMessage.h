@@ -44,6 +44,12 @@ struct TReadOptions {
 
 TReadableMessage ReadMessage(std::string_view raw, const TReadOptions& options = {});
 
+// The subject a message's file is named after, in UTF-8: the message's own
+// Subject line decoded as ReadMessage decodes it (it holds what the list's
+// 8-bit text lost: an emoji, a Japanese subject), else stored, the list's
+// subject, read as header text.
+std::string NamingSubject(std::string_view raw, std::string_view stored);
+
 // The decoded bytes of an attachment of ReadMessage(raw).
 std::string AttachmentBytes(std::string_view raw, const TAttachment& attachment);
 

@@ -354,7 +354,8 @@ TEST_F(CliTest, ExportNamesFilesAndSkipsUnreadableMessages) {
   for (std::size_t i = 0; i < subjects.size(); ++i) {
     TTestMessage m;
     m.Subject = subjects[i];
-    if (subjects[i] != "unreadable") m.Text = "Subject: " + std::to_string(i) + "\nbody\r";
+    // No Subject line: the names come from the stored subjects.
+    if (subjects[i] != "unreadable") m.Text = "X-Index: " + std::to_string(i) + "\nbody\r";
     messages.push_back(m);
   }
   DbxOf(messages).WriteFile(Dir / "a.dbx");
@@ -372,9 +373,9 @@ TEST_F(CliTest, ExportNamesFilesAndSkipsUnreadableMessages) {
                                              "0007.eml"};
   EXPECT_EQ(SortedNames(out), expected); // store order, nothing else (no temporary file)
   for (const std::size_t i : {0, 1, 2, 3, 4, 5}) {
-    EXPECT_EQ(ReadFileBytes(out + "/" + expected[i]), "Subject: " + std::to_string(i) + "\r\nbody\r\n") << i;
+    EXPECT_EQ(ReadFileBytes(out + "/" + expected[i]), "X-Index: " + std::to_string(i) + "\r\nbody\r\n") << i;
   }
-  EXPECT_EQ(ReadFileBytes(out + "/0007.eml"), "Subject: 7\r\nbody\r\n");
+  EXPECT_EQ(ReadFileBytes(out + "/0007.eml"), "X-Index: 7\r\nbody\r\n");
 }
 
 // Subjects as people read them: Windows-1252 bytes, and the encoded words
@@ -387,9 +388,10 @@ TEST_F(CliTest, ExportNamesKeepLetters) {
        "Re_ \xc4\x85 and \xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82!"},
       // Blanks between encoded words go; a character split between two words is whole again.
       {"=?utf-8?B?ww==?= =?UTF-8?B?qQ==?=\t =?utf-8?Q?=E2=82=AC?= x", "\xc3\xa9\xe2\x82\xac x"},
-      {"=?iso-8859-15?Q?=A4?= =?us-ascii?Q?a=FF?=", "\xe2\x82\xac" "a_"}, // no character for 0xFF in ASCII
-      // Unknown character sets and broken words stay as written (made safe).
-      {"=?x-unknown?Q?abc?= =?utf-8?B?!!?=", "=_x-unknown_Q_abc_= =_utf-8_B_!!_="},
+      // 8-bit bytes labelled ASCII are the writer's Windows-1252, as in bodies.
+      {"=?iso-8859-15?Q?=A4?= =?us-ascii?Q?a=FF?=", "\xe2\x82\xac" "a\xc3\xbf"},
+      // An unknown character set reads as Windows-1252; a broken word stays as written (made safe).
+      {"=?x-unknown?Q?abc?= =?utf-8?B?!!?=", "abc =_utf-8_B_!!_="},
       // Too long for a name: cut after a word where one ends near the limit (80 characters, 200
       // bytes, the ellipsis within), and marked as cut.
       {Repeat("abcdef ", 20), Repeat("abcdef ", 10) + "abcdef\xe2\x80\xa6"},
@@ -402,12 +404,18 @@ TEST_F(CliTest, ExportNamesKeepLetters) {
     m.Text = "x";
     messages.push_back(m);
   }
+  // The list's 8-bit subject lost the Japanese letters; the message's own Subject line has them.
+  TTestMessage japanese;
+  japanese.Subject = "?? photos";
+  japanese.Text = "Subject: =?UTF-8?B?5pel5pys?= photos\r\n\r\nx";
+  messages.push_back(japanese);
   DbxOf(messages).WriteFile(Dir / "a.dbx");
   const TCliRun run = Run({"export", Dir / "a.dbx", Dir / "out"});
   EXPECT_EQ(run.Status, 0) << run.Err;
   std::vector<std::string> expected;
   for (std::size_t i = 0; i < cases.size(); ++i)
     expected.push_back("000" + std::to_string(i) + " - " + cases[i].second + ".eml");
+  expected.push_back("000" + std::to_string(cases.size()) + " - \xe6\x97\xa5\xe6\x9c\xac photos.eml");
   EXPECT_EQ(SortedNames(Dir / "out"), expected);
 }
 
@@ -536,7 +544,8 @@ TEST_F(CliTest, UnicodeNamesEverywhere) {
   EXPECT_EQ(Run({"save", dbx, "0", folder + "/Nachricht ä.eml"}).Status, 0);
   EXPECT_EQ(ReadFileBytes(folder + "/Nachricht ä.eml"), "Subject: Hallo\r\n\r\nText\r\n");
   EXPECT_EQ(Run({"export", mbx, folder + "/Экспорт"}).Status, 0);
-  EXPECT_EQ(SortedNames(folder + "/Экспорт"), std::vector<std::string>{"0000 - from the index.eml"});
+  // Named from the message's own Subject line, not the index's text.
+  EXPECT_EQ(SortedNames(folder + "/Экспорт"), std::vector<std::string>{"0000 - one.eml"});
   EXPECT_EQ(Run({"export", "--mbox", dbx, folder + "/Ящик.mbox"}).Status, 0);
   EXPECT_NE(ReadFileBytes(folder + "/Ящик.mbox").find("Subject: Hallo\n\nText\n"), std::string::npos);
 
