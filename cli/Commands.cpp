@@ -5,6 +5,7 @@
 #include "Console.h"
 #include "DateTime.h"
 #include "Exceptions.h"
+#include "Folders.h"
 #include "Json.h"
 #include "MessageFile.h"
 #include "MessageRecord.h"
@@ -374,7 +375,7 @@ int RunSave(const std::string& store, std::int32_t index, const std::string& fil
 }
 
 int RunExport(const std::string& store, const std::string& dir) {
-  if (IsFolder(store)) return RunExportFolder(store, dir, false);
+  if (IsFolder(store)) return RunExportFolder(store, dir, TLayout::Eml);
   const auto reader = LoadStore(store, true); // an empty store is an empty folder
   const std::string prefix = PrepareFolder(dir);
   TExportReport report;
@@ -416,6 +417,76 @@ void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportR
       report.Error(e, label + "message " + std::to_string(i) + ": ");
     }
   }
+}
+
+namespace {
+// The folder of a message's attachments in prefix: name, or its first
+// variant that is a folder already (a repeated run's) or can be made one. A
+// file or link of the user's under the name stays as it is.
+std::string MessageFolder(const std::string& prefix, const std::string& name) {
+  for (int variant = 1; variant <= kMaxVariant; ++variant) {
+    std::string candidate = variant == 1 ? name : name + " (" + std::to_string(variant) + ")";
+    const fs::path path = PathFromUtf8(prefix + candidate);
+    std::error_code made, ec;
+    if (fs::create_directory(path, made) || fs::is_directory(fs::symlink_status(path, ec))) return candidate;
+    if (made && made != std::errc::file_exists) throw EFCreateError(prefix + candidate, made);
+  }
+  throw EFCreateError(prefix + name, "the name and its variants up to (" + std::to_string(kMaxVariant) + ") are taken");
+}
+} // namespace
+
+void ExportAttachments(TMailbaseReader& reader, const std::string& prefix, TExportReport& report,
+                       const std::string& label) {
+  const std::int32_t count = RowCount(reader);
+  TTextsAhead texts(FileOrder(reader, count), [&reader, count](std::int32_t i) {
+    std::string text = reader.GetMessageText(i);
+    std::string name = ExportFileName(i, count, NamingSubject(text, reader.MessageAt(i).Subject.View()));
+    name.resize(name.size() - std::string_view(".eml").size()); // the message's folder is named as its file
+    return TTextAhead{std::move(text), std::move(name)};
+  });
+  for (std::int32_t done = 0; !texts.Done(); ++done) {
+    report.Progress(done, count);
+    std::int32_t i = -1;
+    std::string file;
+    try {
+      const TTextAhead made = texts.Next(i);
+      const TReadableMessage message = ReadMessage(made.Text, SafeNameOptions());
+      if (message.Attachments.empty()) continue;
+      const std::string folderName = MessageFolder(prefix, made.Name);
+      const TNewFileFolder folder(prefix + folderName + "/");
+      for (const TAttachment& attachment : message.Attachments) {
+        file = folderName + "/" + attachment.Name;
+        try {
+          const TSaved saved = SaveUnderFreeName(folder, attachment.Name, AttachmentBytes(made.Text, attachment),
+                                                 reader.MessageAt(i).Received);
+          report.Saved(saved);
+          if (!saved.TimeSet)
+            report.Error(label + "message " + std::to_string(i) + ": the time of " + folderName + "/" + saved.Name +
+                         " could not be set");
+        } catch (const Exception& e) {
+          if (FailsEveryNewFile(e)) throw;
+          // One file that cannot be written must not cost the message's others.
+          report.Error(e, label + "message " + std::to_string(i) + ": " + file + ": ");
+        }
+      }
+    } catch (const Exception& e) {
+      if (FailsEveryNewFile(e)) report.Stop(e, label, prefix + file);
+      report.Error(e, label + "message " + std::to_string(i) + ": ");
+    }
+  }
+}
+
+int RunExportAttachments(const std::string& store, const std::string& dir) {
+  if (IsFolder(store)) return RunExportFolder(store, dir, TLayout::Attachments);
+  const auto reader = LoadStore(store, true); // an empty store is an empty folder
+  const std::string prefix = PrepareFolder(dir);
+  TExportReport report;
+  try {
+    ExportAttachments(*reader, prefix, report);
+  } catch (const TRunStopped&) {
+    // Said already; the summary still tells what was written before.
+  }
+  return report.Finish();
 }
 
 bool IsFolder(const std::string& path) {

@@ -123,6 +123,11 @@ private:
 // TRunStopped after a failure that every further file would meet.
 void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportReport& report,
                     const std::string& label = {});
+// Every attachment of reader's messages into the folder prefix, as
+// RunExportAttachments puts them; failures reported after label. Raises
+// TRunStopped after a failure that every further file would meet.
+void ExportAttachments(TMailbaseReader& reader, const std::string& prefix, TExportReport& report,
+                       const std::string& label = {});
 // How an mbox file takes its name.
 enum class TMboxName {
   Replacing, // the file the user named, replaced once complete
@@ -161,6 +166,10 @@ int RunAttachments(const std::string& store, std::int32_t index, const std::stri
 // 0 when every message was written, 1 when any could not be. A store folder
 // is exported whole (RunExportFolder).
 int RunExport(const std::string& store, const std::string& dir);
+// Every attachment of every message into dir, in a folder per message that
+// has any (named as export names its file); a store folder is exported whole,
+// nested as export nests it. 0 when every file was written.
+int RunExportAttachments(const std::string& store, const std::string& dir);
 // Every message into one mbox file; 0 when every message was written, 1 when
 // any could not be. A store folder is exported whole (RunExportFolder).
 int RunExportMbox(const std::string& store, const std::string& file);
@@ -168,9 +177,6 @@ int RunExportMbox(const std::string& store, const std::string& file);
 // the scan ran, whatever it found; 1 when a file could not be written. A
 // store folder is recovered whole (RunRecoverFolder).
 int RunRecover(const std::string& store, const std::string& dir);
-// Every folder of a store folder into a directory of outDir, nested as in
-// its tree (with mbox, a file per folder and its subfolders in "NAME.sbd").
-int RunExportFolder(const std::string& storeDir, const std::string& outDir, bool mbox);
 // Recovery of every store of a store folder, into the directories export makes.
 int RunRecoverFolder(const std::string& storeDir, const std::string& outDir);
 

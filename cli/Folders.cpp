@@ -65,9 +65,11 @@ bool Absent(const std::string& path) {
   return !fs::exists(fs::symlink_status(PathFromUtf8(path), ec));
 }
 
+} // namespace
+
 // Every folder of the plan, each store by the single-store export into its
 // folder's place: one report, one summary, progress over all the stores.
-int ExportStoreFolder(const std::string& storeDir, const std::string& outDir, TLayout layout) {
+int RunExportFolder(const std::string& storeDir, const std::string& outDir, TLayout layout) {
   const TFolderPlan plan = PlanStoreFolder(storeDir, outDir, layout);
   TExportReport report;
   std::uint64_t done = 0;
@@ -82,6 +84,8 @@ int ExportStoreFolder(const std::string& storeDir, const std::string& outDir, TL
         if (!folder.StorePath.empty()) reader = LoadStore(folder.StorePath, true);
         if (layout == TLayout::Mbox)
           ExportMbox(reader.get(), plan.Targets[i], report, plan.Label(i), TMboxName::New); // none: an empty mbox
+        else if (reader && layout == TLayout::Attachments)
+          ExportAttachments(*reader, plan.Targets[i] + "/", report, plan.Label(i));
         else if (reader)
           ExportMessages(*reader, plan.Targets[i] + "/", report, plan.Label(i));
       } catch (const Exception& e) {
@@ -96,7 +100,6 @@ int ExportStoreFolder(const std::string& storeDir, const std::string& outDir, TL
   }
   return report.Finish();
 }
-} // namespace
 
 int RunFolders(const std::string& storeDir, bool json) {
   const TStoreFolder tree = ReadTree(storeDir);
@@ -220,9 +223,6 @@ TFolderPlan PlanStoreFolder(const std::string& storeDir, const std::string& outD
   return plan;
 }
 
-int RunExportFolder(const std::string& storeDir, const std::string& outDir, bool mbox) {
-  return ExportStoreFolder(storeDir, outDir, mbox ? TLayout::Mbox : TLayout::Eml);
-}
 
 
 } // namespace postvue::cli

@@ -14,6 +14,7 @@ enum class TLayout {
   Eml,     // a directory per folder, its subfolders inside it
   Mbox,    // an mbox file per folder, its subfolders in "NAME.sbd" beside it
   Recover, // as Eml, keeping "removed" in each directory free for recover's own
+  Attachments, // as Eml, a directory per message with attachments inside each
 };
 
 struct TFolderPlan {
@@ -36,5 +37,9 @@ struct TFolderPlan {
 // that name already (they may differ only in what was unsafe) or something
 // is in the way. No file that is there is replaced, no link followed.
 TFolderPlan PlanStoreFolder(const std::string& storeDir, const std::string& outDir, TLayout layout);
+
+// Every folder of a store folder into its place in outDir, as layout lays
+// them out (Eml, Mbox or Attachments): one report, one summary.
+int RunExportFolder(const std::string& storeDir, const std::string& outDir, TLayout layout);
 
 } // namespace postvue::cli

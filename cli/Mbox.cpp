@@ -7,6 +7,7 @@
 // systems whose mail programs read them (CR LF would leave a CR at the end of
 // every imported line), and a blank line follows each message.
 #include "Commands.h"
+#include "Folders.h"
 
 #include "DateTime.h"
 #include "Exceptions.h"
@@ -81,7 +82,7 @@ void AppendMboxBody(std::string& out, std::string_view text) {
 } // namespace
 
 int RunExportMbox(const std::string& store, const std::string& file) {
-  if (IsFolder(store)) return RunExportFolder(store, file, true);
+  if (IsFolder(store)) return RunExportFolder(store, file, TLayout::Mbox);
   const auto reader = LoadStore(store, true); // an empty store is an empty mbox
   TExportReport report;
   try {

@@ -70,8 +70,7 @@ int RunShow(const std::string& store, std::optional<std::int32_t> index, bool js
   const bool all = !index;
   const auto reader = LoadStore(store, all); // every message of an empty store is none
   if (index) CheckIndex(*reader, *index);
-  TReadOptions options;
-  options.SafeName = [](std::string_view name) { return SafeFileName(name); };
+  const TReadOptions options = SafeNameOptions();
   TOutput output(true);
   const std::int32_t first = index.value_or(0), end = index ? *index + 1 : std::max(reader->GetCount(), 0);
   int status = 0;
@@ -105,10 +104,8 @@ namespace postvue::cli {
 int RunAttachments(const std::string& store, std::int32_t index, const std::string* dir) {
   const auto reader = LoadStore(store);
   CheckIndex(*reader, index);
-  TReadOptions options;
-  options.SafeName = [](std::string_view name) { return SafeFileName(name); };
   const std::string raw = reader->GetMessageText(index);
-  const TReadableMessage message = ReadMessage(raw, options);
+  const TReadableMessage message = ReadMessage(raw, SafeNameOptions());
   if (!dir) {
     TOutput output(true);
     for (const TAttachment& attachment : message.Attachments) {

@@ -39,10 +39,10 @@ struct TUsageError {
   const TCommand* Command = nullptr;
 };
 
-// A command's arguments (the form's, the option taken off) and whether the
-// option was given; the exit status.
+// A command's arguments (the form's, the option taken off) and the option
+// given (null when none); the exit status.
 using TArguments = std::vector<std::string>;
-using TRunCommand = int (*)(const TArguments& arguments, bool option, const TCommand& command);
+using TRunCommand = int (*)(const TArguments& arguments, const char* option, const TCommand& command);
 
 // A command whole: its forms (usage and help) and what runs it, so that no
 // name is dispatched apart from the table.
@@ -72,18 +72,18 @@ const std::vector<TCommand> kCommands = {
        {"list the messages of STORE, one tab-separated line", "each, as text in UTF-8 (or one JSON object with",
         "every field of every record; its strings keep the", "stored bytes, byte N as U+00NN: in Python,",
         "s.encode('latin-1') gives the bytes back)"}}},
-     [](const TArguments& a, bool json, const TCommand&) { return RunList(a[0], json); }},
+     [](const TArguments& a, const char* json, const TCommand&) { return RunList(a[0], json != nullptr); }},
     {"text", {{"text STORE INDEX", nullptr, false, {"STORE", "INDEX"}, {"write the raw text of message INDEX"}}},
-     [](const TArguments& a, bool, const TCommand& c) { return RunText(a[0], ParseIndex(a[1], c), false); }},
+     [](const TArguments& a, const char*, const TCommand& c) { return RunText(a[0], ParseIndex(a[1], c), false); }},
     {"header", {{"header STORE INDEX", nullptr, false, {"STORE", "INDEX"}, {"write the header of message INDEX"}}},
-     [](const TArguments& a, bool, const TCommand& c) { return RunText(a[0], ParseIndex(a[1], c), true); }},
+     [](const TArguments& a, const char*, const TCommand& c) { return RunText(a[0], ParseIndex(a[1], c), true); }},
     {"save",
      {{"save STORE INDEX FILE",
        nullptr,
        false,
        {"STORE", "INDEX", "FILE"},
        {"save message INDEX as FILE, with CR LF line ends"}}},
-     [](const TArguments& a, bool, const TCommand& c) { return RunSave(a[0], ParseIndex(a[1], c), a[2]); }},
+     [](const TArguments& a, const char*, const TCommand& c) { return RunSave(a[0], ParseIndex(a[1], c), a[2]); }},
     {"show",
      {{"show STORE INDEX",
        nullptr,
@@ -97,8 +97,8 @@ const std::vector<TCommand> kCommands = {
        {"STORE", "[INDEX]"},
        {"the same as one JSON object (from, to, cc, date,", "subject, body, html, attachments, notes); without",
         "INDEX one object per line for every message"}}},
-     [](const TArguments& a, bool json, const TCommand& c) {
-       return RunShow(a[0], a.size() > 1 ? std::optional(ParseIndex(a[1], c)) : std::nullopt, json);
+     [](const TArguments& a, const char* json, const TCommand& c) {
+       return RunShow(a[0], a.size() > 1 ? std::optional(ParseIndex(a[1], c)) : std::nullopt, json != nullptr);
      }},
     {"attachments",
      {{"attachments STORE INDEX [DIR]",
@@ -107,7 +107,7 @@ const std::vector<TCommand> kCommands = {
        {"STORE", "INDEX", "[DIR]"},
        {"list the attachments of message INDEX (name, type,", "size); with DIR save each there under its name",
         "(made safe), as export saves: a taken name gets a", "free variant, an identical file is left as it is"}}},
-     [](const TArguments& a, bool, const TCommand& c) {
+     [](const TArguments& a, const char*, const TCommand& c) {
        return RunAttachments(a[0], ParseIndex(a[1], c), a.size() > 2 ? &a[2] : nullptr);
      }},
     {"export",
@@ -121,8 +121,17 @@ const std::vector<TCommand> kCommands = {
        "--mbox",
        false,
        {"STORE", "FILE"},
-       {"write every message into FILE as one mbox file", "(mboxrd: From lines quoted with '>'; LF line ends)"}}},
-     [](const TArguments& a, bool mbox, const TCommand&) { return mbox ? RunExportMbox(a[0], a[1]) : RunExport(a[0], a[1]); }},
+       {"write every message into FILE as one mbox file", "(mboxrd: From lines quoted with '>'; LF line ends)"}},
+      {"export --attachments STORE DIR",
+       "--attachments",
+       false,
+       {"STORE", "DIR"},
+       {"save every attachment of every message into DIR,", "in a folder per message that has any, named as",
+        "export names its .eml (NNNN - Subject); names and", "variants as export gives them"}}},
+     [](const TArguments& a, const char* option, const TCommand&) {
+       if (!option) return RunExport(a[0], a[1]);
+       return std::string_view(option) == "--mbox" ? RunExportMbox(a[0], a[1]) : RunExportAttachments(a[0], a[1]);
+     }},
     {"recover",
      {{"recover STORE DIR",
        nullptr,
@@ -131,7 +140,7 @@ const std::vector<TCommand> kCommands = {
        {"write every message found in the bytes of a", "damaged STORE into DIR as .eml files, trusting",
         "neither its message count nor its index; messages", "the index does not reach (removed or orphaned) go",
         "to DIR/removed"}}},
-     [](const TArguments& a, bool, const TCommand&) { return RunRecover(a[0], a[1]); }},
+     [](const TArguments& a, const char*, const TCommand&) { return RunRecover(a[0], a[1]); }},
     {"folders",
      {{"folders [--json] STOREDIR",
        "--json",
@@ -141,7 +150,7 @@ const std::vector<TCommand> kCommands = {
         "or of .mbx files): path, message count, store file;", "export and recover take a STOREDIR for STORE: every",
         "folder goes to a directory of DIR, nested as its", "tree (with --mbox, FILE is a directory and each",
         "folder an mbox file in it, its subfolders in", "NAME.sbd beside it, as mail programs import them)"}}},
-     [](const TArguments& a, bool json, const TCommand&) { return RunFolders(a[0], json); }},
+     [](const TArguments& a, const char* json, const TCommand&) { return RunFolders(a[0], json != nullptr); }},
 };
 
 const char* const kNotes =
@@ -217,18 +226,15 @@ int Run(const std::vector<std::string>& args) {
 
   // The form: the one whose option comes first, else the one that needs none.
   const TForm* form = nullptr;
-  bool option = false;
+  const char* option = nullptr;
   for (const TForm& f : command.Forms)
-    if (f.Option && !rest.empty() && rest[0] == f.Option) form = &f, option = true;
+    if (f.Option && !rest.empty() && rest[0] == f.Option) form = &f, option = f.Option;
   for (const TForm& f : command.Forms)
     if (!form && (!f.Option || f.OptionalOption)) form = &f;
   if (option) rest.erase(rest.begin());
   for (const std::string& arg : rest)
     if (arg.size() > 1 && arg[0] == '-' && arg != "-" && !(arg[1] >= '0' && arg[1] <= '9'))
       throw TUsageError{"unknown option \"" + arg + "\"", &command};
-  // show --json reads the whole store when no INDEX is given.
-  if (name == "show" && option && rest.size() == 1) return RunShow(rest[0], std::nullopt, true);
-  if (name == "attachments" && rest.size() == 2) return RunAttachments(rest[0], ParseIndex(rest[1], command), nullptr);
   // Arguments in brackets may be left out, from the last on.
   const auto required = static_cast<std::size_t>(std::count_if(
       form->Arguments.begin(), form->Arguments.end(), [](const char* argument) { return argument[0] != '['; }));

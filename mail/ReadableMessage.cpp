@@ -1,6 +1,7 @@
 #include "ReadableMessage.h"
 
 #include "Charsets.h"
+#include "ExportNames.h"
 #include "HtmlText.h"
 #include "MessageHeaders.h"
 #include "TextLines.h"
@@ -308,6 +309,12 @@ TReadableMessage ReadMessage(std::string_view raw, const TReadOptions& options) 
   reader.Walk(0);
   message.Notes.insert(message.Notes.begin(), tree.Notes.begin(), tree.Notes.end());
   return message;
+}
+
+TReadOptions SafeNameOptions() {
+  TReadOptions options;
+  options.SafeName = [](std::string_view name) { return SafeFileName(name); };
+  return options;
 }
 
 std::string NamingSubject(std::string_view raw, std::string_view stored) {

@@ -44,6 +44,10 @@ struct TReadOptions {
 
 TReadableMessage ReadMessage(std::string_view raw, const TReadOptions& options = {});
 
+// Options whose attachment names are safe for files (SafeFileName), as every
+// reading that may save them wants.
+TReadOptions SafeNameOptions();
+
 // The subject a message's file is named after, in UTF-8: the message's own
 // Subject line decoded as ReadMessage decodes it (it holds what the list's
 // 8-bit text lost: an emoji, a Japanese subject), else stored, the list's
