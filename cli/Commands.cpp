@@ -10,6 +10,7 @@
 #include "MessageFile.h"
 #include "MessageRecord.h"
 #include "ReaderFactory.h"
+#include "StoreMessage.h"
 #include "FilePaths.h"
 #include "TextLines.h"
 #include "TextsAhead.h"
@@ -397,7 +398,7 @@ void ExportMessages(TMailbaseReader& reader, const std::string& prefix, TExportR
   TTextsAhead texts(FileOrder(reader, count), [&reader, count](std::int32_t i) {
     std::string text = reader.GetMessageText(i);
     std::string name = ExportFileName(i, count, NamingSubject(text, reader.MessageAt(i).Subject.View()));
-    return TTextAhead{CrLfLines(text), std::move(name)};
+    return TTextAhead{CrLfLines(text), std::move(name), {}};
   });
   for (std::int32_t done = 0; !texts.Done(); ++done) {
     report.Progress(done, count);
@@ -438,11 +439,13 @@ std::string MessageFolder(const std::string& prefix, const std::string& name) {
 void ExportAttachments(TMailbaseReader& reader, const std::string& prefix, TExportReport& report,
                        const std::string& label) {
   const std::int32_t count = RowCount(reader);
-  TTextsAhead texts(FileOrder(reader, count), [&reader, count](std::int32_t i) {
-    std::string text = reader.GetMessageText(i);
-    std::string name = ExportFileName(i, count, NamingSubject(text, reader.MessageAt(i).Subject.View()));
+  // Read on the second thread, as it alone uses the reader's texts (the pieces of a broken-apart message too).
+  TPartialPieces pieces(reader);
+  TTextsAhead texts(FileOrder(reader, count), [&reader, &pieces, count](std::int32_t i) {
+    TStoreMessage read = ReadStoreMessage(reader, i, pieces);
+    std::string name = ExportFileName(i, count, NamingSubject(read.Text, reader.MessageAt(i).Subject.View()));
     name.resize(name.size() - std::string_view(".eml").size()); // the message's folder is named as its file
-    return TTextAhead{std::move(text), std::move(name)};
+    return TTextAhead{std::move(read.Text), std::move(name), std::move(read.Message)};
   });
   for (std::int32_t done = 0; !texts.Done(); ++done) {
     report.Progress(done, count);
@@ -450,7 +453,7 @@ void ExportAttachments(TMailbaseReader& reader, const std::string& prefix, TExpo
     std::string file;
     try {
       const TTextAhead made = texts.Next(i);
-      const TReadableMessage message = ReadMessage(made.Text, SafeNameOptions());
+      const TReadableMessage& message = made.Reading;
       if (message.Attachments.empty()) continue;
       const std::string folderName = MessageFolder(prefix, made.Name);
       const TNewFileFolder folder(prefix + folderName + "/");

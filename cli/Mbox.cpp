@@ -104,7 +104,7 @@ void ExportMbox(TMailbaseReader* reader, const std::string& file, TExportReport&
     const std::string text = reader->GetMessageText(i);
     std::string entry = MboxSeparator(reader->MessageAt(i), text);
     AppendMboxBody(entry, text);
-    return TTextAhead{std::move(entry), {}};
+    return TTextAhead{std::move(entry), {}, {}};
   });
   std::int32_t written = 0;
   for (std::int32_t done = 0; !entries.Done(); ++done) {

@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "Json.h"
 #include "ReadableMessage.h"
+#include "StoreMessage.h"
 
 namespace postvue::cli {
 
@@ -70,14 +71,14 @@ int RunShow(const std::string& store, std::optional<std::int32_t> index, bool js
   const bool all = !index;
   const auto reader = LoadStore(store, all); // every message of an empty store is none
   if (index) CheckIndex(*reader, *index);
-  const TReadOptions options = SafeNameOptions();
+  TPartialPieces pieces(*reader);
   TOutput output(true);
   const std::int32_t first = index.value_or(0), end = index ? *index + 1 : std::max(reader->GetCount(), 0);
   int status = 0;
   for (std::int32_t i = first; i < end; ++i) {
-    std::string raw;
+    TStoreMessage read;
     try {
-      raw = reader->GetMessageText(i);
+      read = ReadStoreMessage(*reader, i, pieces);
     } catch (const Exception& error) {
       if (!all) throw;
       // One damaged message does not end a reading of the whole store.
@@ -86,11 +87,10 @@ int RunShow(const std::string& store, std::optional<std::int32_t> index, bool js
       status = 1;
       continue;
     }
-    const TReadableMessage message = ReadMessage(raw, options);
     if (json)
-      AppendShowJson(output.Text, i, message);
+      AppendShowJson(output.Text, i, read.Message);
     else
-      AppendShowText(output.Text, message);
+      AppendShowText(output.Text, read.Message);
     output.Pass();
   }
   output.Flush();
@@ -104,8 +104,9 @@ namespace postvue::cli {
 int RunAttachments(const std::string& store, std::int32_t index, const std::string* dir) {
   const auto reader = LoadStore(store);
   CheckIndex(*reader, index);
-  const std::string raw = reader->GetMessageText(index);
-  const TReadableMessage message = ReadMessage(raw, SafeNameOptions());
+  TPartialPieces pieces(*reader);
+  const TStoreMessage read = ReadStoreMessage(*reader, index, pieces);
+  const TReadableMessage& message = read.Message;
   if (!dir) {
     TOutput output(true);
     for (const TAttachment& attachment : message.Attachments) {
@@ -121,7 +122,7 @@ int RunAttachments(const std::string& store, std::int32_t index, const std::stri
   TExportReport report;
   for (const TAttachment& attachment : message.Attachments) {
     try {
-      report.Saved(SaveUnderFreeName(folder, attachment.Name, AttachmentBytes(raw, attachment),
+      report.Saved(SaveUnderFreeName(folder, attachment.Name, AttachmentBytes(read.Text, attachment),
                                      reader->MessageAt(index).Received));
     } catch (const Exception& error) {
       report.Error(error, attachment.Name + ": ");

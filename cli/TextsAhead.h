@@ -3,6 +3,8 @@
 // export, and another processor can do it while this one makes the files.
 #pragma once
 
+#include "ReadableMessage.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -15,11 +17,12 @@
 
 namespace postvue::cli {
 
-// What is made for one message: its text, and a name for it where the
-// caller wants one.
+// What is made for one message: its text, a name for it where the caller
+// wants one, and its reading where the caller reads it.
 struct TTextAhead {
   std::string Text;
   std::string Name;
+  TReadableMessage Reading;
 };
 
 class TTextsAhead {

@@ -1,4 +1,5 @@
-// A message's raw text to the readable message, and every attachment's bytes.
+// A message's raw text to the readable message, every attachment's bytes,
+// and a piece of a broken-apart message put together.
 #include "Charsets.h"
 #include "ReadableMessage.h"
 
@@ -19,6 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (attachment.Name.empty() || !postvue::IsValidUtf8(attachment.Name)) std::abort();
     // The size listed is the size of the bytes given.
     if (postvue::AttachmentBytes(raw, attachment).size() != attachment.Size) std::abort();
+  }
+  // A piece, and two of it put together, read like any other message.
+  if (postvue::PartialPieceOf(raw)) {
+    const std::string whole = postvue::JoinPartialPieces({raw, raw});
+    if (!postvue::IsValidUtf8(postvue::ReadMessage(whole).Body)) std::abort();
   }
   return 0;
 }

@@ -217,6 +217,10 @@ int main(int argc, char** argv) {
       "Content-Type: multipart/related; boundary=r\n\n--r\nContent-Type: multipart/alternative; boundary=a\n\n"
       "--a\nContent-Type: text/plain; charset=iso-2022-jp\n\n\x1b$BF|\x1b(B\n--a\n\n--r\n"
       "Content-Type: application/x-a; name=\"=?utf-7?Q?+AOk-?=\"\nContent-Transfer-Encoding: x-uuencode\n\nbegin 600 f\n!80``\nend\n");
+  Put(out / "FuzzMime", "partial",
+      "From: a@x\r\nSubject: 1/2\r\nContent-Type: message/partial; id=\"p@x\"; number=1; total=2\r\n\r\n"
+      "Subject: whole\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\ntext\r\n--b\r\n"
+      "Content-Type: image/gif\r\nContent-Transfer-Encoding: base64\r\n\r\nR0lG");
   Put(out / "FuzzLines", "mixed", "a\r\nb\rc\nd\n\re\r\n\r\n");
   Put(out / "FuzzLines", "nul", std::string("head\r\n\0tail", 12));
   // FuzzFolders: the input is Folders.dbx and also a.dbx, the one store it can name.

@@ -1,5 +1,6 @@
 #include "ReadableMessage.h"
 
+#include "Charset.h"
 #include "Charsets.h"
 #include "ExportNames.h"
 #include "HtmlText.h"
@@ -115,10 +116,17 @@ public:
       }
       return;
     }
+    if (part.Type == "message" && part.Subtype == "partial") {
+      // The whole is put together where the store is known (ReadStoreMessage); a piece read
+      // alone shows its text as it is, one inside another message is a file of it.
+      Note("a piece of a message broken apart, shown as it is");
+      if (index == 0)
+        Out.Body += WithLfLines(CharsetToUtf8({}, Body(index)));
+      else
+        Attachment(index);
+      return;
+    }
     if (part.Type == "message" && index != 0) {
-      if (part.Subtype == "partial")
-        // Reassembly from the store's other pieces is not done yet (TReadOptions::PartialWhole).
-        Note("a piece of a message broken apart: shown as it is");
       Attachment(index);
       return;
     }
@@ -327,6 +335,80 @@ std::string NamingSubject(std::string_view raw, std::string_view stored) {
   else
     subject = DecodeHeaderText(value, DeclaredCharset(raw, ParseMime(raw)));
   return subject.find_first_not_of(" \t") == std::string::npos ? DecodeHeaderText(stored) : subject;
+}
+
+namespace {
+bool NamedAny(std::string_view name, std::initializer_list<std::string_view> names) {
+  return std::any_of(names.begin(), names.end(), [&](std::string_view n) { return EqualsNoCase(name, n); });
+}
+
+// Header lines of header (its line breaks kept) whose field name passes keep, appended to out.
+template <class F> void AppendFields(std::string& out, std::string_view header, F keep) {
+  bool keeping = false;
+  for (std::size_t line = 0; line < header.size();) {
+    std::size_t end = header.find('\n', line);
+    end = end == std::string_view::npos ? header.size() : end + 1;
+    const std::string_view text = header.substr(line, end - line);
+    if (text[0] != ' ' && text[0] != '\t') {
+      std::string_view name = text.substr(0, std::min(text.find(':'), text.size()));
+      while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+      keeping = keep(name);
+    }
+    if (keeping) {
+      out += text;
+      if (out.back() != '\n') out += "\r\n";
+    }
+    line = end;
+  }
+}
+
+std::string_view HeaderOf(std::string_view raw, std::size_t& bodyStart) {
+  const std::size_t end = std::min(raw.size(), HeaderEnd(raw, THeaderBreaks::Any));
+  bodyStart = std::min(raw.size(), end + (raw.substr(end, 2) == "\r\n" ? 2 : 1));
+  return raw.substr(0, end);
+}
+} // namespace
+
+std::optional<TPartialPiece> PartialPieceOf(std::string_view raw) {
+  raw = WithoutPadding(raw);
+  std::size_t bodyStart = 0;
+  const TFieldValue type = ParseFieldValue(FieldValue(HeaderOf(raw, bodyStart), "content-type"));
+  if (!EqualsNoCase(type.Value, "message/partial")) return std::nullopt;
+  const TParameter* id = type.Find("id");
+  const TParameter* number = type.Find("number");
+  if (!id || id->Value.empty() || !number) return std::nullopt;
+  auto count = [](const TParameter* parameter) {
+    const std::optional<int> value = parameter ? NumberAfter(parameter->Value, "") : std::nullopt;
+    return value.value_or(0);
+  };
+  TPartialPiece piece{id->Value, count(number), count(type.Find("total"))};
+  if (piece.Number < 1) return std::nullopt;
+  return piece;
+}
+
+std::string JoinPartialPieces(const std::vector<std::string_view>& pieces) {
+  if (pieces.empty()) return {};
+  auto enclosed = [](std::string_view name) {
+    return (name.size() >= 8 && EqualsNoCase(name.substr(0, 8), "content-")) ||
+           NamedAny(name, {"subject", "message-id", "encrypted", "mime-version"});
+  };
+  std::size_t bodyStart = 0;
+  const std::string_view outer = HeaderOf(WithoutPadding(pieces[0]), bodyStart);
+  const std::string_view first = WithoutPadding(pieces[0]).substr(bodyStart);
+  std::size_t innerBody = 0;
+  const std::string_view inner = HeaderOf(first, innerBody);
+  std::string whole;
+  AppendFields(whole, outer, [&](std::string_view name) { return !enclosed(name); });
+  AppendFields(whole, inner, enclosed);
+  whole += "\r\n";
+  whole += first.substr(innerBody);
+  for (std::size_t i = 1; i < pieces.size(); ++i) {
+    const std::string_view piece = WithoutPadding(pieces[i]);
+    std::size_t start = 0;
+    HeaderOf(piece, start);
+    whole += piece.substr(start);
+  }
+  return whole;
 }
 
 std::string AttachmentBytes(std::string_view raw, const TAttachment& attachment) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,10 +37,6 @@ struct TReadOptions {
   // The rule that makes a name safe for a file (the one export names use);
   // none keeps attachment names as decoded.
   std::function<std::string(std::string_view)> SafeName;
-  // The whole message of a message/partial piece (id, number, total) when
-  // the store holds all its pieces, else empty. Reassembly is not done yet:
-  // the hook is here so that callers do not change when it is.
-  std::function<std::string(std::string_view id, int number, int total)> PartialWhole;
 };
 
 TReadableMessage ReadMessage(std::string_view raw, const TReadOptions& options = {});
@@ -53,6 +50,22 @@ TReadOptions SafeNameOptions();
 // 8-bit text lost: an emoji, a Japanese subject), else stored, the list's
 // subject, read as header text.
 std::string NamingSubject(std::string_view raw, std::string_view stored);
+
+// A piece of a message that its sender's mail program broke apart
+// (message/partial, RFC 2046): the pieces are separate messages, alike in id.
+struct TPartialPiece {
+  std::string Id;
+  int Number = 0; // from 1
+  int Total = 0;  // 0 where the piece does not say (only the last must)
+};
+// The piece raw is, when its Content-Type says it is one (with an id and a number).
+std::optional<TPartialPiece> PartialPieceOf(std::string_view raw);
+
+// The whole message from the raw texts of all its pieces, in order: the
+// first piece's header lines but its Content-*, Subject, Message-ID,
+// Encrypted and MIME-Version, then those of the message the pieces enclose,
+// then the pieces' bodies joined.
+std::string JoinPartialPieces(const std::vector<std::string_view>& pieces);
 
 // The decoded bytes of an attachment of ReadMessage(raw).
 std::string AttachmentBytes(std::string_view raw, const TAttachment& attachment);

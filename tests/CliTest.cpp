@@ -299,6 +299,34 @@ TEST_F(CliTest, ShowReadsMailAsAPersonDoes) {
   EXPECT_EQ(run.Err, "postvue-cli: exported 0, unchanged 1, errors 0\n");
 }
 
+// A message its sender's mail program broke apart reads whole from any of its pieces.
+TEST_F(CliTest, ShowPutsBrokenApartMessagesTogether) {
+  TTestMessage second, first, lone;
+  second.Text = "From: a@example.com\r\nSubject: Photos (2/2)\r\n"
+                "Content-Type: message/partial; id=\"abc@x\"; number=2; total=2\r\n\r\nbG8=\r\n--b--\r\n";
+  first.Text = "From: a@example.com\r\nSubject: Photos (1/2)\r\nMIME-Version: 1.0\r\n"
+               "Content-Type: message/partial; id=\"abc@x\"; number=1; total=2\r\n\r\n"
+               "Subject: Photos\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+               "--b\r\nContent-Type: text/plain\r\n\r\nHere they are.\r\n--b\r\n"
+               "Content-Type: image/jpeg; name=\"a.jpg\"\r\nContent-Transfer-Encoding: base64\r\n\r\naGVs";
+  lone.Text = "Subject: Alone\r\nContent-Type: message/partial; id=\"zzz\"; number=1; total=3\r\n\r\nSubject: x\r\n\r\ny";
+  DbxOf({second, first, lone}).WriteFile(Dir / "a.dbx");
+
+  for (const char* index : {"0", "1"}) {
+    const TCliRun run = Run({"show", Dir / "a.dbx", index});
+    EXPECT_EQ(run.Out, "From: a@example.com\nTo: \nDate: \nSubject: Photos\nAttachments: a.jpg (5 bytes)\n\nHere they are.\n")
+        << index;
+  }
+  TCliRun run = Run({"attachments", Dir / "a.dbx", "0", Dir / "out"});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(ReadFileBytes(Dir / "out/a.jpg"), "hello");
+  run = Run({"show", "--json", Dir / "a.dbx", "2"});
+  EXPECT_NE(run.Out.find("\"notes\": [\"a piece of a message broken apart, shown as it is\", "
+                         "\"piece 1 of 3 of a message broken apart; pieces 2, 3 are not in this store\"]"),
+            std::string::npos)
+      << run.Out;
+}
+
 TEST_F(CliTest, SaveWritesCrLfLinesAndReplaces) {
   TTestMessage m;
   m.Text = "a\nb\rc\r\nd\n\re";
