@@ -1,10 +1,13 @@
 // Writes a large, realistic store for the benchmarks:
 //
-//   GenerateStore --dbx OUT [--messages N] [--text-first] (default 100000: about 1.2 GB)
-//   GenerateStore --mbx OUT [--messages N] [--no-idx] (default 50000; OUT.idx beside it)
+//   GenerateStore --dbx OUT [--messages N] [--text-first] [--mime] (default 100000: about 1.2 GB)
+//   GenerateStore --mbx OUT [--messages N] [--no-idx] [--mime] (default 50000; OUT.idx beside it)
 //
 // Messages are 2-20 KB of text with real-looking header lines, sizes and
-// contents drawn from a fixed seed, so every run writes the same bytes. The
+// contents drawn from a fixed seed, so every run writes the same bytes. With
+// --mime they are encoded as mail programs sent them: quoted-printable text
+// in several charsets, HTML alternatives, base64 attachments, encoded-word
+// subjects. The
 // store is streamed to the file: memory stays small whatever N is. The .dbx
 // has the layout the reader expects of the real thing: text in 512-byte
 // blocks, one message-info object per message (before its text, or after it
@@ -104,9 +107,77 @@ struct TMessage {
   std::string Text;
 };
 
+// Words with letters beyond ASCII, as each charset writes them: quoted-printable
+// and encoded words have something to decode.
+struct TCharsetWords {
+  const char* Charset;
+  const char* Words[4];
+};
+const TCharsetWords kCharsetWords[] = {
+    {"iso-8859-1", {"caf\xe9", "M\xfcller", "na\xefve", "Ol\xe1"}},
+    {"windows-1252", {"\x93quoted\x94", "\x80" "100", "r\xe9sum\xe9", "d\xe9j\xe0"}},
+    {"utf-8", {"caf\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac", "\xd0\x9f\xd1\x80\xd0\xb8", "na\xc3\xafve"}},
+    {"koi8-r", {"\xf0\xd2\xc9\xd7\xc5\xd4", "\xcd\xc9\xd2", "\xc4\xcf\xcd", "\xd3\xcc\xcf\xd7\xcf"}},
+};
+
+// Quoted-printable (RFC 2045) of CR LF lines: 8-bit bytes and "=" as =XX,
+// lines of at most 76 with soft breaks.
+std::string QuotedPrintable(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      out += "\r\n";
+      ++i;
+      column = 0;
+      continue;
+    }
+    const bool plain = c >= 32 && c < 127 && c != '=';
+    const std::size_t width = plain ? 1 : 3;
+    if (column + width > 75) {
+      out += "=\r\n";
+      column = 0;
+    }
+    if (plain) {
+      out += static_cast<char>(c);
+    } else {
+      out += '=';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+    column += width;
+  }
+  return out;
+}
+
+std::string Base64Lines(std::string_view bytes) {
+  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve(bytes.size() * 4 / 3 + bytes.size() / 38 + 8);
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    std::uint32_t v = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 2]);
+    out += kDigits[v >> 18];
+    out += kDigits[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? kDigits[(v >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kDigits[v & 63] : '=';
+    if ((column += 4) == 76) {
+      out += "\r\n";
+      column = 0;
+    }
+  }
+  if (column) out += "\r\n";
+  return out;
+}
+
 class TMessageSource {
 public:
-  explicit TMessageSource(std::uint64_t seed) : Random(seed) {
+  explicit TMessageSource(std::uint64_t seed, bool mime = false) : Random(seed), Mime(mime) {
     // Body lines drawn from a pool: cheap, and text still varies from message to message.
     TRandom lines(seed ^ 0x5DEECE66DULL);
     for (int i = 0; i < 4096; ++i) {
@@ -129,6 +200,14 @@ public:
     const std::string to = Sender(Random, &toName, &toAddress);
     m.Subject = std::string(Pick(Random, kPrefixes)) + Pick(Random, kSubjects);
     if (Random.Chance(30)) m.Subject += " (" + std::to_string(Random.Range(1, 999)) + ")";
+    const TCharsetWords& charset = kCharsetWords[Random.Next() % std::size(kCharsetWords)];
+    std::string subjectLine = m.Subject;
+    if (Mime && Random.Chance(20)) {
+      // The list keeps what the writer's code page could hold; the header line the word itself.
+      const std::string word = charset.Words[Random.Next() % 4];
+      m.Subject += " ?";
+      subjectLine += " =?" + std::string(charset.Charset) + "?Q?" + QuotedPrintable(word) + "?=";
+    }
     m.Received = FileTimeOf(1998, 1, 1) + Random.Range(0, 11ULL * 365 * 86400) * 10000000ULL;
     const std::uint64_t sent = m.Received - Random.Range(1, 3600) * 10000000ULL;
     m.Flags = (Random.Chance(80) ? 0x80u : 0u) | (Random.Chance(3) ? 0x20u : 0u);
@@ -145,9 +224,13 @@ public:
     t.reserve(size + 128);
     t += "Received: from mail.example.net ([192.0.2." + std::to_string(Random.Range(1, 254)) +
          "])\r\n\tby mx.example.com with SMTP; " + DateLine(m.Received) + "\r\n";
-    t += "From: " + from + "\r\nTo: " + to + "\r\nSubject: " + m.Subject + "\r\n";
+    t += "From: " + from + "\r\nTo: " + to + "\r\nSubject: " + subjectLine + "\r\n";
     t += "Date: " + DateLine(sent) + "\r\nMessage-ID: <" + m.MessageId + ">\r\nMIME-Version: 1.0\r\n";
     const std::string boundary = "----=_NextPart_000_" + std::to_string(m.Number);
+    if (Mime) {
+      MimeBody(t, size, boundary, charset, attachment, m.Priority);
+      return m;
+    }
     if (attachment)
       t += "Content-Type: multipart/mixed;\r\n\tboundary=\"" + boundary + "\"\r\n";
     else
@@ -163,7 +246,71 @@ public:
   }
 
 private:
+  // About size bytes of lines from the pool, a few words in charset among them.
+  std::string Lines(std::size_t size, const TCharsetWords& charset) {
+    std::string text;
+    while (text.size() < size) {
+      text += Pool[Random.Next() % Pool.size()];
+      if (Random.Chance(20)) text.insert(text.size() - 2, std::string(" ") + charset.Words[Random.Next() % 4]);
+    }
+    return text;
+  }
+
+  // The body of a mail program's message: plain quoted-printable text (40 %),
+  // text and HTML alternatives (45 %), a 7bit text (15 %); a base64 file
+  // after it where the message has an attachment.
+  void MimeBody(std::string& t, std::size_t size, const std::string& boundary, const TCharsetWords& charset,
+                bool attachment, std::uint32_t priority) {
+    const std::string inner = boundary + "_alt";
+    const std::uint64_t kind = Random.Range(0, 99);
+    const std::size_t textSize = attachment ? std::min<std::size_t>(size, 4096) : size * 2 / 3;
+    const std::string text = Lines(textSize, charset);
+    const std::string textPart = "Content-Type: text/plain;\r\n\tcharset=\"" + std::string(charset.Charset) +
+                                 "\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" + QuotedPrintable(text);
+    std::string body;
+    if (kind < 40) {
+      body = textPart;
+    } else if (kind < 85) {
+      std::string html = "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0 Transitional//EN\">\r\n<HTML><HEAD>\r\n"
+                         "<META http-equiv=3DContent-Type content=3D\"text/html\">\r\n<STYLE></STYLE>\r\n"
+                         "</HEAD>\r\n<BODY bgColor=3D#ffffff>\r\n";
+      for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.size(), text.find("\r\n", at) + 2);
+        html += "<DIV><FONT face=3DArial size=3D2>" + QuotedPrintable(text.substr(at, end - 2 - at)) +
+                "</FONT></DIV>\r\n";
+        at = end;
+      }
+      html += "</BODY></HTML>\r\n";
+      body = "Content-Type: multipart/alternative;\r\n\tboundary=\"" + inner + "\"\r\n\r\n--" + inner + "\r\n" +
+             textPart + "\r\n--" + inner + "\r\nContent-Type: text/html;\r\n\tcharset=\"" + charset.Charset +
+             "\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" + html + "\r\n--" + inner + "--\r\n";
+    } else {
+      body = "Content-Type: text/plain;\r\n\tcharset=\"us-ascii\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\n" +
+             Lines(textSize, kCharsetWords[0]);
+    }
+    if (!attachment) {
+      t += body.substr(0, body.find("\r\n\r\n") + 2); // the part's header lines are the message's
+      t += "X-Priority: " + std::to_string(priority) + "\r\n";
+      t += body.substr(body.find("\r\n\r\n") + 2);
+      return;
+    }
+    static const char* const kFiles[][2] = {{"image/jpeg", "photo.jpg"}, {"application/pdf", "report.pdf"},
+                                            {"application/msword", "draft.doc"}, {"image/gif", "logo.gif"}};
+    const auto& file = kFiles[Random.Next() % std::size(kFiles)];
+    std::string bytes(Random.Range(8 * 1024, 64 * 1024), '\0');
+    for (std::size_t i = 0; i < bytes.size(); i += 8) {
+      const std::uint64_t v = Random.Next();
+      for (std::size_t b = 0; b < 8 && i + b < bytes.size(); ++b) bytes[i + b] = static_cast<char>(v >> (8 * b));
+    }
+    t += "Content-Type: multipart/mixed;\r\n\tboundary=\"" + boundary + "\"\r\nX-Priority: " +
+         std::to_string(priority) + "\r\n\r\nThis is a multi-part message in MIME format.\r\n\r\n--" + boundary +
+         "\r\n" + body + "\r\n--" + boundary + "\r\nContent-Type: " + file[0] + ";\r\n\tname=\"" + file[1] +
+         "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n\tfilename=\"" + file[1] +
+         "\"\r\n\r\n" + Base64Lines(bytes) + "\r\n--" + boundary + "--\r\n";
+  }
+
   TRandom Random;
+  bool Mime = false;
   std::vector<std::string> Pool;
   std::uint32_t Count = 0;
 };
@@ -375,13 +522,13 @@ private:
   std::vector<char> Nodes;
 };
 
-void WriteDbx(const std::string& path, std::uint32_t count, bool textFirst) {
+void WriteDbx(const std::string& path, std::uint32_t count, bool textFirst, bool mime) {
   TOutput out(path);
   postvue::testing::TDbxImage header; // header and folder block; count and root patched at the end
   header.SetFolderName("Bench");
   out.Append(header.Data.data(), header.Data.size());
 
-  TMessageSource source(20240101);
+  TMessageSource source(20240101, mime);
   std::vector<std::uint32_t> infos;
   infos.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -400,7 +547,7 @@ void WriteDbx(const std::string& path, std::uint32_t count, bool textFirst) {
 
 // ---------------------------------------------------------------- .mbx and .idx
 
-void WriteMbx(const std::string& path, std::uint32_t count, bool withIndex) {
+void WriteMbx(const std::string& path, std::uint32_t count, bool withIndex, bool mime) {
   TOutput mbx(path);
   postvue::testing::TMbxImage header;
   header.SetMessageCount(static_cast<std::int32_t>(count));
@@ -417,7 +564,7 @@ void WriteMbx(const std::string& path, std::uint32_t count, bool withIndex) {
     idx->Append(idxHeader.Data.data(), idxHeader.Data.size());
   }
 
-  TMessageSource source(19980101);
+  TMessageSource source(19980101, mime);
   for (std::uint32_t i = 0; i < count; ++i) {
     const TMessage m = source.Next();
     const std::uint32_t at = Offset32(mbx.Offset());
@@ -459,8 +606,8 @@ void WriteMbx(const std::string& path, std::uint32_t count, bool withIndex) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: GenerateStore --dbx OUT [--messages N] [--text-first]   (N defaults to 100000)\n"
-                       "       GenerateStore --mbx OUT [--messages N] [--no-idx]   (N defaults to 50000)\n");
+  std::fprintf(stderr, "usage: GenerateStore --dbx OUT [--messages N] [--text-first] [--mime]   (N defaults to 100000)\n"
+                       "       GenerateStore --mbx OUT [--messages N] [--no-idx] [--mime]   (N defaults to 50000)\n");
   return 2;
 }
 
@@ -469,7 +616,7 @@ int Usage() {
 int main(int argc, char** argv) {
   std::string kind, out;
   long long count = -1;
-  bool withIndex = true, textFirst = false;
+  bool withIndex = true, textFirst = false, mime = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if ((arg == "--dbx" || arg == "--mbx") && i + 1 < argc && kind.empty()) {
@@ -482,6 +629,8 @@ int main(int argc, char** argv) {
       withIndex = false;
     } else if (arg == "--text-first") {
       textFirst = true;
+    } else if (arg == "--mime") {
+      mime = true;
     } else {
       return Usage();
     }
@@ -490,9 +639,9 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   try {
     if (kind == "--dbx")
-      WriteDbx(out, static_cast<std::uint32_t>(count < 0 ? 100000 : count), textFirst);
+      WriteDbx(out, static_cast<std::uint32_t>(count < 0 ? 100000 : count), textFirst, mime);
     else
-      WriteMbx(out, static_cast<std::uint32_t>(count < 0 ? 50000 : count), withIndex);
+      WriteMbx(out, static_cast<std::uint32_t>(count < 0 ? 50000 : count), withIndex, mime);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "GenerateStore: %s\n", e.what());
     return 1;

@@ -8,10 +8,18 @@
 namespace postvue::cli {
 
 namespace {
+bool IsPlain(unsigned char b, bool utf8) { return b >= 0x20 && b != '"' && b != '\\' && b != 0x7F && (b < 0x80 || utf8); }
+
 void AppendQuoted(std::string& out, std::string_view bytes, bool utf8) {
   static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
-  for (const char c : bytes) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    // Plain bytes go in runs: a whole store's text passes through here.
+    const std::size_t run = i;
+    while (i < bytes.size() && IsPlain(static_cast<unsigned char>(bytes[i]), utf8)) ++i;
+    out.append(bytes.substr(run, i - run));
+    if (i == bytes.size()) break;
+    const char c = bytes[i];
     const auto b = static_cast<unsigned char>(c);
     switch (b) {
     case '"': out += "\\\""; break;

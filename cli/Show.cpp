@@ -3,6 +3,7 @@
 #include "Json.h"
 #include "ReadableMessage.h"
 #include "StoreMessage.h"
+#include "TextsAhead.h"
 
 namespace postvue::cli {
 
@@ -74,11 +75,19 @@ int RunShow(const std::string& store, std::optional<std::int32_t> index, bool js
   TPartialPieces pieces(*reader);
   TOutput output(true);
   const std::int32_t first = index.value_or(0), end = index ? *index + 1 : std::max(reader->GetCount(), 0);
+  std::vector<std::int32_t> order;
+  for (std::int32_t i = first; i < end; ++i) order.push_back(i);
+  // Read and decoded on a second thread while this one writes: from now on
+  // only that thread uses the reader.
+  TTextsAhead reads(std::move(order), [&reader, &pieces](std::int32_t i) {
+    return TTextAhead{{}, {}, ReadStoreMessage(*reader, i, pieces).Message};
+  });
   int status = 0;
-  for (std::int32_t i = first; i < end; ++i) {
-    TStoreMessage read;
+  while (!reads.Done()) {
+    std::int32_t i = -1;
+    TTextAhead read;
     try {
-      read = ReadStoreMessage(*reader, i, pieces);
+      read = reads.Next(i);
     } catch (const Exception& error) {
       if (!all) throw;
       // One damaged message does not end a reading of the whole store.
@@ -88,9 +97,9 @@ int RunShow(const std::string& store, std::optional<std::int32_t> index, bool js
       continue;
     }
     if (json)
-      AppendShowJson(output.Text, i, read.Message);
+      AppendShowJson(output.Text, i, read.Reading);
     else
-      AppendShowText(output.Text, read.Message);
+      AppendShowText(output.Text, read.Reading);
     output.Pass();
   }
   output.Flush();

@@ -38,34 +38,32 @@ std::string_view ExtensionOf(std::string_view type) {
 // Size of what base64 text decodes to, counted without decoding it; stray
 // set when characters outside base64 (but blanks and breaks) are there.
 std::uint64_t Base64Size(std::string_view text, bool& stray) {
-  std::uint64_t bits = 0, bytes = 0;
+  std::uint64_t digits = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    const bool digit = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
-    if (c == '=') {
+    if (Base64Digit(c) >= 0) {
+      ++digits;
+    } else if (c == '=') {
       for (const char rest : text.substr(i))
         if (rest != '=' && rest != '\r' && rest != '\n' && rest != ' ' && rest != '\t') stray = true;
       break;
+    } else if (c != '\r' && c != '\n' && c != ' ' && c != '\t') {
+      stray = true;
     }
-    if (!digit && c != '\r' && c != '\n' && c != ' ' && c != '\t') stray = true;
-    if (!digit) continue;
-    bits += 6;
-    if (bits >= 8) bits -= 8, ++bytes;
   }
-  return bytes;
+  return digits * 6 / 8; // what the decoder gives: whole bytes of the digits' bits
 }
 
 // Line ends as LF, as the readable text has them.
 std::string WithLfLines(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out += text[i];
-    }
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t cr = std::min(text.find('\r', i), text.size());
+    out.append(text.substr(i, cr - i));
+    if (cr == text.size()) break;
+    out += '\n';
+    i = cr + (cr + 1 < text.size() && text[cr + 1] == '\n' ? 2 : 1);
   }
   return out;
 }

@@ -65,14 +65,6 @@ void AppendUuLine(std::string& out, std::string_view line) {
 }
 } // namespace
 
-int Base64Digit(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
 
 TTransferEncoding TransferEncodingNamed(std::string_view value) {
   const std::string name = AsciiLowerCase(value);
@@ -121,8 +113,13 @@ std::string DecodeQuotedPrintable(std::string_view text) {
       i = after;
       continue;
     }
-    out += c;
-    ++i;
+    // The plain bytes up to the next "=", at once.
+    // A blank goes with them unless blanks or a line's end follow it.
+    const std::size_t run = i;
+    for (; i < text.size() && text[i] != '='; ++i)
+      if (IsBlank(text[i]) && (i + 1 == text.size() || IsBlank(text[i + 1]) || text[i + 1] == '\r' || text[i + 1] == '\n'))
+        break;
+    out.append(text.substr(run, i - run));
   }
   return out;
 }

@@ -3,6 +3,7 @@
 // present, whatever a header claims.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,7 +38,16 @@ struct TUuBlock {
 };
 std::vector<TUuBlock> FindUuBlocks(std::string_view text);
 
-// The value of a base64 digit, -1 for any other character.
-int Base64Digit(char c);
+// The value of a base64 digit, -1 for any other character. A table: every
+// byte of every attachment is looked up.
+inline constexpr std::array<signed char, 256> kBase64Digits = [] {
+  std::array<signed char, 256> digits{};
+  digits.fill(-1);
+  constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (std::size_t i = 0; i < alphabet.size(); ++i)
+    digits[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
+  return digits;
+}();
+inline int Base64Digit(char c) { return kBase64Digits[static_cast<unsigned char>(c)]; }
 
 } // namespace postvue
