@@ -231,7 +231,11 @@ bool AppendPlatform(std::string& out, const TDecoder& decoder, std::string_view 
     std::wstring wide(static_cast<std::size_t>(units), L'\0');
     MultiByteToWideChar(decoder.CodePage, 0, piece.data(), size, wide.data(), units);
     TUtf16Sink sink(out);
-    for (const wchar_t unit : wide) sink.Put(static_cast<char16_t>(unit));
+    // Windows gives bytes that are no character in these sets (and their
+    // user-defined areas) as private-use characters: they mean nothing on
+    // another machine, and iconv calls them invalid, so both read U+FFFD.
+    for (const wchar_t unit : wide)
+      sink.Put(unit >= 0xE000 && unit <= 0xF8FF ? char16_t{0xFFFD} : static_cast<char16_t>(unit));
     sink.Finish();
     start = end;
   }

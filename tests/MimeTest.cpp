@@ -41,11 +41,6 @@ class MimeRead : public ::testing::TestWithParam<TReadCase> {};
 
 TEST_P(MimeRead, ReadsAsAPersonWould) {
   const TReadCase& c = GetParam();
-#ifdef _WIN32
-  if (std::string_view(c.Name) == "InvalidMultiByteSequence")
-    GTEST_SKIP() << "Windows's code page 949 turns an invalid byte into a private-use character, not U+FFFD: "
-                    "the decoder does not mend that yet";
-#endif
   const TReadableMessage message = ReadMessage(c.Raw);
   EXPECT_EQ(message.Subject, c.Subject);
   EXPECT_EQ(message.Body, c.Body);
