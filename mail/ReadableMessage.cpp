@@ -80,6 +80,8 @@ std::string DeclaredCharset(std::string_view raw, const TMimeTree& tree) {
   return {};
 }
 
+constexpr std::size_t kMaxInnerFiles = 100;
+
 bool IsBodyText(std::string_view subtype) {
   return subtype == "plain" || subtype == "html";
 }
@@ -204,16 +206,31 @@ private:
     if (!charset.empty() && !IsKnownCharset(charset))
       Note("unknown character set \"" + DecodeHeaderText(charset) + "\" read as Windows-1252");
     if (charset.empty() && IsValidUtf8(bytes)) charset = "utf-8";
-    if (part.Subtype != "html" && encoding == TTransferEncoding::Identity) {
+    if (part.Subtype != "html") {
       // Files the mail program uuencoded into the text: attachments, cut out.
-      const std::vector<TUuBlock> blocks = FindUuBlocks(bytes);
+      std::vector<TUuBlock> blocks = FindUuBlocks(bytes);
+      // Each file of an encoded part is had by decoding the part again: a few, not thousands.
+      if (encoding != TTransferEncoding::Identity && blocks.size() > kMaxInnerFiles) {
+        Note("more than " + std::to_string(kMaxInnerFiles) + " uuencoded files in one encoded part: left in the text");
+        blocks.clear();
+      }
       for (auto block = blocks.rbegin(); block != blocks.rend(); ++block) {
         TAttachment attachment;
         attachment.Name = DecodeHeaderText(block->Name, charset);
         attachment.Type = "application/octet-stream";
-        attachment.Start = part.BodyStart + block->Start;
-        attachment.End = part.BodyStart + block->End;
-        attachment.Encoding = TTransferEncoding::Uuencode;
+        if (encoding == TTransferEncoding::Identity) {
+          attachment.Start = part.BodyStart + block->Start;
+          attachment.End = part.BodyStart + block->End;
+          attachment.Encoding = TTransferEncoding::Uuencode;
+        } else {
+          attachment.Start = part.BodyStart;
+          attachment.End = part.BodyEnd;
+          attachment.Encoding = encoding;
+          attachment.InnerStart = block->Start;
+          attachment.InnerEnd = block->End;
+          attachment.Inner = TTransferEncoding::Uuencode;
+          attachment.Size = DecodeTransfer(attachment.Inner, std::string_view(bytes).substr(block->Start, block->End - block->Start)).size();
+        }
         bytes.erase(block->Start, block->End - block->Start);
         Uu.push_back(std::move(attachment));
       }
@@ -272,7 +289,9 @@ private:
 
   void Add(TAttachment attachment, std::string_view extension) {
     const std::string_view encoded = Raw.substr(attachment.Start, attachment.End - attachment.Start);
-    if (attachment.Encoding == TTransferEncoding::Base64) {
+    if (attachment.Inner != TTransferEncoding::Identity) {
+      // Sized where the part was decoded.
+    } else if (attachment.Encoding == TTransferEncoding::Base64) {
       bool stray = false;
       attachment.Size = Base64Size(encoded, stray);
       if (stray) Note("characters outside base64 skipped");
@@ -413,7 +432,11 @@ std::string AttachmentBytes(std::string_view raw, const TAttachment& attachment)
   raw = WithoutPadding(raw);
   const std::size_t start = std::min(attachment.Start, raw.size());
   const std::size_t end = std::clamp(attachment.End, start, raw.size());
-  return DecodeTransfer(attachment.Encoding, raw.substr(start, end - start));
+  std::string bytes = DecodeTransfer(attachment.Encoding, raw.substr(start, end - start));
+  if (attachment.Inner == TTransferEncoding::Identity) return bytes;
+  const std::size_t innerStart = std::min(attachment.InnerStart, bytes.size());
+  const std::size_t innerEnd = std::clamp(attachment.InnerEnd, innerStart, bytes.size());
+  return DecodeTransfer(attachment.Inner, std::string_view(bytes).substr(innerStart, innerEnd - innerStart));
 }
 
 } // namespace postvue

@@ -23,6 +23,10 @@ struct TAttachment {
   // Where the encoded bytes lie in the raw text, and how they are encoded.
   std::size_t Start = 0, End = 0;
   TTransferEncoding Encoding = TTransferEncoding::Identity;
+  // A file uuencoded into a text part that is itself encoded: its place in
+  // the part's decoded bytes (Inner is Identity for every other attachment).
+  std::size_t InnerStart = 0, InnerEnd = 0;
+  TTransferEncoding Inner = TTransferEncoding::Identity;
 };
 
 struct TReadableMessage {

@@ -91,6 +91,9 @@ const TReadCase kReadCases[] = {
     {"UuencodedFileInText",
      "Subject: uu\n\nSee the file.\nbegin 644 cat.txt\n#8V%T\n`\nend\nBye.\n", "uu", "See the file.\nBye.\n",
      "cat.txt 3\n"},
+    {"UuencodedFileInQuotedPrintableText",
+     "Subject: uu\nContent-Transfer-Encoding: quoted-printable\n\nSee the f=\nile.\nbegin 644 cat.txt\n#8V%T\n`\nend\nBye=2E\n",
+     "uu", "See the file.\nBye.\n", "cat.txt 3\n"},
     {"CharsetsOfTheEast",
      "Subject: =?iso-2022-jp?B?GyRCRnxLXBsoQg==?= =?shift_jis?B?k/qWew==?= =?utf-7?Q?+AOk-t?=\n"
      "Content-Type: text/plain; charset=euc-kr\n\n\xC7\xD1\xB1\xB9\n",
