@@ -128,6 +128,9 @@ void TMBXReader::Open(const std::string& fileName) {
   // them, all together (see TextPastBlock).
   std::uint64_t overrunLeft = WalkFileSize;
   std::uint64_t pos = kFirstMessageHeader + kMessageHeaderSize;
+  // As many entries as the file can hold headers, whatever count claims.
+  MessageInfos.reserve(static_cast<std::size_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(count, 0)), WalkFileSize / kMessageHeaderSize)));
   for (std::int32_t k = 0; k < count; ++k) {
     std::uint8_t bytes[kMessageHeaderSize];
     try {
@@ -173,6 +176,12 @@ std::string TMBXReader::ReadHeaderText(std::size_t Index) {
   for (std::uint64_t done = 0; done < end;) {
     const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kHeaderChunk, end - done));
     Stream->ReadAt(info.DataPos + done, chunk, length);
+    if (text.empty()) {
+      // The first chunk mostly holds the whole header: then the text is made once, at its size.
+      const std::string_view piece = UpToZero(std::string_view(chunk, length));
+      const std::size_t end = HeaderEnd(piece, THeaderBreaks::CrLf);
+      if (end != std::string::npos) return std::string(piece.substr(0, end - 1));
+    }
     // Only the new bytes (and the three before them) can complete a blank line.
     const std::size_t searchFrom = text.size() >= 3 ? text.size() - 3 : 0;
     text.append(UpToZero(std::string_view(chunk, length)));
