@@ -375,13 +375,16 @@ int RunSave(const std::string& store, std::int32_t index, const std::string& fil
   return 0;
 }
 
-int RunExport(const std::string& store, const std::string& dir) {
-  if (IsFolder(store)) return RunExportFolder(store, dir, TLayout::Eml);
+int RunExport(const std::string& store, const std::string& dir, TLayout layout) {
+  if (IsFolder(store)) return RunExportFolder(store, dir, layout);
   const auto reader = LoadStore(store, true); // an empty store is an empty folder
   const std::string prefix = PrepareFolder(dir);
   TExportReport report;
   try {
-    ExportMessages(*reader, prefix, report);
+    if (layout == TLayout::Attachments)
+      ExportAttachments(*reader, prefix, report);
+    else
+      ExportMessages(*reader, prefix, report);
   } catch (const TRunStopped&) {
     // Said already; the summary still tells what was written before.
   }
@@ -477,19 +480,6 @@ void ExportAttachments(TMailbaseReader& reader, const std::string& prefix, TExpo
       report.Error(e, label + "message " + std::to_string(i) + ": ");
     }
   }
-}
-
-int RunExportAttachments(const std::string& store, const std::string& dir) {
-  if (IsFolder(store)) return RunExportFolder(store, dir, TLayout::Attachments);
-  const auto reader = LoadStore(store, true); // an empty store is an empty folder
-  const std::string prefix = PrepareFolder(dir);
-  TExportReport report;
-  try {
-    ExportAttachments(*reader, prefix, report);
-  } catch (const TRunStopped&) {
-    // Said already; the summary still tells what was written before.
-  }
-  return report.Finish();
 }
 
 bool IsFolder(const std::string& path) {

@@ -4,6 +4,7 @@
 
 #include "Exceptions.h"
 #include "ExportNames.h"
+#include "Folders.h"
 #include "MailbaseReader.h"
 #include "MessageFile.h"
 #include "Progress.h"
@@ -163,13 +164,11 @@ int RunShow(const std::string& store, std::optional<std::int32_t> index, bool js
 // The attachments of message index, one line each (name, type, size), or
 // with dir their decoded bytes saved there as export saves; 0 when all were.
 int RunAttachments(const std::string& store, std::int32_t index, const std::string* dir);
-// 0 when every message was written, 1 when any could not be. A store folder
-// is exported whole (RunExportFolder).
-int RunExport(const std::string& store, const std::string& dir);
-// Every attachment of every message into dir, in a folder per message that
-// has any (named as export names its file); a store folder is exported whole,
-// nested as export nests it. 0 when every file was written.
-int RunExportAttachments(const std::string& store, const std::string& dir);
+// Every message into dir as .eml files, or with Attachments every attachment
+// of every message, in a folder per message that has any (named as its .eml);
+// 0 when every file was written, 1 when any could not be. A store folder is
+// exported whole, nested as its tree (RunExportFolder).
+int RunExport(const std::string& store, const std::string& dir, TLayout layout = TLayout::Eml);
 // Every message into one mbox file; 0 when every message was written, 1 when
 // any could not be. A store folder is exported whole (RunExportFolder).
 int RunExportMbox(const std::string& store, const std::string& file);

@@ -130,7 +130,7 @@ const std::vector<TCommand> kCommands = {
         "export names its .eml (NNNN - Subject); names and", "variants as export gives them"}}},
      [](const TArguments& a, const char* option, const TCommand&) {
        if (!option) return RunExport(a[0], a[1]);
-       return std::string_view(option) == "--mbox" ? RunExportMbox(a[0], a[1]) : RunExportAttachments(a[0], a[1]);
+       return std::string_view(option) == "--mbox" ? RunExportMbox(a[0], a[1]) : RunExport(a[0], a[1], TLayout::Attachments);
      }},
     {"recover",
      {{"recover STORE DIR",
