@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QMimeDatabase>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
@@ -88,9 +89,10 @@ Twnd_oe_Read::Twnd_oe_Read(QWidget* owner, Twnd_oe_Main* main, TMailbaseReader* 
   Text->setAcceptRichText(false);
   Text->setUndoRedoEnabled(false);
   Text->setLineWrapMode(QTextEdit::WidgetWidth);
+  Text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // lines wrap, pictures fit
   Text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   Text->setAccessibleName(QStringLiteral("Message text"));
-  Text->installEventFilter(this);
+  Text->viewport()->installEventFilter(this); // pictures fit the text's width
   layout->addWidget(Text, 1);
 
   AttachmentsLabel = new QLabel(Utf8Text(kAttachmentsLabel), this);
@@ -131,7 +133,6 @@ Twnd_oe_Read::Twnd_oe_Read(QWidget* owner, Twnd_oe_Main* main, TMailbaseReader* 
   auto button = [&](std::string_view caption, int width, void (Twnd_oe_Read::*command)()) {
     auto* pushButton = new QPushButton(Utf8Text(caption), this);
     pushButton->setMinimumSize(std::max(Scaled(width), pushButton->sizeHint().width()), Scaled(kReadButtonHeight));
-    pushButton->setAutoDefault(false);
     pushButton->setAccessibleName(Utf8Text(caption).remove(QStringLiteral("...")));
     connect(pushButton, &QPushButton::clicked, this, [this, command] { Run(command); });
     buttons->addWidget(pushButton);
@@ -191,7 +192,15 @@ void Twnd_oe_Read::showEvent(QShowEvent* event) {
 }
 
 bool Twnd_oe_Read::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Text && event->type() == QEvent::Resize) FitPictures();
+  if (watched == Text->viewport() && event->type() == QEvent::Resize) FitPictures();
+  // The pictures are decoded once the text is on screen: a large photo does
+  // not keep the window from showing.
+  if (watched == Text->viewport() && event->type() == QEvent::Paint && PicturesPending) {
+    PicturesPending = false;
+    QMetaObject::invokeMethod(this, [this, shown = Shown] {
+      if (shown == Shown) ShowPictures(Reading());
+    }, Qt::QueuedConnection);
+  }
   // Enter on an attachment saves it (or reads an attached message), not the default button.
   if (watched == Attachments && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
@@ -226,7 +235,11 @@ void Twnd_oe_Read::ShowReading(const TMessageReading& reading) {
   Text->document()->setDefaultFont(textFont);
   // Plain text only: nothing in a message is read as markup, nothing fetched.
   Text->setPlainText(Utf8Text(reading.Body()));
-  ShowPictures(reading);
+  Pictures.clear();
+  ++Shown;
+  PicturesPending = std::any_of(reading.Attachments().begin(), reading.Attachments().end(),
+                                [](const TReadingAttachment& attachment) { return attachment.Picture; });
+  Text->viewport()->update();
   Text->moveCursor(QTextCursor::Start);
   Text->verticalScrollBar()->setValue(0);
 
@@ -250,7 +263,9 @@ void Twnd_oe_Read::ShowReading(const TMessageReading& reading) {
 
 void Twnd_oe_Read::ShowPictures(const TMessageReading& reading) {
   Pictures.clear();
-  FittedWidth = -1;
+  FittedSize = QSize();
+  ShowWaitCursor();
+  const auto restoreCursor = qScopeGuard([this] { RestoreCursor(); });
   QTextDocument* document = Text->document();
   QTextCursor cursor(document);
   cursor.movePosition(QTextCursor::End);
@@ -287,10 +302,12 @@ void Twnd_oe_Read::ShowPictures(const TMessageReading& reading) {
 
 void Twnd_oe_Read::FitPictures() {
   if (Pictures.empty()) return;
-  const int available =
-      std::max(16, Text->viewport()->width() - 2 * static_cast<int>(Text->document()->documentMargin()) - 4);
-  if (available == FittedWidth) return;
-  FittedWidth = available;
+  // Each picture whole in the text's view: no wider and no higher than it.
+  const int margins = 2 * static_cast<int>(Text->document()->documentMargin()) + 2;
+  const QSize available(std::max(16, Text->viewport()->width() - margins),
+                        std::max(16, Text->viewport()->height() - margins));
+  if (available == FittedSize) return;
+  FittedSize = available;
   QTextDocument* document = Text->document();
   for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
     for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment) {
@@ -300,7 +317,8 @@ void Twnd_oe_Read::FitPictures() {
       const auto picture = std::find_if(Pictures.begin(), Pictures.end(),
                                         [&](const TPicture& p) { return p.Name == format.name(); });
       if (picture == Pictures.end()) continue;
-      const double factor = std::min(1.0, static_cast<double>(available) / picture->Width);
+      const double factor = std::min({1.0, static_cast<double>(available.width()) / picture->Width,
+                                      static_cast<double>(available.height()) / picture->Height});
       format.setWidth(picture->Width * factor);
       format.setHeight(picture->Height * factor);
       QTextCursor cursor(document);

@@ -6,6 +6,7 @@
 #include "Reading.h"
 
 #include <QDialog>
+#include <QSize>
 #include <QString>
 
 #include <vector>
@@ -54,7 +55,7 @@ public:
   // The selected attachment: an attached message is read, anything else saved.
   void cmOpenAttachment();
 
-  // How many pictures the text shows.
+  // How many pictures the text shows (once they are decoded, after the text's first paint).
   int PictureCount() const { return static_cast<int>(Pictures.size()); }
 
 protected:
@@ -80,7 +81,7 @@ private:
   int Scaled(int pixels) const;
   void Run(void (Twnd_oe_Read::*command)());
   void ShowPictures(const TMessageReading& reading);
-  // The pictures as wide as they are, or as the text's width where that is less.
+  // The pictures as large as they are, or as the text's view where that is less.
   void FitPictures();
   void UpdateButtons();
 
@@ -88,7 +89,9 @@ private:
   double Scale = 1.0;
   bool FirstShow = true;
   std::vector<TPicture> Pictures;
-  int FittedWidth = -1;
+  QSize FittedSize;
+  unsigned Shown = 0;          // counts the messages shown, so a late decoding knows its own
+  bool PicturesPending = false; // decoded at the text's first paint
 };
 
 } // namespace postvue
