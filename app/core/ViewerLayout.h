@@ -95,4 +95,31 @@ inline constexpr std::array<TFileFilter, 2> kSaveFilters = {{
 }};
 inline constexpr std::string_view kSaveExtension = "eml";
 
+// The reading window: a message as a person reads it. "Read message..."
+// stands in the File menu above "View message data..." with Ctrl+R; Enter
+// on a row opens it too.
+inline constexpr std::string_view kReadCaption = "Read message...";
+inline constexpr char kReadKey = 'R';
+inline constexpr std::string_view kSaveAttachmentCaption = "Save attachment...",
+                                  kSaveAllAttachmentsCaption = "Save all attachments...",
+                                  kSaveMessageCaption = "Save message...", kPreviousCaption = "Previous",
+                                  kNextCaption = "Next";
+// Previous and Next as mail programs have them: Ctrl with "," and "." (the
+// keys of "<" and ">"), and Alt with the left and right arrow keys.
+inline constexpr char kPreviousKey = ',', kNextKey = '.';
+// The caption of a message without a subject.
+inline constexpr std::string_view kNoSubjectCaption = "(no subject)";
+// The header lines' names, in the order shown (Cc only when there is one).
+inline constexpr std::string_view kFromLabel = "From:", kToLabel = "To:", kCcLabel = "Cc:", kDateLabel = "Date:",
+                                  kSubjectLabel = "Subject:", kAttachmentsLabel = "Attachments:";
+
+// The reading window, centred on the main window and within it: header lines at the top,
+// the text (and the pictures) below them, the attachment list under it and
+// one row of buttons at the bottom. Pixels at 96 dpi for the 8 pt face.
+inline constexpr int kReadWidth = 700, kReadHeight = 540;
+inline constexpr int kReadMargin = 12, kReadSpacing = 6;
+inline constexpr int kReadButtonHeight = 25, kReadButtonWidth = 75, kReadWideButtonWidth = 130;
+inline constexpr int kAttachmentListHeight = 84;
+inline constexpr int kAttachmentIconSize = 16;
+
 } // namespace postvue

@@ -2,12 +2,14 @@
 
 #include "MessageListModel.h"
 #include "QtRowTexts.h"
+#include "ReadView.h"
 #include "View.h"
 #include "ViewerLayout.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCompleter>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetricsF>
@@ -24,6 +26,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <memory>
 
 namespace postvue {
 
@@ -104,11 +107,14 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
   mmSave = File1->addAction(Utf8Text(kSaveCaption));
   mmSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(kSaveKey)));
   N1 = File1->addSeparator();
+  mmRead = File1->addAction(Utf8Text(kReadCaption));
+  mmRead->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(kReadKey)));
   mmView = File1->addAction(Utf8Text(kViewCaption));
   N3 = File1->addSeparator();
   mmExit = File1->addAction(Utf8Text(kExitCaption));
   connect(mmOpen, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmOpen); });
   connect(mmSave, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmSave); });
+  connect(mmRead, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmRead); });
   connect(mmView, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmView); });
   connect(mmExit, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmExit); });
 
@@ -155,7 +161,7 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
     if (column == 0 && size > 1) header->resizeSection(0, 1);
   });
   connect(List, &QAbstractItemView::doubleClicked, this, [this] { RunCommand(&Twnd_oe_Main::cmView); });
-  List->installEventFilter(this); // Enter views the selected row
+  List->installEventFilter(this); // Enter reads the selected row
   qApp->installEventFilter(this); // Alt alone opens the File menu
   setCentralWidget(List);
 
@@ -241,7 +247,7 @@ bool Twnd_oe_Main::eventFilter(QObject* watched, QEvent* event) {
   if (watched == List && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-      RunCommand(&Twnd_oe_Main::cmView);
+      RunCommand(&Twnd_oe_Main::cmRead);
       return true;
     }
   }
@@ -356,5 +362,60 @@ void Twnd_oe_Main::ShowMessageText(const std::string& text) { ShowMessageData(te
 void Twnd_oe_Main::cmView() { ViewSelected(); }
 
 void Twnd_oe_Main::cmSave() { SaveSelected(); }
+
+void Twnd_oe_Main::cmRead() {
+  const int index = SelectedMessageIndex();
+  if (index < 0 || !Reader) return;
+  const auto window = std::make_unique<Twnd_oe_Read>(this, this, Reader.get(), UserFormat());
+  // A message that cannot be read gives the error box and no window.
+  window->OpenMessage(index);
+  window->exec();
+}
+
+int Twnd_oe_Main::RowOfMessage(std::int32_t index) const {
+  const QAbstractItemModel* model = List->model();
+  const QString number = QString::number(index);
+  // The row usually is the selected one, or the one of the same number.
+  const QModelIndexList selected = List->selectionModel()->selectedRows(1);
+  if (!selected.isEmpty() && selected.constFirst().data().toString() == number) return selected.constFirst().row();
+  if (index < model->rowCount() && model->index(index, 1).data().toString() == number) return index;
+  for (int row = 0; row < model->rowCount(); ++row)
+    if (model->index(row, 1).data().toString() == number) return row;
+  return -1;
+}
+
+std::int32_t Twnd_oe_Main::NeighbourMessage(std::int32_t index, int step) const {
+  const int row = RowOfMessage(index);
+  if (row < 0) return -1;
+  const QModelIndex neighbour = List->model()->index(row + step, 1);
+  return neighbour.isValid() ? neighbour.data().toString().toInt() : -1;
+}
+
+void Twnd_oe_Main::SelectMessage(std::int32_t index) {
+  const int row = RowOfMessage(index);
+  if (row < 0) return;
+  List->setCurrentIndex(List->model()->index(row, 1));
+  List->scrollTo(List->currentIndex());
+}
+
+QString Twnd_oe_Main::RunAttachmentDialog(QWidget* parent, const QString& name) {
+  const QString start = LastAttachmentFolder.isEmpty() ? name : QDir(LastAttachmentFolder).filePath(name);
+  const QString path = QFileDialog::getSaveFileName(parent, Utf8Text(kSaveAttachmentCaption).remove(QStringLiteral("...")), start);
+  if (!path.isEmpty()) LastAttachmentFolder = QFileInfo(path).absolutePath();
+  return path;
+}
+
+QString Twnd_oe_Main::RunFolderDialog(QWidget* parent) {
+  const QString folder = QFileDialog::getExistingDirectory(
+      parent, Utf8Text(kSaveAllAttachmentsCaption).remove(QStringLiteral("...")), LastAttachmentFolder);
+  if (!folder.isEmpty()) LastAttachmentFolder = folder;
+  return folder;
+}
+
+void Twnd_oe_Main::ShowReportBox(QWidget* parent, const QString& text, bool warning) {
+  QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information, ApplicationTitle(), text, QMessageBox::Ok,
+                  parent);
+  box.exec();
+}
 
 } // namespace postvue

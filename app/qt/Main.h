@@ -64,6 +64,7 @@ public:
   QAction* N2 = nullptr;
   QAction* mmSave = nullptr;
   QAction* N1 = nullptr;
+  QAction* mmRead = nullptr;
   QAction* mmView = nullptr;
   QAction* N3 = nullptr;
   QAction* mmExit = nullptr;
@@ -88,7 +89,23 @@ public:
   void cmOpen();
   void cmSave();
   void cmView();
+  void cmRead();
   void cmExit();
+
+  // For the reading window. The message index of the row step rows away from
+  // the row of message index, in the list's order; -1 when there is none.
+  std::int32_t NeighbourMessage(std::int32_t index, int step) const;
+  // Selects the row of message index and shows it.
+  void SelectMessage(std::int32_t index);
+  // The main window's save dialog, as Save runs it.
+  QString RunMessageSaveDialog() { return RunSaveDialog(); }
+  // A save dialog offering name for an attachment, and a folder dialog for all
+  // of them, over parent; empty when cancelled.
+  virtual QString RunAttachmentDialog(QWidget* parent, const QString& name);
+  virtual QString RunFolderDialog(QWidget* parent);
+  // What a save of several files did: an information box, a warning when some failed.
+  virtual void ShowReportBox(QWidget* parent, const QString& text, bool warning);
+  void ErrorBox(const QString& text) { ShowErrorBox(text); }
 
   // The standard error handler: runs one command and shows any exception
   // that leaves it in the error box.
@@ -121,12 +138,15 @@ protected:
 
 private:
   void LoadFile(const QString& path);
+  // The list's row of message index; -1 when it has none.
+  int RowOfMessage(std::int32_t index) const;
   void FitOuterSize();
 
   double Scale = 1.0;
   QStringList Arguments;
   QString LastOpenName;
   QString LastSaveName;
+  QString LastAttachmentFolder;
   bool FirstShow = true;
   bool AltAlone = false;
 };

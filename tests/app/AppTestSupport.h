@@ -26,6 +26,10 @@ public:
   // Answers of the open and save dialogs, taken in turn; none left: cancelled.
   QStringList OpenAnswers;
   QStringList SaveAnswers;
+  // The reading window's dialogs: attachment paths and folders, taken in turn.
+  QStringList AttachmentAnswers, FolderAnswers;
+  QStringList OfferedNames; // the names the attachment dialog offered
+  QStringList Reports;      // the texts of the report boxes
   int OpenDialogRuns = 0;
   int SaveDialogRuns = 0;
 
@@ -66,6 +70,14 @@ protected:
     ++SaveDialogRuns;
     return SaveAnswers.isEmpty() ? QString() : SaveAnswers.takeFirst();
   }
+  QString RunAttachmentDialog(QWidget*, const QString& name) override {
+    OfferedNames << name;
+    return AttachmentAnswers.isEmpty() ? QString() : AttachmentAnswers.takeFirst();
+  }
+  QString RunFolderDialog(QWidget*) override {
+    return FolderAnswers.isEmpty() ? QString() : FolderAnswers.takeFirst();
+  }
+  void ShowReportBox(QWidget*, const QString& text, bool) override { Reports << text; }
   void ShowErrorBox(const QString& text) override {
     if (RealErrorBox) {
       Twnd_oe_Main::ShowErrorBox(text);

@@ -88,7 +88,7 @@ private slots:
     QStringList items;
     for (const QAction* action : window.File1->actions())
       items << (action->isSeparator() ? QStringLiteral("-") : action->text() + "|" + action->shortcut().toString());
-    QCOMPARE(items, (QStringList{"Open...|Ctrl+O", "-", "Save...|Ctrl+S", "-", "View message data...|", "-", "Exit|"}));
+    QCOMPARE(items, (QStringList{"Open...|Ctrl+O", "-", "Save...|Ctrl+S", "-", "Read message...|Ctrl+R", "View message data...|", "-", "Exit|"}));
 
     QTreeView* list = window.List;
     QVERIFY(list->uniformRowHeights());
