@@ -9,6 +9,7 @@
 #include "StoreWriter.h"
 #include "TestSupport.h"
 
+#include <optional>
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -135,12 +136,14 @@ protected:
     MakeDbx({letter, undated, untitled}).WriteFile(Dir / "store.dbx");
     Reader = NewReaderFor(Dir / "store.dbx");
     OpenStore(*Reader, Dir / "store.dbx");
+    Pieces.emplace(*Reader);
   }
+  std::optional<TPartialPieces> Pieces;
 };
 
 TEST_F(Reading, ShowsTheMessageAsAPersonReadsIt) {
   LoadStore();
-  const TMessageReading reading = TMessageReading::OfStore(*Reader, 0, IsoFormat());
+  const TMessageReading reading = TMessageReading::OfStore(*Reader, 0, IsoFormat(), *Pieces);
   // The sender's own clock, not the store's UTC time.
   EXPECT_EQ(LineText(reading), "From: João Gonçalves <joao@example.pt>\n"
                                "To: ana@example.pt\n"
@@ -173,9 +176,9 @@ TEST_F(Reading, ShowsTheMessageAsAPersonReadsIt) {
   EXPECT_TRUE(nested.FixedPitch());
 
   // Without a Date line the store's time stands in; without a subject the caption says so.
-  EXPECT_EQ(LineText(TMessageReading::OfStore(*Reader, 1, IsoFormat())),
+  EXPECT_EQ(LineText(TMessageReading::OfStore(*Reader, 1, IsoFormat(), *Pieces)),
             "From: x@example.org\nTo: \nDate: 2003-07-01 08:52:37\nSubject: undated\n");
-  EXPECT_EQ(TMessageReading::OfStore(*Reader, 2, IsoFormat()).Caption(), "(no subject)");
+  EXPECT_EQ(TMessageReading::OfStore(*Reader, 2, IsoFormat(), *Pieces).Caption(), "(no subject)");
 }
 
 // Previous and Next follow the list's order, whatever it is, and stop at its ends.

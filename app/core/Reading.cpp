@@ -46,12 +46,6 @@ std::string DateText(const std::string& written, double received, const TLocaleF
 }
 } // namespace
 
-TReadOptions ReadingOptions(TMailbaseReader* /*reader*/) {
-  TReadOptions options;
-  options.SafeName = [](std::string_view name) { return SafeFileName(name); };
-  return options;
-}
-
 bool LaidOutInColumns(std::string_view text) {
   // The first lines are enough to tell, and keep a long message cheap.
   text = text.substr(0, 64 * 1024);
@@ -91,9 +85,11 @@ std::string TSaveAllReport::Text() const {
   return text;
 }
 
-TMessageReading::TMessageReading(std::string raw, double received, const TLocaleFormat& format, std::int32_t index,
-                                 const TReadOptions& options)
-    : RawText(std::move(raw)), Message(ReadMessage(RawText, options)), MessageIndex(index), Received(received) {
+TMessageReading::TMessageReading(std::string raw, double received, const TLocaleFormat& format, std::int32_t index)
+    : TMessageReading(TStoreMessage{raw, ReadMessage(raw, SafeNameOptions())}, received, format, index) {}
+
+TMessageReading::TMessageReading(TStoreMessage read, double received, const TLocaleFormat& format, std::int32_t index)
+    : RawText(std::move(read.Text)), Message(std::move(read.Message)), MessageIndex(index), Received(received) {
   Lines.push_back({kFromLabel, Message.From});
   Lines.push_back({kToLabel, Message.To});
   if (!Message.Cc.empty()) Lines.push_back({kCcLabel, Message.Cc});
@@ -106,9 +102,9 @@ TMessageReading::TMessageReading(std::string raw, double received, const TLocale
                      IsPicture(attachment), IsAttachedMessage(attachment)});
 }
 
-TMessageReading TMessageReading::OfStore(TMailbaseReader& reader, std::int32_t index, const TLocaleFormat& format) {
-  std::string raw = reader.GetMessageText(index);
-  return TMessageReading(std::move(raw), reader.MessageAt(index).Received, format, index, ReadingOptions(&reader));
+TMessageReading TMessageReading::OfStore(TMailbaseReader& reader, std::int32_t index, const TLocaleFormat& format,
+                                         TPartialPieces& pieces) {
+  return TMessageReading(ReadStoreMessage(reader, index, pieces), reader.MessageAt(index).Received, format, index);
 }
 
 std::string TMessageReading::Caption() const {
@@ -161,7 +157,8 @@ void TReadingCore::OpenMessage(std::int32_t index) {
   if (!Reader) return;
   ShowWaitCursor();
   const TFinally restoreCursor([this] { RestoreCursor(); });
-  Current = TMessageReading::OfStore(*Reader, index, Format);
+  if (!Pieces) Pieces.emplace(*Reader);
+  Current = TMessageReading::OfStore(*Reader, index, Format, *Pieces);
   ShowReading(Current);
 }
 
@@ -207,8 +204,9 @@ void TReadingCore::SaveMessage() {
   if (path.empty()) return;
   ShowWaitCursor();
   const TFinally restoreCursor([this] { RestoreCursor(); });
-  // What the main window's Save writes: the same text, the same way.
-  SaveMessageText(path, Current.Raw());
+  // What the main window's Save writes: the same text, the same way (the
+  // stored piece of a message put together from pieces, as there).
+  SaveMessageText(path, Reader && Current.Index() >= 0 ? Reader->GetMessageText(Current.Index()) : Current.Raw());
 }
 
 void TReadingCore::ReadAttachedMessage(std::size_t i) {

@@ -8,18 +8,16 @@
 #include "MailbaseReader.h"
 #include "ReadableMessage.h"
 #include "RowTexts.h"
+#include "StoreMessage.h"
 #include "ViewerCore.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace postvue {
-
-// The decoder's options for every reading of a message in the viewers.
-// reader: the store the message came from (none for a message read alone).
-TReadOptions ReadingOptions(TMailbaseReader* reader);
 
 // Whether a plain text is laid out in columns (tables, aligned lists), so
 // that it reads right only in a fixed-pitch face: several lines with runs of
@@ -59,10 +57,12 @@ public:
   // raw: the message's text. received: the store's time for it (UTC, 0.0 for
   // none), shown where the message has no readable Date. index: the message's
   // index in the store, -1 for a message read alone (an attached one).
-  TMessageReading(std::string raw, double received, const TLocaleFormat& format, std::int32_t index = -1,
-                  const TReadOptions& options = ReadingOptions(nullptr));
-  // Message index of reader; raises the reader's error when its text cannot be read.
-  static TMessageReading OfStore(TMailbaseReader& reader, std::int32_t index, const TLocaleFormat& format);
+  TMessageReading(std::string raw, double received, const TLocaleFormat& format, std::int32_t index = -1);
+  // Message index of reader, whole when it is a piece of a broken-apart
+  // message whose pieces pieces finds; raises the reader's error when its
+  // text cannot be read.
+  static TMessageReading OfStore(TMailbaseReader& reader, std::int32_t index, const TLocaleFormat& format,
+                                 TPartialPieces& pieces);
 
   std::int32_t Index() const { return MessageIndex; }
   // From, To, Cc when there is one, Date, Subject.
@@ -87,6 +87,8 @@ public:
   TMessageReading AttachedMessage(std::size_t i, const TLocaleFormat& format) const;
 
 private:
+  TMessageReading(TStoreMessage read, double received, const TLocaleFormat& format, std::int32_t index);
+
   std::string RawText;
   TReadableMessage Message;
   std::vector<THeaderLine> Lines;
@@ -155,6 +157,7 @@ protected:
 
 private:
   TMailbaseReader* Reader;
+  std::optional<TPartialPieces> Pieces; // the reader's, found when a piece is first read
   TMessageReading Current;
 };
 
