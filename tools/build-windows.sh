@@ -39,9 +39,12 @@ them, never changes them. Nothing needs to be installed: put the two programs
 anywhere, for example beside your stores.
 
 postvue.exe is the viewer. Start it and choose File > Open (Ctrl+O), or drop a
-store on its icon: every message is listed (unread ones in bold). Double-click
-a message, or press Enter, to read its text; File > Save (Ctrl+S) saves the
-selected message as an .eml file, which any mail program opens.
+store on its icon: every message is listed (unread ones in bold). Press Enter
+(or File > Read message, Ctrl+R) to read a message as a mail program shows it,
+with its pictures and attachments; Previous and Next (Ctrl+< and Ctrl+>) go
+through the folder, and its attachments can be saved. A double click shows the
+message's raw text; File > Save (Ctrl+S) saves the selected message as an .eml
+file, which any mail program opens.
 
 postvue-cli.exe does the same for whole stores from a Command Prompt or
 PowerShell window:
