@@ -10,8 +10,6 @@
 #include <oleacc.h>
 #include <richedit.h>
 #include <shellapi.h>
-#include <shlobj.h>
-#include <shobjidl.h>
 
 #include <algorithm>
 #include <array>
@@ -117,6 +115,7 @@ private:
   void Layout();
   void UpdateButtons();
   void PaintPictures(HDC canvas, const RECT& area);
+  void LoadPictures();
   void OnCommand(int id);
   int SelectedAttachment() const;
 
@@ -128,6 +127,7 @@ private:
   HWND Focus = nullptr; // the control that had the focus when the window was last active
   bool HasCc = false, HasNotes = false;
   std::vector<std::unique_ptr<TPicture>> Shown;
+  std::vector<std::size_t> PendingPictures; // attachments still to decode for Shown
   int WaitDepth = 0;
   bool Done = false;
 };
@@ -298,16 +298,13 @@ void TReadWindow::ShowReading(const TMessageReading& reading) {
     ShowWindow(Fields[i], shown ? SW_SHOWNA : SW_HIDE);
   }
 
-  // Pictures the imaging component cannot read are only listed.
+  // The pictures are decoded once the rest is on screen (LoadPictures).
   const auto& attachments = reading.Attachments();
   Shown.clear();
-  for (std::size_t i = 0; i < attachments.size(); ++i) {
-    if (!attachments[i].Picture) continue;
-    auto picture = std::make_unique<TPicture>(reading.AttachmentBytes(i));
-    if (picture->Valid()) Shown.push_back(std::move(picture));
-  }
-  ShowWindow(Pictures, Shown.empty() ? SW_HIDE : SW_SHOWNA);
-  InvalidateRect(Pictures, nullptr, FALSE);
+  PendingPictures.clear();
+  for (std::size_t i = 0; i < attachments.size(); ++i)
+    if (attachments[i].Picture) PendingPictures.push_back(i);
+  ShowWindow(Pictures, PendingPictures.empty() ? SW_HIDE : SW_SHOWNA);
 
   SendMessageW(Attachments, LVM_DELETEALLITEMS, 0, 0);
   for (std::size_t i = 0; i < attachments.size(); ++i) {
@@ -355,6 +352,25 @@ void TReadWindow::ShowReading(const TMessageReading& reading) {
   SetWindowTextW(Body, Wide(JoinedLines(reading.Body(), "\r\n")).c_str());
   SendMessageW(Body, EM_SETSEL, 0, 0);
   SendMessageW(Body, EM_SCROLLCARET, 0, 0);
+  if (IsWindowVisible(Handle)) { // Previous and Next: the text first, then the pictures
+    UpdateWindow(Handle);
+    LoadPictures();
+  }
+}
+
+void TReadWindow::LoadPictures() {
+  for (const std::size_t i : PendingPictures) {
+    auto picture = std::make_unique<TPicture>(Reading().AttachmentBytes(i));
+    if (picture->Valid()) Shown.push_back(std::move(picture));
+  }
+  PendingPictures.clear();
+  // Pictures the imaging component cannot read are only listed: the text
+  // takes their room.
+  if (Shown.empty() && IsWindowVisible(Pictures)) {
+    ShowWindow(Pictures, SW_HIDE);
+    Layout();
+  }
+  InvalidateRect(Pictures, nullptr, FALSE);
 }
 
 void TReadWindow::UpdateButtons() {
@@ -439,7 +455,7 @@ void TReadWindow::Layout() {
   // The text above, the pictures below it in what is left.
   const int area = std::max(bottom - y, 0);
   int bodyHeight = area;
-  if (!Shown.empty()) {
+  if (!Shown.empty() || !PendingPictures.empty()) {
     const int pictures = std::max(area * 11 / 20, std::min(area, Scaled(80)));
     bodyHeight = area - pictures - gap;
     place(Pictures, margin, y + bodyHeight + gap, width - 2 * margin, pictures);
@@ -534,6 +550,9 @@ void TReadWindow::RunModal() {
   if (Owner) EnableWindow(Owner, FALSE);
   ShowWindow(Handle, SW_SHOW);
   SetFocus(Body);
+  // Decoding a large photo takes a moment: the window is drawn first.
+  UpdateWindow(Handle);
+  LoadPictures();
   MSG message;
   while (!Done) {
     const BOOL got = GetMessageW(&message, nullptr, 0, 0);
