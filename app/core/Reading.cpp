@@ -12,18 +12,6 @@
 namespace postvue {
 
 namespace {
-// Runs a closing step on every way out of a scope.
-template <class F> class TFinally {
-public:
-  explicit TFinally(F step) : Step(std::move(step)) {}
-  ~TFinally() { Step(); }
-  TFinally(const TFinally&) = delete;
-  TFinally& operator=(const TFinally&) = delete;
-
-private:
-  F Step;
-};
-
 std::string LowerAscii(std::string_view text) {
   std::string lower(text);
   for (char& c : lower)

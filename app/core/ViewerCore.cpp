@@ -10,20 +10,6 @@
 
 namespace postvue {
 
-namespace {
-// Runs a closing step on every way out of a scope.
-template <class F> class TFinally {
-public:
-  explicit TFinally(F step) : Step(std::move(step)) {}
-  ~TFinally() { Step(); }
-  TFinally(const TFinally&) = delete;
-  TFinally& operator=(const TFinally&) = delete;
-
-private:
-  F Step;
-};
-} // namespace
-
 std::string ErrorBoxTextOf(std::exception_ptr failure) {
   try {
     std::rethrow_exception(std::move(failure));

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace postvue {
 
@@ -21,6 +22,18 @@ inline constexpr std::string_view kApplicationName = "Postvue";
 
 // The text of the error box for an exception that left a command.
 std::string ErrorBoxTextOf(std::exception_ptr failure);
+
+// Runs a closing step on every way out of a scope.
+template <class F> class TFinally {
+public:
+  explicit TFinally(F step) : Step(std::move(step)) {}
+  ~TFinally() { Step(); }
+  TFinally(const TFinally&) = delete;
+  TFinally& operator=(const TFinally&) = delete;
+
+private:
+  F Step;
+};
 
 // Runs one command; an exception that leaves it goes to show as the error box's text.
 template <class F, class S> void RunShowingError(F&& command, S&& show) {

@@ -113,10 +113,10 @@ inline constexpr std::string_view kNoSubjectCaption = "(no subject)";
 inline constexpr std::string_view kFromLabel = "From:", kToLabel = "To:", kCcLabel = "Cc:", kDateLabel = "Date:",
                                   kSubjectLabel = "Subject:", kAttachmentsLabel = "Attachments:";
 
-// The reading window, centred on the main window: header lines at the top,
+// The reading window, centred on the main window and within it: header lines at the top,
 // the text (and the pictures) below them, the attachment list under it and
 // one row of buttons at the bottom. Pixels at 96 dpi for the 8 pt face.
-inline constexpr int kReadWidth = 720, kReadHeight = 600;
+inline constexpr int kReadWidth = 700, kReadHeight = 540;
 inline constexpr int kReadMargin = 12, kReadSpacing = 6;
 inline constexpr int kReadButtonHeight = 25, kReadButtonWidth = 75, kReadWideButtonWidth = 130;
 inline constexpr int kAttachmentListHeight = 84;

@@ -4,7 +4,6 @@
 #include "QtRowTexts.h"
 #include "ViewerLayout.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QBuffer>
 #include <QFileIconProvider>
@@ -113,7 +112,8 @@ Twnd_oe_Read::Twnd_oe_Read(QWidget* owner, Twnd_oe_Main* main, TMailbaseReader* 
   Attachments->setFixedHeight(Scaled(kAttachmentListHeight));
   Attachments->installEventFilter(this);
   AttachmentsLabel->setBuddy(Attachments);
-  connect(Attachments, &QTreeWidget::itemActivated, this, [this] { Run(&Twnd_oe_Read::cmOpenAttachment); });
+  // A double click, never a single one (which some desktops take for activation), and Enter (eventFilter).
+  connect(Attachments, &QTreeWidget::itemDoubleClicked, this, [this] { Run(&Twnd_oe_Read::cmOpenAttachment); });
   connect(Attachments, &QTreeWidget::currentItemChanged, this, [this] { UpdateButtons(); });
   layout->addWidget(Attachments);
 

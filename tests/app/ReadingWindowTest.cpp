@@ -5,6 +5,8 @@
 #include "ReadView.h"
 
 #include <QAction>
+#include <QBuffer>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -124,6 +126,37 @@ private slots:
     QCOMPARE(selectedAtLast, 2);
     QVERIFY(firstHasNoPrevious);
     QCOMPARE(window.List->currentIndex().row(), 0);
+  }
+
+  // What Qt's image readers can read is shown in the text; what they cannot
+  // read is only listed.
+  void picturesShowWhatQtCanRead() {
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(Qt::darkGreen);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(picture.save(&buffer, "PNG"));
+    const std::string text = "Subject: pictures\r\nContent-Type: multipart/mixed; boundary=\"p\"\r\n\r\n"
+                             "--p\r\nContent-Type: text/plain\r\n\r\nTwo pictures.\r\n"
+                             "--p\r\nContent-Type: image/png; name=\"green.png\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                             png.toBase64().toStdString() +
+                             "\r\n--p\r\nContent-Type: image/png; name=\"broken.png\"\r\n\r\nnot a picture\r\n--p--\r\n";
+    TTempDir dir;
+    TTestWindow window(QStringList{"postvue"});
+    window.Open(WriteDbx(dir / "Inbox.dbx", {Message("pictures", text)}));
+    window.SelectRow(0);
+    int pictures = -1, listed = -1;
+    TModalWatcher<Twnd_oe_Read> watcher([&](Twnd_oe_Read* view) {
+      QTRY_COMPARE(view->PictureCount(), 1); // decoded after the text's first paint
+      pictures = view->PictureCount();
+      listed = view->Attachments->topLevelItemCount();
+      view->close();
+    });
+    window.mmRead->trigger();
+    QVERIFY(watcher.Seen());
+    QCOMPARE(pictures, 1);
+    QCOMPARE(listed, 2);
   }
 
   void savesOneOrAllAttachments() {
