@@ -22,7 +22,7 @@ stage="$build/dist/$name"
 rm -rf "$stage"
 mkdir -p "$stage" dist
 # Nothing to ship beside the programs: they may import only the system's own DLLs.
-system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|advapi32|ole32|msvcrt|ucrtbase|api-ms-win-.*|ntdll|ws2_32|bcrypt)\.dll$'
+system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|advapi32|ole32|windowscodecs|msvcrt|ucrtbase|api-ms-win-.*|ntdll|ws2_32|bcrypt)\.dll$'
 for program in app/win32/postvue.exe cli/postvue-cli.exe; do
   if x86_64-w64-mingw32-objdump -p "$build/$program" | sed -n 's/^\s*DLL Name: //p' | grep -viE "$system_dlls"; then
     echo "$program needs the DLLs above beside it; it must be linked statically" >&2
@@ -39,9 +39,12 @@ them, never changes them. Nothing needs to be installed: put the two programs
 anywhere, for example beside your stores.
 
 postvue.exe is the viewer. Start it and choose File > Open (Ctrl+O), or drop a
-store on its icon: every message is listed (unread ones in bold). Double-click
-a message, or press Enter, to read its text; File > Save (Ctrl+S) saves the
-selected message as an .eml file, which any mail program opens.
+store on its icon: every message is listed (unread ones in bold). Press Enter
+(or File > Read message, Ctrl+R) to read a message as a mail program shows it,
+with its pictures and attachments; Previous and Next (Ctrl+< and Ctrl+>) go
+through the folder, and its attachments can be saved. A double click shows the
+message's raw text; File > Save (Ctrl+S) saves the selected message as an .eml
+file, which any mail program opens.
 
 postvue-cli.exe does the same for whole stores from a Command Prompt or
 PowerShell window:

@@ -1,10 +1,14 @@
 #include "Main.h"
 
+#include "ReadView.h"
 #include "View.h"
 #include "ViewerLayout.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <array>
@@ -152,6 +156,38 @@ void TDialogRunner::ShowErrorBox(HWND owner, const std::wstring& text, const std
   MessageBoxW(owner, text.c_str(), title.c_str(), MB_ICONERROR | MB_OK);
 }
 
+void TDialogRunner::ShowInformationBox(HWND owner, const std::wstring& text, const std::wstring& title, bool warning) {
+  MessageBoxW(owner, text.c_str(), title.c_str(), (warning ? MB_ICONWARNING : MB_ICONINFORMATION) | MB_OK);
+}
+
+std::wstring TDialogRunner::PickFolder(HWND owner) {
+  Microsoft::WRL::ComPtr<IFileOpenDialog> dialog;
+  if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog)))) {
+    FILEOPENDIALOGOPTIONS options = 0;
+    dialog->GetOptions(&options);
+    dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
+    Microsoft::WRL::ComPtr<IShellItem> item;
+    wchar_t* path = nullptr;
+    std::wstring chosen;
+    if (SUCCEEDED(dialog->Show(owner)) && SUCCEEDED(dialog->GetResult(&item)) &&
+        SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+      chosen = path;
+      CoTaskMemFree(path);
+    }
+    return chosen;
+  }
+  // Systems without the folder picker: the older folder browser.
+  BROWSEINFOW browse{};
+  browse.hwndOwner = owner;
+  browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  PIDLIST_ABSOLUTE list = SHBrowseForFolderW(&browse);
+  if (!list) return {};
+  wchar_t path[MAX_PATH] = {};
+  const bool found = SHGetPathFromIDListW(list, path);
+  CoTaskMemFree(list);
+  return found ? path : std::wstring();
+}
+
 TDialogRunner& DialogRunner() { return *gRunner; }
 void SetDialogRunner(TDialogRunner* runner) { gRunner = runner ? runner : &gPlatformRunner; }
 
@@ -233,12 +269,15 @@ Twnd_oe_Main::Twnd_oe_Main(std::vector<std::wstring> arguments) : Arguments(std:
   AppendMenuW(File1, MF_SEPARATOR, 0, nullptr); // N2
   AppendMenuW(File1, MF_STRING, IDM_SAVE, withKey(kSaveCaption, kSaveKey).c_str());
   AppendMenuW(File1, MF_SEPARATOR, 0, nullptr); // N1
+  AppendMenuW(File1, MF_STRING, IDM_READ, withKey(kReadCaption, kReadKey).c_str());
   AppendMenuW(File1, MF_STRING, IDM_VIEW, Wide(kViewCaption).c_str());
   AppendMenuW(File1, MF_SEPARATOR, 0, nullptr); // N3
   AppendMenuW(File1, MF_STRING, IDM_EXIT, Wide(kExitCaption).c_str());
   AppendMenuW(MainMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(File1), Wide(kFileMenuCaption).c_str());
-  ACCEL keys[] = {{FCONTROL | FVIRTKEY, kOpenKey, IDM_OPEN}, {FCONTROL | FVIRTKEY, kSaveKey, IDM_SAVE}};
-  Accelerators = CreateAcceleratorTableW(keys, 2);
+  ACCEL keys[] = {{FCONTROL | FVIRTKEY, kOpenKey, IDM_OPEN},
+                  {FCONTROL | FVIRTKEY, kSaveKey, IDM_SAVE},
+                  {FCONTROL | FVIRTKEY, kReadKey, IDM_READ}};
+  Accelerators = CreateAcceleratorTableW(keys, static_cast<int>(std::size(keys)));
 
   // Centred on the screen's work area.
   RECT area{};
@@ -302,6 +341,7 @@ LRESULT Twnd_oe_Main::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     case IDM_OPEN: RunCommand(&Twnd_oe_Main::cmOpen); return 0;
     case IDM_SAVE: RunCommand(&Twnd_oe_Main::cmSave); return 0;
     case IDM_VIEW: RunCommand(&Twnd_oe_Main::cmView); return 0;
+    case IDM_READ: RunCommand(&Twnd_oe_Main::cmRead); return 0;
     case IDM_EXIT: RunCommand(&Twnd_oe_Main::cmExit); return 0;
     }
     break;
@@ -406,8 +446,6 @@ void Twnd_oe_Main::ShowError(const std::string& text) {
   DialogRunner().ShowErrorBox(Handle, Wide(text), gApplicationTitle);
 }
 
-namespace {
-// Runs od or sd, offering the name last chosen in it; empty when cancelled.
 std::wstring RunFileDialog(HWND owner, bool save, const wchar_t* filter, const wchar_t* extension, DWORD flags,
                            std::wstring& lastName) {
   wchar_t file[MAX_PATH * 4] = {};
@@ -425,7 +463,6 @@ std::wstring RunFileDialog(HWND owner, bool save, const wchar_t* filter, const w
   lastName = file;
   return lastName;
 }
-} // namespace
 
 void Twnd_oe_Main::cmOpen() {
   static const std::wstring filter = DialogFilter(kOpenFilters), extension = Wide(kOpenExtension);
@@ -434,9 +471,11 @@ void Twnd_oe_Main::cmOpen() {
   if (!path.empty()) LoadFile(path);
 }
 
-std::string Twnd_oe_Main::AskSavePath() {
+std::string Twnd_oe_Main::AskSavePath() { return AskSavePath(Handle); }
+
+std::string Twnd_oe_Main::AskSavePath(HWND owner) {
   static const std::wstring filter = DialogFilter(kSaveFilters), extension = Wide(kSaveExtension);
-  return Utf8(RunFileDialog(Handle, true, filter.c_str(), extension.c_str(), OFN_OVERWRITEPROMPT, LastSaveName));
+  return Utf8(RunFileDialog(owner, true, filter.c_str(), extension.c_str(), OFN_OVERWRITEPROMPT, LastSaveName));
 }
 
 void Twnd_oe_Main::cmExit() { DestroyWindow(Handle); }
@@ -444,6 +483,27 @@ void Twnd_oe_Main::cmExit() { DestroyWindow(Handle); }
 void Twnd_oe_Main::cmView() { ViewSelected(); }
 
 void Twnd_oe_Main::cmSave() { SaveSelected(); }
+
+void Twnd_oe_Main::cmRead() {
+  const int index = SelectedMessageIndex();
+  if (index < 0 || !Reader) return;
+  ShowReadingWindow(Handle, *Reader, index, Format);
+}
+
+std::int32_t Twnd_oe_Main::NeighbourIndex(std::int32_t index, int step) const {
+  // The list is never sorted: row i shows message i.
+  const std::int64_t next = std::int64_t{index} + step;
+  return next >= 0 && next < RowCount ? static_cast<std::int32_t>(next) : -1;
+}
+
+void Twnd_oe_Main::SelectMessage(std::int32_t index) {
+  if (index < 0 || index >= RowCount) return;
+  LVITEMW item{};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  item.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(List, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+  SendMessageW(List, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+}
 
 void Twnd_oe_Main::LoadFile(const std::wstring& path) { LoadStore(Utf8(path)); }
 
@@ -566,8 +626,10 @@ LRESULT Twnd_oe_Main::OnNotify(NMHDR& header) {
       }
     }
     case NM_DBLCLK:
-    case NM_RETURN: // Enter views the selected row, as a double click does
       RunCommand(&Twnd_oe_Main::cmView);
+      return 0;
+    case NM_RETURN: // Enter reads the selected message
+      RunCommand(&Twnd_oe_Main::cmRead);
       return 0;
     }
   }
@@ -598,6 +660,8 @@ LRESULT Twnd_oe_Main::ListAdvancedCustomDrawSubItem(NMLVCUSTOMDRAW& draw) {
 int RunApplication(HINSTANCE, int showCommand) {
   INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
+  // For the reading window: the imaging component, the folder dialog.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   // The first argument, as Unicode.
   int count = 0;
   std::vector<std::wstring> arguments;

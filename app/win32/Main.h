@@ -17,7 +17,7 @@ namespace postvue {
 
 // Menu commands (WM_COMMAND identifiers) and control identifiers.
 enum : int {
-  IDM_OPEN = 101, IDM_SAVE, IDM_VIEW, IDM_EXIT,
+  IDM_OPEN = 101, IDM_SAVE, IDM_VIEW, IDM_EXIT, IDM_READ,
   IDC_LIST = 201, IDC_STATUS,
 };
 // Posted once the main window is shown: runs FormShow.
@@ -30,6 +30,10 @@ public:
   // GetOpenFileNameW or GetSaveFileNameW; true when the user confirmed.
   virtual bool RunFileDialog(OPENFILENAMEW& dialog, bool save);
   virtual void ShowErrorBox(HWND owner, const std::wstring& text, const std::wstring& title);
+  // An information box, or a warning where warning is set.
+  virtual void ShowInformationBox(HWND owner, const std::wstring& text, const std::wstring& title, bool warning);
+  // A folder dialog (the system's folder picker); empty when cancelled.
+  virtual std::wstring PickFolder(HWND owner);
 };
 TDialogRunner& DialogRunner();
 // none: the platform's own dialogs again.
@@ -39,6 +43,11 @@ std::wstring Wide(std::string_view utf8);
 // 8-bit store bytes through the ANSI code page, as the mail program wrote them.
 std::wstring AnsiWide(std::string_view bytes);
 std::string Utf8(std::wstring_view wide);
+
+// Runs a file dialog through the dialog runner, offering lastName, which
+// becomes the name chosen; empty when cancelled. filter as the dialogs take it.
+std::wstring RunFileDialog(HWND owner, bool save, const wchar_t* filter, const wchar_t* extension, DWORD flags,
+                           std::wstring& lastName);
 
 // The application title: "Postvue" at start; a load that ends with a reader
 // sets it to the window's caption. It heads the error boxes.
@@ -73,7 +82,14 @@ public:
   void cmOpen();
   void cmSave();
   void cmView();
+  void cmRead();
   void cmExit();
+  // For the reading window: the message index of the row step rows away
+  // from message index's (-1 when there is none), selecting a message's row,
+  // and the save dialog of Save owned by another window.
+  std::int32_t NeighbourIndex(std::int32_t index, int step) const;
+  void SelectMessage(std::int32_t index);
+  std::string AskSavePath(HWND owner);
   // Both set the font of the list's drawing canvas from the row's read mark.
   LRESULT ListAdvancedCustomDrawItem(NMLVCUSTOMDRAW& draw);
   LRESULT ListAdvancedCustomDrawSubItem(NMLVCUSTOMDRAW& draw);

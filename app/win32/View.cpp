@@ -59,8 +59,6 @@ LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// Tab and Shift+Tab move between Memo and Button1, as in a dialog: the read-only
-// text keeps no tab of its own, and getting the focus selects nothing of it.
 LRESULT CALLBACK MemoProc(HWND memo, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
   LRESULT answer = DefSubclassProc(memo, message, wParam, lParam);
   if (message == WM_GETDLGCODE) {
@@ -72,6 +70,8 @@ LRESULT CALLBACK MemoProc(HWND memo, UINT message, WPARAM wParam, LPARAM lParam,
   return answer;
 }
 } // namespace
+
+void KeepTabForDialog(HWND text) { SetWindowSubclass(text, MemoProc, 0, 0); }
 
 void ShowMessageData(std::string_view text) {
   static const bool registered = [] {
@@ -114,7 +114,7 @@ void ShowMessageData(std::string_view text) {
   SendMessageW(view.Memo, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
   SendMessageW(view.Memo, EM_SETTARGETDEVICE, 0, 1);
   SendMessageW(view.Memo, WM_SETFONT, reinterpret_cast<WPARAM>(MemoFont()), FALSE);
-  SetWindowSubclass(view.Memo, MemoProc, 0, 0);
+  KeepTabForDialog(view.Memo); // Tab moves between Memo and Button1
   Layout(view);
 
   struct TDestroy { // the window goes however the text or the modal run ends

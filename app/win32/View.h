@@ -14,4 +14,8 @@ enum : int { IDC_MEMO = 301, IDC_BUTTON1 = 302 };
 // when the user has closed it; the window is gone afterwards.
 void ShowMessageData(std::string_view text);
 
+// Tab and Shift+Tab leave a read-only text control as in a dialog (it keeps
+// no tab of its own), and getting the focus selects nothing of its text.
+void KeepTabForDialog(HWND text);
+
 } // namespace postvue

@@ -2,6 +2,7 @@
 // the list's and the status bar's texts, window captions. The file dialogs
 // and the error box answer from the test.
 #include "Main.h"
+#include "ReadView.h"
 #include "StoreWriter.h"
 #include "View.h"
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <functional>
 
 using namespace postvue;
 using namespace postvue::testing;
@@ -23,6 +25,7 @@ public:
     std::wstring Filter, DefaultExtension;
     DWORD Flags;
     DWORD FilterIndex;
+    std::wstring Offered; // the file name the dialog starts with
   };
   std::vector<TDialogSeen> Dialogs;
   struct TBox {
@@ -33,7 +36,8 @@ public:
   bool RunFileDialog(OPENFILENAMEW& dialog, bool save) override {
     std::wstring filter;
     for (const wchar_t* p = dialog.lpstrFilter; *p; p += wcslen(p) + 1) filter += std::wstring(p) + L"|";
-    Dialogs.push_back({save, filter, dialog.lpstrDefExt ? dialog.lpstrDefExt : L"", dialog.Flags, dialog.nFilterIndex});
+    Dialogs.push_back(
+        {save, filter, dialog.lpstrDefExt ? dialog.lpstrDefExt : L"", dialog.Flags, dialog.nFilterIndex, dialog.lpstrFile});
     if (Answers.empty()) return false;
     wcsncpy(dialog.lpstrFile, Answers.front().c_str(), dialog.nMaxFile - 1);
     Answers.pop_front();
@@ -41,6 +45,17 @@ public:
   }
   void ShowErrorBox(HWND, const std::wstring& text, const std::wstring& title) override {
     Boxes.push_back({text, title});
+  }
+  std::deque<std::wstring> Folders; // taken in turn; none left: cancelled
+  std::vector<std::wstring> Reports;
+  void ShowInformationBox(HWND, const std::wstring& text, const std::wstring&, bool) override {
+    Reports.push_back(text);
+  }
+  std::wstring PickFolder(HWND) override {
+    if (Folders.empty()) return {};
+    std::wstring folder = Folders.front();
+    Folders.pop_front();
+    return folder;
   }
 };
 
@@ -222,13 +237,15 @@ TEST_F(WindowTest, StartsEmptyWithItsMenuColumnsAndPanels) {
       items.push_back(text);
   }
   EXPECT_EQ(items, (std::vector<std::wstring>{L"Open...\tCtrl+O", L"-", L"Save...\tCtrl+S", L"-",
-                                              L"View message data...", L"-", L"Exit"}));
+                                              L"Read message...\tCtrl+R", L"View message data...", L"-", L"Exit"}));
   ACCEL keys[4];
-  ASSERT_EQ(CopyAcceleratorTableW(window.Accelerators, keys, 4), 2);
+  ASSERT_EQ(CopyAcceleratorTableW(window.Accelerators, keys, 4), 3);
   EXPECT_EQ(keys[0].key, 'O');
   EXPECT_EQ(keys[0].cmd, IDM_OPEN);
   EXPECT_EQ(keys[1].key, 'S');
   EXPECT_EQ(keys[1].cmd, IDM_SAVE);
+  EXPECT_EQ(keys[2].key, 'R');
+  EXPECT_EQ(keys[2].cmd, IDM_READ);
 
   const std::pair<const wchar_t*, int> columns[9] = {{L"", LVCFMT_LEFT},          {L"#", LVCFMT_CENTER},
                                                      {L"Attachment", LVCFMT_LEFT}, {L"Priority", LVCFMT_LEFT},
@@ -419,18 +436,18 @@ TEST_F(WindowTest, ViewShowsTheSelectedMessageAndSaveWritesIt) {
   EXPECT_FALSE(FindWindowW(L"Twnd_oe_View", nullptr)); // gone once closed
   EXPECT_TRUE(IsWindowEnabled(window.Handle));
 
-  // Enter on the row, and the close box, do the same.
+  // A double click on the row, and the close box, do the same.
   SelectRow(window.List, 2);
-  TViewSeen entered;
-  gViewSeen = &entered;
+  TViewSeen clicked;
+  gViewSeen = &clicked;
   gCloseWith = WM_CLOSE;
   const UINT_PTR timer = SetTimer(nullptr, 0, 20, RecordView);
-  NMHDR enter{window.List, IDC_LIST, static_cast<UINT>(NM_RETURN)};
-  SendMessageW(window.Handle, WM_NOTIFY, IDC_LIST, reinterpret_cast<LPARAM>(&enter));
+  NMHDR click{window.List, IDC_LIST, static_cast<UINT>(NM_DBLCLK)};
+  SendMessageW(window.Handle, WM_NOTIFY, IDC_LIST, reinterpret_cast<LPARAM>(&click));
   KillTimer(nullptr, timer);
   gViewSeen = nullptr;
-  EXPECT_TRUE(entered.Seen);
-  EXPECT_EQ(entered.Text, L"last"); // up to the zero byte
+  EXPECT_TRUE(clicked.Seen);
+  EXPECT_EQ(clicked.Text, L"last"); // up to the zero byte
 
   const std::string out = Dir / "message.eml";
   SelectRow(window.List, 1);
@@ -457,4 +474,199 @@ TEST_F(WindowTest, ViewShowsTheSelectedMessageAndSaveWritesIt) {
   // Exit closes the window.
   Command(window, IDM_EXIT);
   EXPECT_EQ(window.Handle, nullptr);
+}
+
+namespace {
+// Steps run in the reading window from inside its modal run, one a tick, on
+// the reading window that takes input (a nested one disables its owner).
+// A window the steps leave open is closed by its close box.
+struct TReadSteps {
+  std::vector<std::function<void(HWND)>> Steps;
+  std::size_t Next = 0;
+  bool LeftOpen = false;
+};
+TReadSteps* gReadSteps = nullptr;
+
+HWND ActiveReadWindow() {
+  for (HWND window = FindWindowW(L"Twnd_oe_Read", nullptr); window;
+       window = FindWindowExW(nullptr, window, L"Twnd_oe_Read", nullptr))
+    if (IsWindowVisible(window) && IsWindowEnabled(window)) return window;
+  return nullptr;
+}
+
+void CALLBACK RunReadStep(HWND, UINT, UINT_PTR, DWORD) {
+  const HWND read = ActiveReadWindow();
+  if (!read || !gReadSteps) return;
+  TReadSteps& steps = *gReadSteps;
+  if (steps.Next < steps.Steps.size()) {
+    steps.Steps[steps.Next++](read);
+  } else {
+    steps.LeftOpen = true;
+    PostMessageW(read, WM_CLOSE, 0, 0);
+  }
+}
+
+// Opens the reading window by sending open to the main window, runs steps in it.
+bool RunReading(const Twnd_oe_Main& window, const std::function<void()>& open,
+                std::vector<std::function<void(HWND)>> steps) {
+  TReadSteps run{std::move(steps)};
+  gReadSteps = &run;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, RunReadStep);
+  open();
+  KillTimer(nullptr, timer);
+  gReadSteps = nullptr;
+  EXPECT_EQ(run.Next, run.Steps.size()) << "the window closed before its steps ran";
+  EXPECT_FALSE(FindWindowW(L"Twnd_oe_Read", nullptr)); // gone once closed
+  EXPECT_TRUE(IsWindowEnabled(window.Handle));
+  return !run.LeftOpen;
+}
+
+std::wstring ControlText(HWND read, int id) {
+  const HWND control = GetDlgItem(read, id);
+  const int length = GetWindowTextLengthW(control);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  GetWindowTextW(control, text.data(), length + 1);
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+bool Shows(HWND read, int id) { return IsWindowVisible(GetDlgItem(read, id)) != FALSE; }
+bool Enabled(HWND read, int id) { return IsWindowEnabled(GetDlgItem(read, id)) != FALSE; }
+void Press(HWND read, int id) { SendMessageW(read, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+void PressKey(UINT message, WPARAM key, LPARAM flags = 1) { PostMessageW(GetFocus(), message, key, flags); }
+// Holds a modifier key down (or lets it go) as the thread's key state tells it.
+void HoldKey(int key, bool down) {
+  BYTE state[256];
+  GetKeyboardState(state);
+  state[key] = down ? 0x80 : 0;
+  SetKeyboardState(state);
+}
+
+int SelectedRow(HWND list) {
+  return static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+std::vector<TTestMessage> ReadableMessages() {
+  TTestMessage plain{"first", "Ann", "", 0x80, 3, 0, 0,
+                     "From: Ann <ann@example.org>\r\nTo: Ben <ben@example.org>\r\n"
+                     "Date: Tue, 15 Mar 2005 10:21:07 +0000\r\n"
+                     "Subject: =?koi8-r?B?8NLP1M/Lz8w=?=\r\nContent-Type: text/plain; charset=koi8-r\r\n\r\n"
+                     "\xfa\xc4\xd2\xc1\xd7\xd3\xd4\xd7\xd5\xca\xd4\xc5\r\n"};
+  TTestMessage attached{"second", "Ben", "", 0x4080, 3, 0, 0,
+                        "From: Ben <ben@example.org>\r\nTo: Ann <ann@example.org>\r\nCc: Carl <carl@example.org>\r\n"
+                        "Subject: Two files\r\nMIME-Version: 1.0\r\n"
+                        "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+                        "--b\r\nContent-Type: text/plain\r\n\r\nThe files.\r\n"
+                        "--b\r\nContent-Type: text/plain; name=\"notes.txt\"\r\n"
+                        "Content-Disposition: attachment; filename=\"notes.txt\"\r\n\r\nnote one\r\n"
+                        "--b\r\nContent-Type: application/octet-stream; name=\"data.bin\"\r\n"
+                        "Content-Transfer-Encoding: base64\r\n\r\nAAEC/w==\r\n--b--\r\n"};
+  return {plain, attached};
+}
+} // namespace
+
+TEST_F(WindowTest, ReadOpensFromTheMenuAndByEnterStepsThroughTheStoreAndEscapeCloses) {
+  const std::string path = Dir / "Inbox.dbx";
+  MakeDbx(ReadableMessages()).WriteFile(path);
+  Twnd_oe_Main window({L"postvue.exe"});
+  window.Show(SW_SHOWNORMAL);
+  Open(window, path);
+  SelectRow(window.List, 0);
+
+  std::wstring caption, from, date, body, nextCaption, cc;
+  bool ccShownFirst = true, previousFirst = true, nextFirst = false, nextLast = true, previousLast = false;
+  int rowAfterNext = -1;
+  const bool closedByEscape = RunReading(window, [&] { Command(window, IDM_READ); },
+                                         {[&](HWND read) {
+                                            caption = Caption(read);
+                                            from = ControlText(read, IDC_READ_FROM);
+                                            date = ControlText(read, IDC_READ_DATE);
+                                            body = ControlText(read, IDC_READ_BODY);
+                                            ccShownFirst = Shows(read, IDC_READ_CC);
+                                            previousFirst = Enabled(read, IDC_READ_PREVIOUS);
+                                            nextFirst = Enabled(read, IDC_READ_NEXT);
+                                            // Ctrl+".": Next, as a mail program has it.
+                                            HoldKey(VK_CONTROL, true);
+                                            PressKey(WM_KEYDOWN, VK_OEM_PERIOD);
+                                          },
+                                          [&](HWND read) {
+                                            HoldKey(VK_CONTROL, false);
+                                            nextCaption = Caption(read);
+                                            cc = ControlText(read, IDC_READ_CC);
+                                            nextLast = Enabled(read, IDC_READ_NEXT);
+                                            previousLast = Enabled(read, IDC_READ_PREVIOUS);
+                                            rowAfterNext = SelectedRow(window.List);
+                                            PressKey(WM_KEYDOWN, VK_ESCAPE);
+                                          }});
+  EXPECT_TRUE(closedByEscape);
+  EXPECT_TRUE(Runner.Boxes.empty());
+  // Decoded, in Unicode: koi8-r text, whatever the ANSI code page.
+  EXPECT_EQ(caption, L"\u041f\u0440\u043e\u0442\u043e\u043a\u043e\u043b");
+  EXPECT_EQ(from, L"Ann <ann@example.org>");
+  EXPECT_NE(date.find(L"2005"), std::wstring::npos) << date;
+  EXPECT_EQ(body, L"\u0417\u0434\u0440\u0430\u0432\u0441\u0442\u0432\u0443\u0439\u0442\u0435");
+  EXPECT_FALSE(ccShownFirst);
+  EXPECT_FALSE(previousFirst);
+  EXPECT_TRUE(nextFirst);
+  EXPECT_EQ(nextCaption, L"Two files");
+  EXPECT_EQ(cc, L"Carl <carl@example.org>");
+  EXPECT_FALSE(nextLast);
+  EXPECT_TRUE(previousLast);
+  EXPECT_EQ(rowAfterNext, 1); // the list follows, so the user is back where they read
+
+  // Enter on a row reads it too; Previous goes back.
+  std::wstring entered, previous;
+  RunReading(window,
+             [&] {
+               NMHDR enter{window.List, IDC_LIST, static_cast<UINT>(NM_RETURN)};
+               SendMessageW(window.Handle, WM_NOTIFY, IDC_LIST, reinterpret_cast<LPARAM>(&enter));
+             },
+             {[&](HWND read) {
+                entered = Caption(read);
+                Press(read, IDC_READ_PREVIOUS);
+              },
+              [&](HWND read) {
+                previous = Caption(read);
+                Press(read, IDC_READ_CLOSE);
+              }});
+  EXPECT_EQ(entered, L"Two files");
+  EXPECT_EQ(previous, L"\u041f\u0440\u043e\u0442\u043e\u043a\u043e\u043b");
+  EXPECT_EQ(SelectedRow(window.List), 0);
+}
+
+TEST_F(WindowTest, ReadingWindowSavesOneAndAllAttachments) {
+  const std::string path = Dir / "Inbox.dbx";
+  MakeDbx(ReadableMessages()).WriteFile(path);
+  const std::string folder = Dir / "saved";
+  std::filesystem::create_directory(folder);
+  WriteFileBytes(folder + "/notes.txt", "mine"); // taken: save all replaces nothing
+  Twnd_oe_Main window({L"postvue.exe"});
+  window.Show(SW_SHOWNORMAL);
+  Open(window, path);
+  SelectRow(window.List, 1);
+
+  const std::string one = Dir / "one.txt";
+  Runner.Answers.push_back(W(one));
+  Runner.Folders.push_back(W(folder));
+  std::wstring offered;
+  int attachments = 0;
+  RunReading(window, [&] { Command(window, IDM_READ); },
+             {[&](HWND read) {
+                const HWND list = GetDlgItem(read, IDC_READ_ATTACHMENTS);
+                attachments = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+                // The first is selected: Save attachment... saves it.
+                Press(read, IDC_READ_SAVEATTACHMENT);
+                offered = Runner.Dialogs.back().Offered;
+                Press(read, IDC_READ_SAVEALL);
+                Press(read, IDC_READ_CLOSE);
+              }});
+  EXPECT_TRUE(Runner.Boxes.empty());
+  EXPECT_EQ(attachments, 2);
+  EXPECT_EQ(offered, L"notes.txt");
+  EXPECT_EQ(ReadFileBytes(one), "note one");
+  EXPECT_EQ(ReadFileBytes(folder + "/notes.txt"), "mine");
+  EXPECT_EQ(ReadFileBytes(folder + "/notes (2).txt"), "note one");
+  EXPECT_EQ(ReadFileBytes(folder + "/data.bin"), std::string("\x00\x01\x02\xff", 4));
+  ASSERT_EQ(Runner.Reports.size(), 1u);
+  EXPECT_NE(Runner.Reports[0].find(L"2"), std::wstring::npos) << Runner.Reports[0];
 }
