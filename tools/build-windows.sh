@@ -22,7 +22,7 @@ stage="$build/dist/$name"
 rm -rf "$stage"
 mkdir -p "$stage" dist
 # Nothing to ship beside the programs: they may import only the system's own DLLs.
-system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|advapi32|ole32|windowscodecs|msvcrt|ucrtbase|api-ms-win-.*|ntdll|ws2_32|bcrypt)\.dll$'
+system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|advapi32|ole32|msvcrt|ucrtbase|api-ms-win-.*|ntdll|ws2_32|bcrypt)\.dll$'
 for program in app/win32/postvue.exe cli/postvue-cli.exe; do
   if x86_64-w64-mingw32-objdump -p "$build/$program" | sed -n 's/^\s*DLL Name: //p' | grep -viE "$system_dlls"; then
     echo "$program needs the DLLs above beside it; it must be linked statically" >&2
