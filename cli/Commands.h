@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace postvue::cli {
 
@@ -173,5 +174,15 @@ int RunRecover(const std::string& store, const std::string& dir);
 int RunExportFolder(const std::string& storeDir, const std::string& outDir, bool mbox);
 // Recovery of every store of a store folder, into the directories export makes.
 int RunRecoverFolder(const std::string& storeDir, const std::string& outDir);
+
+// Arguments that make no search (an unknown option, no words): what was wrong.
+struct TSearchUsageError {
+  std::string What;
+};
+// The messages of a store, or of every store of a store folder, that hold
+// the words of arguments ([options] STORE WORDS...), one line each in store
+// order (one JSON object with --json) and a summary; 0 whether or not any
+// was found, 1 when a store or a message could not be read.
+int RunSearch(const std::vector<std::string>& arguments);
 
 } // namespace postvue::cli

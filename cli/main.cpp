@@ -142,6 +142,23 @@ const std::vector<TCommand> kCommands = {
         "folder goes to a directory of DIR, nested as its", "tree (with --mbox, FILE is a directory and each",
         "folder an mbox file in it, its subfolders in", "NAME.sbd beside it, as mail programs import them)"}}},
      [](const TArguments& a, bool json, const TCommand&) { return RunFolders(a[0], json); }},
+    {"search",
+     {{"search [--json] [--in FIELDS] [--since DATE] [--until DATE] STORE|STOREDIR WORDS...",
+       nullptr,
+       false,
+       {"[ARGUMENTS]"},
+       {"list the messages that hold every word (letter", "case and accents ignored; \"a phrase\" in quotes)",
+        "in their From, To, Cc, Subject, text or attachment", "names; --in limits it to some of them",
+        "(from,to,cc,subject,body,attachments); --since and", "--until to messages received from or to a day",
+        "(YYYY-MM-DD); one line each: folder path (for a", "STOREDIR), index, received, sender, subject; --json",
+        "one object each with the store file"}}},
+     [](const TArguments& a, bool, const TCommand& c) {
+       try {
+         return RunSearch(a);
+       } catch (const TSearchUsageError& e) {
+         throw TUsageError{e.What, &c};
+       }
+     }},
 };
 
 const char* const kNotes =
@@ -215,6 +232,8 @@ int Run(const std::vector<std::string>& args) {
       return 0;
     }
 
+  // search takes options and words of its own.
+  if (name == "search") return command.Run(rest, false, command);
   // The form: the one whose option comes first, else the one that needs none.
   const TForm* form = nullptr;
   bool option = false;
