@@ -12,6 +12,8 @@
 #include "TextsAhead.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -166,21 +168,27 @@ void SearchStore(TMailbaseReader& reader, const TSearchQuery& query, const TStor
   order.reserve(texts.size());
   for (const auto& text : texts) order.push_back(text.second);
 
-  // The second thread reads every text and judges every other message; this
-  // one judges the rest, so both processors decode.
+  // The second thread reads every text; each message is judged by the
+  // thread that has been busy for less time so far, so both processors
+  // work whether reading the texts or decoding them costs more.
   static constexpr const char* kMatch = "1";
   static constexpr const char* kNoMatch = "0";
   auto judge = [&reader, &query](std::int32_t i, std::string_view raw) {
     const TMessageRecord& record = reader.MessageAt(i);
     return query.MatchesMessage(raw, Windows1252ToUtf8(SenderBytes(record)), Windows1252ToUtf8(record.Subject.View()));
   };
-  std::size_t made = 0;
+  using TClock = std::chrono::steady_clock;
+  auto since = [](TClock::time_point start) { return (TClock::now() - start).count(); };
+  std::atomic<std::int64_t> mainBusy{0};
+  std::int64_t workerBusy = 0; // the second thread's alone
   TTextsAhead ahead(order, [&](std::int32_t i) {
+    const TClock::time_point start = TClock::now();
     TTextAhead text{reader.GetMessageText(i), {}};
-    if (made++ % 2 == 0) {
+    if (workerBusy <= mainBusy.load(std::memory_order_relaxed)) {
       text.Name = judge(i, text.Text) ? kMatch : kNoMatch;
       text.Text.clear();
     }
+    workerBusy += since(start);
     return text;
   });
   for (std::size_t done = 0; !ahead.Done(); ++done) {
@@ -188,7 +196,13 @@ void SearchStore(TMailbaseReader& reader, const TSearchQuery& query, const TStor
     std::int32_t i = -1;
     try {
       const TTextAhead text = ahead.Next(i);
-      if (text.Name.empty() ? judge(i, text.Text) : text.Name == kMatch) found[static_cast<std::size_t>(i)] = 1;
+      if (!text.Name.empty()) {
+        if (text.Name == kMatch) found[static_cast<std::size_t>(i)] = 1;
+        continue;
+      }
+      const TClock::time_point start = TClock::now();
+      if (judge(i, text.Text)) found[static_cast<std::size_t>(i)] = 1;
+      mainBusy.fetch_add(since(start), std::memory_order_relaxed);
     } catch (const Exception& e) {
       // One unreadable message must not cost the others; the summary and the exit status tell.
       report.Error(e, place.Label + "message " + std::to_string(i) + ": ");

@@ -9,6 +9,7 @@
 #include <bit>
 #include <chrono>
 #include <cstring>
+#include <string.h> // memmem
 #include <functional>
 
 namespace postvue {
@@ -94,13 +95,18 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& c) {
 
 // ---------------------------------------------------------------- plain messages
 
-// Where needle is in text from from on, or npos: skipping ahead by the
-// needle's length, as bodies are long and needles rare.
+// Where needle is in text from from on, or npos. glibc's memmem skips
+// ahead as Horspool does, on pairs of bytes; elsewhere the standard searcher.
 std::size_t Find(std::string_view text, std::string_view needle, std::size_t from = 0) {
-  if (from >= text.size()) return std::string_view::npos;
+  if (from >= text.size() || needle.size() > text.size() - from) return std::string_view::npos;
+#ifdef __GLIBC__
+  const void* found = memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+  return found ? static_cast<std::size_t>(static_cast<const char*>(found) - text.data()) : std::string_view::npos;
+#else
   const auto found = std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(),
                                  std::boyer_moore_horspool_searcher(needle.begin(), needle.end()));
   return found == text.end() ? std::string_view::npos : static_cast<std::size_t>(found - text.begin());
+#endif
 }
 
 // The end of the header field whose line holds at: its last line's break,
@@ -160,13 +166,27 @@ bool LowerAndCheckPlain(std::string_view raw, std::string& lower) {
   lower.resize(raw.size());
   const auto* in = reinterpret_cast<const unsigned char*>(raw.data());
   auto* out = reinterpret_cast<unsigned char*>(lower.data());
-  unsigned high = 0, control = 0;
-  // One pass the compiler can do many bytes at a time.
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    const unsigned c = in[i];
-    out[i] = static_cast<unsigned char>(c | (c - 'A' < 26u ? 0x20u : 0u));
+  unsigned char high = 0, control = 0;
+  auto step = [&](unsigned char& c) {
     high |= c;
-    control |= (c < 0x20u && c != '\t' && c != '\n' && c != '\r') || c == 0x7F ? 1u : 0u;
+    control |= static_cast<unsigned char>((c < 0x20) & (c != '\t') & (c != '\n') & (c != '\r')) |
+               static_cast<unsigned char>(c == 0x7F);
+    c = static_cast<unsigned char>(c | (static_cast<unsigned char>(c - 'A') < 26 ? 0x20 : 0));
+  };
+  // Blocks of a fixed size in a buffer of their own, which the compiler
+  // does many bytes at a time.
+  constexpr std::size_t kBlock = 64;
+  unsigned char block[kBlock];
+  std::size_t i = 0;
+  for (; i + kBlock <= raw.size(); i += kBlock) {
+    std::memcpy(block, in + i, kBlock);
+    for (unsigned char& c : block) step(c);
+    std::memcpy(out + i, block, kBlock);
+  }
+  for (; i < raw.size(); ++i) {
+    unsigned char c = in[i];
+    step(c);
+    out[i] = c;
   }
   if ((high & 0x80) || control) return false;
   const std::string_view text(lower);
@@ -189,30 +209,55 @@ bool MayBeMadeUpName(std::string_view key) {
   return digits || key.size() <= 4 || std::string_view("attachment").find(key) != std::string_view::npos;
 }
 
-// The header of raw up to its first blank line, as the decoder cuts it, or
-// none when there is no blank line.
-std::optional<std::string_view> TopHeader(std::string_view raw) {
-  TLineBreaks breaks(raw);
-  for (std::size_t start = 0; start < raw.size();) {
-    std::size_t length = 0;
-    const std::size_t end = breaks.Next(start, length);
-    if (end >= raw.size()) break;
-    if (end == start) {
-      // The decoder's reading of the header depends on nothing after its blank line.
-      const std::string_view head = raw.substr(0, end + length);
-      const TMimeTree tree = ParseMime(head);
-      const TMimePart& top = tree.Parts[0];
-      return head.substr(top.HeaderStart, top.HeaderEnd - top.HeaderStart);
-    }
-    start = end + length;
-  }
-  return std::nullopt;
-}
-
 bool IsAscii(std::string_view text) {
   unsigned high = 0;
   for (const char c : text) high |= static_cast<unsigned char>(c);
   return (high & 0x80) == 0;
+}
+
+// The From, To, Cc and Subject values of raw's header, as FieldValue gives
+// them (the first field of each name, its lines joined, blanks trimmed),
+// read in one walk: or false when the header is not plain ASCII field lines
+// up to a blank line, where the decoder's own reading is needed.
+bool QuickHeaderFields(std::string_view raw, std::string (&values)[4]) {
+  static constexpr std::string_view kNames[4] = {"from", "to", "cc", "subject"};
+  bool taken[4] = {false, false, false, false};
+  std::string* open = nullptr; // the field whose continuation lines come
+  bool first = true;
+  TLineBreaks breaks(raw);
+  for (std::size_t start = 0;;) {
+    std::size_t length = 0;
+    const std::size_t end = breaks.Next(start, length);
+    if (end >= raw.size()) return false; // no blank line
+    const std::string_view line = raw.substr(start, end - start);
+    start = end + length;
+    if (line.empty()) break;
+    if (!IsAscii(line)) return false;
+    if (line[0] == ' ' || line[0] == '\t') {
+      if (first) return false; // a first line that is no field
+      if (open) *open += line;
+      continue;
+    }
+    // "Name:", the name printable and without blanks, blanks before the colon allowed.
+    std::size_t i = 0;
+    while (i < line.size() && line[i] > ' ' && line[i] < 0x7F && line[i] != ':') ++i;
+    std::size_t colon = i;
+    while (colon < line.size() && (line[colon] == ' ' || line[colon] == '\t')) ++colon;
+    if (i == 0 || colon >= line.size() || line[colon] != ':') return false;
+    open = nullptr;
+    first = false;
+    for (std::size_t k = 0; k < 4; ++k)
+      if (!taken[k] && EqualsNoCase(line.substr(0, i), kNames[k])) {
+        taken[k] = true;
+        values[k] = std::string(line.substr(colon + 1));
+        open = &values[k];
+      }
+  }
+  for (std::string& value : values) {
+    const std::size_t first = value.find_first_not_of(" \t\r\n");
+    value = first == std::string::npos ? std::string() : value.substr(first, value.find_last_not_of(" \t\r\n") + 1 - first);
+  }
+  return true;
 }
 
 // Where matching looks, folded; Has says which were filled.
@@ -376,12 +421,7 @@ bool TSearchQuery::InDateRange(double received) const {
 
 namespace {
 
-bool Contains(std::string_view text, std::string_view term) {
-  if (term.size() > text.size()) return false;
-  if (term.size() < 4) return text.find(term) != std::string_view::npos;
-  // Long texts (bodies) and long terms: skip ahead by the term's length.
-  return std::search(text.begin(), text.end(), std::boyer_moore_horspool_searcher(term.begin(), term.end())) != text.end();
-}
+bool Contains(std::string_view text, std::string_view term) { return Find(text, term) != std::string_view::npos; }
 
 // Whether term is in one of fields of folded.
 bool InFields(const TFoldedFields& folded, unsigned fields, std::string_view term) {
@@ -444,14 +484,13 @@ bool TSearchQuery::MatchesMessage(std::string_view raw, std::string_view listSen
 
   // The header lines as the decoder gives them: its text is ASCII (or
   // encoded words), so the message's character set plays no part.
-  const std::optional<std::string_view> header = TopHeader(raw);
-  if (!header || !IsAscii(*header)) return MatchesReadable(ReadMessage(raw), listSender, listSubject);
+  std::string values[4];
+  if (!QuickHeaderFields(raw, values)) return MatchesReadable(ReadMessage(raw), listSender, listSubject);
   TFoldedFields folded;
-  if (Fields & sfFrom) folded.Set(sfFrom, AddressListText(FieldValue(*header, "from"))), folded.Append(sfFrom, listSender);
-  if (Fields & sfTo) folded.Set(sfTo, AddressListText(FieldValue(*header, "to")));
-  if (Fields & sfCc) folded.Set(sfCc, AddressListText(FieldValue(*header, "cc")));
-  if (Fields & sfSubject)
-    folded.Set(sfSubject, DecodeHeaderText(FieldValue(*header, "subject"))), folded.Append(sfSubject, listSubject);
+  if (Fields & sfFrom) folded.Set(sfFrom, AddressListText(values[0])), folded.Append(sfFrom, listSender);
+  if (Fields & sfTo) folded.Set(sfTo, AddressListText(values[1]));
+  if (Fields & sfCc) folded.Set(sfCc, AddressListText(values[2]));
+  if (Fields & sfSubject) folded.Set(sfSubject, DecodeHeaderText(values[3])), folded.Append(sfSubject, listSubject);
   bool needText = false;
   for (const std::size_t t : left) {
     if (InFields(folded, Fields & kHeaderFields, Terms[t])) continue;

@@ -75,10 +75,13 @@ TEST(Search, QuickVerdictAgreesWithTheDecodedMessage) {
       head + "Nameless\r\nContent-Type: image/png\r\n\r\nPNG\r\n",
       "From: jo@example.com (Jo Invoice)\r\nSubject: Comment\r\n\r\nNothing.\r\n",
       "From: ann smith@example.com\r\nSubject: Bare\r\n\r\nNothing.\r\n",
+      "From: \"Anna\r\n Berg\" <anna@example.com>\r\nSubject : First\r\n invoice\r\nSubject: Second\r\n"
+      "CC: carol@example.com,\r\n\tdan@example.com\r\n\r\nBody.\r\n",
       head + "No blank line",
   };
   const char* const queries[] = {"invoice", "cafe", "\"cafe m\xC3\xBCller\"", "inv", "attachment", "png",
-                                 "annsmith", "anna invoice", "berg bob", "nothing jo", "missing", "\xC3\xA9"};
+                                 "annsmith", "anna invoice", "berg bob", "nothing jo", "missing", "\xC3\xA9",
+                                 "\"first invoice\"", "second", "dan"};
   for (const std::string& raw : messages)
     for (const unsigned fields : {unsigned{sfAllFields}, unsigned{sfBody | sfAttachments}, unsigned{sfFrom | sfSubject}})
       for (const char* text : queries) {
