@@ -42,10 +42,16 @@ TSearchOptions ParseSearch(const std::vector<std::string>& arguments) {
     if (!day) throw TSearchUsageError{option + " takes a date as YYYY-MM-DD, not \"" + text + "\""};
     return *day;
   };
-  // Options come before STORE; what follows it are words, whatever they look like.
-  for (; i < arguments.size() && arguments[i].size() > 1 && arguments[i][0] == '-'; ++i) {
+  // Options anywhere, as for the other commands ("-5" is a word); after "--" only words.
+  std::vector<std::string> positional;
+  bool wordsOnly = false;
+  for (; i < arguments.size(); ++i) {
     const std::string& option = arguments[i];
-    if (option == "--json") {
+    if (wordsOnly || option.size() < 2 || option[0] != '-' || (option[1] >= '0' && option[1] <= '9')) {
+      positional.push_back(option);
+    } else if (option == "--") {
+      wordsOnly = true;
+    } else if (option == "--json") {
       options.Json = true;
     } else if (option == "--in") {
       const std::string& names = value(option);
@@ -61,16 +67,17 @@ TSearchOptions ParseSearch(const std::vector<std::string>& arguments) {
       throw TSearchUsageError{"unknown option \"" + option + "\""};
     }
   }
-  if (i >= arguments.size()) throw TSearchUsageError{"missing STORE"};
-  options.Store = arguments[i++];
-  for (; i < arguments.size(); ++i) {
+  if (positional.empty()) throw TSearchUsageError{"missing STORE"};
+  options.Store = positional[0];
+  for (std::size_t k = 1; k < positional.size(); ++k) {
+    const std::string& word = positional[k];
     // A quote inside an argument marks phrases, as in the viewers' find box;
     // otherwise the argument is one term, a phrase when the shell kept its blanks.
-    if (arguments[i].find('"') != std::string::npos) {
-      const TSearchQuery terms = TSearchQuery::Parse(arguments[i]);
+    if (word.find('"') != std::string::npos) {
+      const TSearchQuery terms = TSearchQuery::Parse(word);
       for (const std::string& term : terms.FoldedTerms()) options.Query.AddTerm(term);
     } else {
-      options.Query.AddTerm(arguments[i]);
+      options.Query.AddTerm(word);
     }
   }
   if (options.Query.Empty() && !options.Query.Since && !options.Query.Until)

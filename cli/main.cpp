@@ -143,15 +143,15 @@ const std::vector<TCommand> kCommands = {
         "folder an mbox file in it, its subfolders in", "NAME.sbd beside it, as mail programs import them)"}}},
      [](const TArguments& a, bool json, const TCommand&) { return RunFolders(a[0], json); }},
     {"search",
-     {{"search [--json] [--in FIELDS] [--since DATE] [--until DATE] STORE|STOREDIR WORDS...",
+     {{"search [OPTIONS] STORE|STOREDIR WORDS...",
        nullptr,
        false,
        {"[ARGUMENTS]"},
-       {"list the messages that hold every word (letter", "case and accents ignored; \"a phrase\" in quotes)",
-        "in their From, To, Cc, Subject, text or attachment", "names; --in limits it to some of them",
-        "(from,to,cc,subject,body,attachments); --since and", "--until to messages received from or to a day",
-        "(YYYY-MM-DD); one line each: folder path (for a", "STOREDIR), index, received, sender, subject; --json",
-        "one object each with the store file"}}},
+       {"messages with every word:", "letter case and accents ignored, \"a phrase\" in",
+        "quotes; in From, To, Cc, Subject, the text or", "attachment names; one line each: folder path (for",
+        "a STOREDIR), index, received time, sender, subject", "OPTIONS:", "--json: one JSON object each, with the store file",
+        "--in FIELDS: only in some of from,to,cc,subject,", "  body,attachments (comma-separated)",
+        "--since DATE, --until DATE: received from or up to", "  that day (YYYY-MM-DD)"}}},
      [](const TArguments& a, bool, const TCommand& c) {
        try {
          return RunSearch(a);

@@ -48,7 +48,7 @@ TEST_F(CliSearch, FindsWordsInTheDecodedMessages) {
                      "\"sender\": \"Hans M\xC3\xBCller\", \"subject\": \"Caf\xC3\xA9 plans\"}\n");
 
   // Nothing found is no failure; the fields asked for are the only ones looked at.
-  run = RunCli(Dir, {"search", "--in", "from,subject", Store, "budget"});
+  run = RunCli(Dir, {"search", Store, "budget", "--in", "from,subject"});
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out, "");
   EXPECT_EQ(run.Err, "postvue-cli: found 0 messages\n");
