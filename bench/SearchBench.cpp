@@ -1,9 +1,10 @@
 // Searching a store against grep over the same file, in one run:
 //
-//   SearchBench STORE WORD [--rounds K] [--cli PATH]     (K defaults to 3)
+//   SearchBench STORE WORD... [--rounds K] [--cli PATH]     (K defaults to 3)
 //
 // STORE is best a generated one (GenerateStore --dbx STORE, 100,000
-// messages) and WORD one that few of its messages hold. Every round times
+// messages) and a WORD one that few of its messages hold. For each WORD,
+// every round times
 // (a) "grep -c -i -F WORD STORE" and (b) "postvue-cli search STORE WORD" as
 // processes, their output thrown away, after one untimed run of each so
 // that both find the file in memory; then the ratio b/a, best and median.
@@ -44,7 +45,7 @@ double TimeCommand(const std::string& command) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: SearchBench STORE WORD [--rounds K] [--cli PATH]\n");
+  std::fprintf(stderr, "usage: SearchBench STORE WORD... [--rounds K] [--cli PATH]\n");
   return 2;
 }
 
@@ -52,30 +53,36 @@ int Usage() {
 
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
-  const std::string store = argv[1], word = argv[2];
+  const std::string store = argv[1];
+  std::vector<std::string> words;
   int rounds = 3;
   std::string cli = (std::filesystem::path(argv[0]).parent_path() / ".." / "cli" / "postvue-cli").string();
-  for (int i = 3; i < argc; ++i) {
+  for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
     else if (arg == "--cli" && i + 1 < argc) cli = argv[++i];
-    else return Usage();
+    else if (arg.rfind("--", 0) == 0) return Usage();
+    else words.push_back(arg);
   }
+  if (words.empty()) return Usage();
   try {
-    const std::string grep = "grep -c -i -F " + Quoted(word) + " " + Quoted(store) + " > " + kNull;
-    const std::string search = Quoted(cli) + " search " + Quoted(store) + " " + Quoted(word) + " > " + kNull + " 2>&1";
-    TimeCommand(grep); // warm: the file in memory for both
-    TimeCommand(search);
-    std::vector<double> greps, searches, ratios;
-    for (int r = 0; r < rounds; ++r) {
-      greps.push_back(TimeCommand(grep));
-      searches.push_back(TimeCommand(search));
-      ratios.push_back(searches.back() / greps.back());
+    for (const std::string& word : words) {
+      const std::string grep = "grep -c -i -F " + Quoted(word) + " " + Quoted(store) + " > " + kNull;
+      const std::string search = Quoted(cli) + " search " + Quoted(store) + " " + Quoted(word) + " > " + kNull + " 2>&1";
+      TimeCommand(grep); // warm: the file in memory for both
+      TimeCommand(search);
+      std::vector<double> greps, searches, ratios;
+      for (int r = 0; r < rounds; ++r) {
+        greps.push_back(TimeCommand(grep));
+        searches.push_back(TimeCommand(search));
+        ratios.push_back(searches.back() / greps.back());
+      }
+      std::printf("%s, \"%s\", %d rounds\n", store.c_str(), word.c_str(), rounds);
+      std::printf("  grep -c -i -F       %.3f s best, %.3f s median\n", Best(greps), Median(greps));
+      std::printf("  postvue-cli search  %.3f s best, %.3f s median\n", Best(searches), Median(searches));
+      std::printf("  ratio               %.2f best, %.2f median\n", Best(ratios), Median(ratios));
+      std::fflush(stdout);
     }
-    std::printf("%s, \"%s\", %d rounds\n", store.c_str(), word.c_str(), rounds);
-    std::printf("  grep -c -i -F       %.3f s best, %.3f s median\n", Best(greps), Median(greps));
-    std::printf("  postvue-cli search  %.3f s best, %.3f s median\n", Best(searches), Median(searches));
-    std::printf("  ratio               %.2f best, %.2f median\n", Best(ratios), Median(ratios));
 
     // The viewers' filter: rows folded once at load, then one search per keystroke.
     const auto reader = cli::LoadStore(store);
@@ -88,16 +95,18 @@ int main(int argc, char** argv) {
       rows.Add(Windows1252ToUtf8(SenderBytes(record)), Windows1252ToUtf8(record.Subject.View()));
     }
     std::printf("  filter: %d rows folded in %.1f ms\n", count, Since(start) * 1000);
-    double worst = 0;
-    std::size_t shown = 0;
-    for (std::size_t typed = 1; typed <= word.size(); ++typed) {
-      const TSearchQuery query = TSearchQuery::Parse(word.substr(0, typed));
-      start = TClock::now();
-      shown = rows.Matching(query).size();
-      worst = std::max(worst, Since(start));
+    for (const std::string& word : words) {
+      double worst = 0;
+      std::size_t shown = 0;
+      for (std::size_t typed = 1; typed <= word.size(); ++typed) {
+        const TSearchQuery query = TSearchQuery::Parse(word.substr(0, typed));
+        start = TClock::now();
+        shown = rows.Matching(query).size();
+        worst = std::max(worst, Since(start));
+      }
+      std::printf("  filter: %.1f ms for the slowest keystroke of \"%s\" (%zu rows shown at the end)\n", worst * 1000,
+                  word.c_str(), shown);
     }
-    std::printf("  filter: %.1f ms for the slowest keystroke of \"%s\" (%zu rows shown at the end)\n", worst * 1000,
-                word.c_str(), shown);
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "SearchBench: %s\n", e.what());
