@@ -535,22 +535,22 @@ std::vector<std::uint32_t> TFoldedRows::Matching(const TSearchQuery& query) cons
   const std::string_view text(Text);
   for (std::uint32_t k = 0; k < query.TermCount(); ++k) {
     const std::string& term = query.FoldedTerms()[k];
-    const std::boyer_moore_horspool_searcher searcher(term.begin(), term.end());
-    for (auto at = text.begin();;) {
-      const auto found = std::search(at, text.end(), searcher);
-      if (found == text.end()) break;
-      const auto offset = static_cast<std::uint32_t>(found - text.begin());
-      const auto row = static_cast<std::uint32_t>(std::upper_bound(Starts.begin(), Starts.end(), offset) - Starts.begin() - 1);
+    std::uint32_t row = 0; // the row of the last find: finds only move on
+    for (std::size_t at = 0;;) {
+      const std::size_t found = Find(text, term, at);
+      if (found == std::string_view::npos) break;
+      const auto offset = static_cast<std::uint32_t>(found);
+      while (row + 1 < rows && Starts[row + 1] <= offset) ++row;
       const bool inSubject = offset >= SubjectStarts[row];
       if (hits[row] == k && (query.Fields & (inSubject ? sfSubject : sfFrom))) {
         ++hits[row]; // one hit a row is enough: on to the next
       } else if (hits[row] != k || inSubject) {
         // A row without the terms before, or only a subject where it counts not.
       } else {
-        at = text.begin() + SubjectStarts[row]; // the sender does not count: the subject may
+        at = SubjectStarts[row]; // the sender does not count: the subject may
         continue;
       }
-      at = row + 1 < rows ? text.begin() + Starts[row + 1] : text.end();
+      at = row + 1 < rows ? Starts[row + 1] : text.size();
     }
   }
   std::vector<std::uint32_t> found;
