@@ -34,21 +34,6 @@ void AppendDigits(std::string& out, int value, int width) {
   out.append(digits, static_cast<std::size_t>(width));
 }
 
-// YYYY-MM-DD hh:mm:ss, written without a format string: a listing has one per message.
-void AppendReceived(std::string& out, double received) {
-  const TDateTimeFields f = DecodeDateTime(received);
-  AppendDigits(out, f.Year, 4);
-  out += '-';
-  AppendDigits(out, f.Month, 2);
-  out += '-';
-  AppendDigits(out, f.Day, 2);
-  out += ' ';
-  AppendDigits(out, f.Hour, 2);
-  out += ':';
-  AppendDigits(out, f.Minute, 2);
-  out += ':';
-  AppendDigits(out, f.Second, 2);
-}
 
 template <typename TInt> void AppendNumber(std::string& out, TInt value) {
   char digits[24];
@@ -103,6 +88,22 @@ std::vector<std::int32_t> FileOrder(TMailbaseReader& reader, std::int32_t count)
   return order;
 }
 } // namespace
+
+// Written without a format string: a listing has one per message.
+void AppendReceived(std::string& out, double received) {
+  const TDateTimeFields f = DecodeDateTime(received);
+  AppendDigits(out, f.Year, 4);
+  out += '-';
+  AppendDigits(out, f.Month, 2);
+  out += '-';
+  AppendDigits(out, f.Day, 2);
+  out += ' ';
+  AppendDigits(out, f.Hour, 2);
+  out += ':';
+  AppendDigits(out, f.Minute, 2);
+  out += ':';
+  AppendDigits(out, f.Second, 2);
+}
 
 void AppendField(std::string& out, std::string_view field) {
   for (const char c : field) out += FieldChar(c);

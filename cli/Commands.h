@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace postvue::cli {
 
@@ -53,6 +54,9 @@ private:
 
 // One tab-separated line per message.
 void ListText(TMailbaseReader& reader, TOutput& out);
+// A received time as list writes it: YYYY-MM-DD hh:mm:ss (UTC, as stored).
+void AppendReceived(std::string& out, double received);
+
 // One JSON object with the store's format, folder, count and every record.
 void ListJson(TMailbaseReader& reader, TOutput& out);
 
@@ -178,5 +182,15 @@ int RunExportMbox(const std::string& store, const std::string& file);
 int RunRecover(const std::string& store, const std::string& dir);
 // Recovery of every store of a store folder, into the directories export makes.
 int RunRecoverFolder(const std::string& storeDir, const std::string& outDir);
+
+// Arguments that make no search (an unknown option, no words): what was wrong.
+struct TSearchUsageError {
+  std::string What;
+};
+// The messages of a store, or of every store of a store folder, that hold
+// the words of arguments ([options] STORE WORDS...), one line each in store
+// order (one JSON object with --json) and a summary; 0 whether or not any
+// was found, 1 when a store or a message could not be read.
+int RunSearch(const std::vector<std::string>& arguments);
 
 } // namespace postvue::cli

@@ -31,23 +31,6 @@ std::vector<std::string> PathOf(const TStoreFolder& tree, std::size_t i) {
   return path;
 }
 
-// "Outlook Express/Local Folders/Inbox (Inbox.dbx)": which folder a message speaks of.
-std::string FolderLabel(const TStoreFolder& tree, std::size_t i) {
-  std::string label;
-  for (const std::string& name : PathOf(tree, i)) label += (label.empty() ? "" : "/") + name;
-  const TStoreFolderEntry& folder = tree.Folders[i];
-  if (!folder.StoreFile.empty()) label += " (" + folder.StoreFile + ")";
-  return label;
-}
-
-// The tree, its notes on standard error. A folder with neither a folder
-// list nor a store is no store folder: most likely the wrong folder.
-TStoreFolder ReadTree(const std::string& storeDir) {
-  TStoreFolder tree = ReadStoreFolder(storeDir);
-  for (const std::string& note : tree.Notes) ReportError(note);
-  if (tree.Folders.empty()) throw Exception("there is no mail store in " + storeDir);
-  return tree;
-}
 
 namespace fs = std::filesystem;
 
@@ -66,6 +49,26 @@ bool Absent(const std::string& path) {
 }
 
 } // namespace
+
+std::string FolderPath(const TStoreFolder& tree, std::size_t i) {
+  std::string path;
+  for (const std::string& name : PathOf(tree, i)) path += (path.empty() ? "" : "/") + name;
+  return path;
+}
+
+std::string FolderLabel(const TStoreFolder& tree, std::size_t i) {
+  std::string label = FolderPath(tree, i);
+  const TStoreFolderEntry& folder = tree.Folders[i];
+  if (!folder.StoreFile.empty()) label += " (" + folder.StoreFile + ")";
+  return label;
+}
+
+TStoreFolder ReadTree(const std::string& storeDir) {
+  TStoreFolder tree = ReadStoreFolder(storeDir);
+  for (const std::string& note : tree.Notes) ReportError(note);
+  if (tree.Folders.empty()) throw Exception("there is no mail store in " + storeDir);
+  return tree;
+}
 
 // Every folder of the plan, each store by the single-store export into its
 // folder's place: one report, one summary, progress over all the stores.

@@ -10,6 +10,17 @@
 
 namespace postvue::cli {
 
+// "Outlook Express/Local Folders/Inbox": the names from the top down to folder i.
+std::string FolderPath(const TStoreFolder& tree, std::size_t i);
+// "Outlook Express/Local Folders/Inbox (Inbox.dbx)": which folder a message
+// speaks of (the folder's path from the top, its store file).
+std::string FolderLabel(const TStoreFolder& tree, std::size_t i);
+
+// The tree of storeDir, its notes on standard error. A folder with neither a
+// folder list nor a store is no store folder (most likely the wrong folder):
+// raises then.
+TStoreFolder ReadTree(const std::string& storeDir);
+
 enum class TLayout {
   Eml,     // a directory per folder, its subfolders inside it
   Mbox,    // an mbox file per folder, its subfolders in "NAME.sbd" beside it

@@ -50,6 +50,8 @@ struct TCommand {
   const char* Name;
   std::vector<TForm> Forms;
   TRunCommand Run;
+  // Takes its options and words itself (search): the forms only show them.
+  bool OwnArguments = false;
 };
 
 std::int32_t ParseIndex(const std::string& text, const TCommand& command) {
@@ -151,6 +153,24 @@ const std::vector<TCommand> kCommands = {
         "folder goes to a directory of DIR, nested as its", "tree (with --mbox, FILE is a directory and each",
         "folder an mbox file in it, its subfolders in", "NAME.sbd beside it, as mail programs import them)"}}},
      [](const TArguments& a, const char* json, const TCommand&) { return RunFolders(a[0], json != nullptr); }},
+    {"search",
+     {{"search [OPTIONS] STORE|STOREDIR WORDS...",
+       nullptr,
+       false,
+       {"[ARGUMENTS]"},
+       {"messages with every word:", "letter case and accents ignored, \"a phrase\" in",
+        "quotes; in From, To, Cc, Subject, the text or", "attachment names; one line each: folder path (for",
+        "a STOREDIR), index, received time, sender, subject", "OPTIONS:", "--json: one JSON object each, with the store file",
+        "--in FIELDS: only in some of from,to,cc,subject,", "  body,attachments (comma-separated)",
+        "--since DATE, --until DATE: received from or up to", "  that day (YYYY-MM-DD)"}}},
+     [](const TArguments& a, const char*, const TCommand& c) {
+       try {
+         return RunSearch(a);
+       } catch (const TSearchUsageError& e) {
+         throw TUsageError{e.What, &c};
+       }
+     },
+     true},
 };
 
 const char* const kNotes =
@@ -224,6 +244,7 @@ int Run(const std::vector<std::string>& args) {
       return 0;
     }
 
+  if (command.OwnArguments) return command.Run(rest, nullptr, command);
   // The form: the one whose option comes first, else the one that needs none.
   const TForm* form = nullptr;
   const char* option = nullptr;
