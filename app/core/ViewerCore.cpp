@@ -88,7 +88,10 @@ void TViewerCore::LoadStore(const std::string& path) {
   SetPanel(0, "Loading...");
   RepaintNow();
   StopTextSearch();
+  // A new store starts in store order, unfiltered.
   Order.Clear();
+  ShowSortMark({});
+  SetFindStatus({});
   Reader.reset();
 
   std::exception_ptr failure;

@@ -85,7 +85,8 @@ protected:
   // PollTextSearch now and then on its own thread (a timer).
   virtual void SetSearchPolling(bool /*on*/) {}
 
-  // Opens the store at path (UTF-8) and fills the list; raises what the load
+  // Opens the store at path (UTF-8) and fills the list, in store order
+  // without a find (the viewer empties its find bar); raises what the load
   // raised, after its closing steps.
   void LoadStore(const std::string& path);
   // The message index read back from the selected row's "#" text; -1 when no
