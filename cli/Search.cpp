@@ -6,7 +6,6 @@
 #include "Console.h"
 #include "DateTime.h"
 #include "Json.h"
-#include "ReadableMessage.h"
 #include "Search.h"
 #include "StoreFolder.h"
 #include "TextsAhead.h"
@@ -15,6 +14,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>

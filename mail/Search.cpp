@@ -446,12 +446,18 @@ bool TSearchQuery::MatchesReadable(const TReadableMessage& message, std::string_
   if (Fields & sfTo) folded.Set(sfTo, message.To);
   if (Fields & sfCc) folded.Set(sfCc, message.Cc);
   if (Fields & sfSubject) folded.Set(sfSubject, message.Subject), folded.Append(sfSubject, listSubject);
-  if (Fields & sfBody) folded.Set(sfBody, message.Body);
   if (Fields & sfAttachments) {
     folded.Set(sfAttachments, {});
     for (const TAttachment& attachment : message.Attachments) folded.Append(sfAttachments, attachment.Name);
   }
-  return std::all_of(Terms.begin(), Terms.end(), [&](const std::string& term) { return InFields(folded, Fields, term); });
+  // The body, the longest by far, folded only when a term is in none of the others.
+  for (const std::string& term : Terms)
+    if (!InFields(folded, Fields, term)) {
+      if (!(Fields & sfBody)) return false;
+      if (!(folded.Has & sfBody)) folded.Set(sfBody, message.Body);
+      if (!Contains(folded.Of(sfBody), term)) return false;
+    }
+  return true;
 }
 
 bool TSearchQuery::MatchesMessage(std::string_view raw, std::string_view listSender, std::string_view listSubject) const {

@@ -80,8 +80,8 @@ public:
   const std::vector<std::string>& FoldedTerms() const { return Terms; }
 
 private:
-  // Index of each term's longest run of ASCII letters and digits: the bytes
-  // a plain message must hold for the term to be in its text.
+  // Adds a folded term and its key, its longest run of ASCII letters and
+  // digits: the bytes a plain message must hold for the term to be in its text.
   void AddFolded(std::string folded);
 
   std::vector<std::string> Terms; // folded, blanks as one space
