@@ -4,6 +4,7 @@
 #include "MessageFile.h"
 #include "ReaderFactory.h"
 #include "TextLines.h"
+#include "ViewerLayout.h"
 
 #include <charconv>
 #include <utility>
@@ -30,6 +31,22 @@ std::string StoreCaption(std::string_view folderName) {
 
 std::string CountText(std::int32_t count) { return "Count: " + std::to_string(count); }
 
+std::string FoundText(std::int32_t found, std::int32_t unreadable) {
+  std::string text(kFoundText);
+  text += std::to_string(found);
+  if (unreadable > 0) {
+    text += " (" + std::to_string(unreadable);
+    text += kUnreadableText;
+    text += ')';
+  }
+  return text;
+}
+
+std::string SearchingText(TTextSearch::TProgress progress) {
+  const std::int64_t percent = progress.Total > 0 ? std::int64_t{progress.Done} * 100 / progress.Total : 0;
+  return std::string(kSearchingText) + std::to_string(percent) + '%';
+}
+
 std::string JoinedLines(std::string_view text, std::string_view lineEnd) {
   const auto lines = SplitLines(text);
   std::size_t size = 0;
@@ -43,7 +60,7 @@ std::string JoinedLines(std::string_view text, std::string_view lineEnd) {
   return joined;
 }
 
-TViewerCore::~TViewerCore() = default;
+TViewerCore::~TViewerCore() { TextSearch.Cancel(); }
 
 std::string TViewerCore::FolderText() const {
   return Reader ? FolderNameText(*Reader, StoreText) : std::string();
@@ -56,6 +73,11 @@ void TViewerCore::LoadStore(const std::string& path) {
   const TFinally closeBracket([this] { EndRows(); });
   SetPanel(0, "Loading...");
   RepaintNow();
+  StopTextSearch();
+  // A new store starts in store order, unfiltered.
+  Order.Clear();
+  ShowSortMark({});
+  SetFindStatus({});
   Reader.reset();
 
   std::exception_ptr failure;
@@ -66,7 +88,10 @@ void TViewerCore::LoadStore(const std::string& path) {
     // folder name and count.
     Reader = NewReaderFor(path);
     OpenStore(*Reader, path);
-    if (Reader->Active) AddRows(*Reader, Reader->GetCount(), format);
+    if (Reader->Active) {
+      AddRows(*Reader, Reader->GetCount(), format);
+      Order.Build(*Reader, StoreText);
+    }
   } catch (...) {
     failure = std::current_exception();
   }
@@ -93,9 +118,17 @@ int TViewerCore::SelectedMessageIndex() {
   return index;
 }
 
+int TViewerCore::SelectedForReading() {
+  const int index = SelectedMessageIndex();
+  if (index < 0 || !Reader) return -1;
+  StopTextSearch();
+  return index;
+}
+
 void TViewerCore::ViewSelected() {
   const int index = SelectedMessageIndex();
   if (index < 0 || !Reader) return;
+  StopTextSearch();
   ShowMessageText(Reader->GetMessageText(index));
 }
 
@@ -104,12 +137,69 @@ void TViewerCore::SaveSelected() {
   if (index < 0 || !Reader) return;
   const std::string path = AskSavePath();
   if (path.empty()) return;
+  StopTextSearch();
   SetPanel(0, "Saving...");
   RepaintNow();
   ShowWaitCursor();
   const TFinally restoreCursor([this] { RestoreCursor(); });
   const TFinally count([this] { SetPanel(0, CountText(Reader->GetCount())); });
   SaveMessageText(path, Reader->GetMessageText(index));
+}
+
+template <class F> void TViewerCore::Reorder(F&& change) {
+  const int selected = SelectedMessageIndex();
+  change();
+  ShowListOrder(Order.RowOfMessage(selected));
+}
+
+void TViewerCore::SortList(int column) {
+  Reorder([&] { Order.SortBy(column); });
+  ShowSortMark(Order.Mark());
+}
+
+void TViewerCore::FindInList(std::string_view text) {
+  StopTextSearch();
+  const TSearchQuery query = TSearchQuery::Parse(text);
+  Reorder([&] { Order.FilterByListTexts(query); });
+  SetFindStatus(query.Empty() ? std::string() : FoundText(Order.RowCount()));
+}
+
+void TViewerCore::SearchTexts(std::string_view text) {
+  TSearchQuery query = TSearchQuery::Parse(text);
+  if (query.Empty() || !Reader) {
+    FindInList(text);
+    return;
+  }
+  TextSearch.Start(*Reader, std::move(query), StoreText);
+  SetSearchPolling(true);
+  SetFindStatus(SearchingText(TextSearch.Progress()));
+}
+
+bool TViewerCore::PollTextSearch() {
+  if (!TextSearch.Running()) return false;
+  if (!TextSearch.Done()) {
+    SetFindStatus(SearchingText(TextSearch.Progress()));
+    return true;
+  }
+  SetSearchPolling(false);
+  const std::vector<std::int32_t> found = TextSearch.Finish();
+  Reorder([&] { Order.FilterToMessages(found); });
+  SetFindStatus(FoundText(Order.RowCount(), TextSearch.Unreadable()));
+  return false;
+}
+
+void TViewerCore::StopTextSearch() {
+  if (!TextSearch.Running()) return;
+  TextSearch.Cancel();
+  SetSearchPolling(false);
+  // The rows are still those found as typed.
+  SetFindStatus(Order.Filtered() ? FoundText(Order.RowCount()) : std::string());
+}
+
+void TViewerCore::ClearFind() {
+  StopTextSearch();
+  Reorder([&] { Order.ClearFilter(); });
+  SetFindStatus({});
 }
 
 } // namespace postvue

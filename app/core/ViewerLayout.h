@@ -78,6 +78,14 @@ inline constexpr std::string_view kOpenCaption = "Open...", kSaveCaption = "Save
 inline constexpr char kOpenKey = 'O', kSaveKey = 'S';
 inline constexpr std::string_view kDataWindowCaption = "Message Data", kCloseCaption = "Close";
 
+// The find bar (Ctrl+F): its menu item, its button that searches the texts
+// (as Enter does), and its count beside the edit: "Found: 12", "Found: 12
+// (2 unreadable)", "Searching texts: 40%". The status bar's panels stay as they are.
+inline constexpr std::string_view kFindCaption = "Find...", kSearchTextsCaption = "Search texts";
+inline constexpr char kFindKey = 'F';
+inline constexpr std::string_view kFoundText = "Found: ", kUnreadableText = " unreadable";
+inline constexpr std::string_view kSearchingText = "Searching texts: ";
+
 // A file dialog's filter: a name and the extensions it shows; none shows
 // every file (each platform has its pattern for that).
 struct TFileFilter {

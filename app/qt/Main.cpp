@@ -364,8 +364,8 @@ void Twnd_oe_Main::cmView() { ViewSelected(); }
 void Twnd_oe_Main::cmSave() { SaveSelected(); }
 
 void Twnd_oe_Main::cmRead() {
-  const int index = SelectedMessageIndex();
-  if (index < 0 || !Reader) return;
+  const int index = SelectedForReading();
+  if (index < 0) return;
   const auto window = std::make_unique<Twnd_oe_Read>(this, this, Reader.get(), UserFormat());
   // A message that cannot be read gives the error box and no window.
   window->OpenMessage(index);

@@ -485,8 +485,8 @@ void Twnd_oe_Main::cmView() { ViewSelected(); }
 void Twnd_oe_Main::cmSave() { SaveSelected(); }
 
 void Twnd_oe_Main::cmRead() {
-  const int index = SelectedMessageIndex();
-  if (index < 0 || !Reader) return;
+  const int index = SelectedForReading();
+  if (index < 0) return;
   ShowReadingWindow(Handle, *Reader, index, Format);
 }
 
