@@ -17,6 +17,10 @@ namespace postvue {
 
 namespace {
 constexpr wchar_t kMainClass[] = L"Twnd_oe_Main";
+// The timer that polls a search of the texts, and how often (ms): often
+// enough for the progress to move smoothly.
+constexpr UINT_PTR kSearchTimer = 1;
+constexpr UINT kSearchPollMs = 50;
 
 int ColumnFormat(TColumnAlign align) {
   return align == TColumnAlign::Center ? LVCFMT_CENTER : align == TColumnAlign::Right ? LVCFMT_RIGHT : LVCFMT_LEFT;
@@ -89,7 +93,13 @@ LRESULT CALLBACK HeaderProc(HWND header, UINT message, WPARAM wParam, LPARAM lPa
 // The drag of column 0's divider is refused where the header reports it to
 // the list, before the list sees it: not every list passes the start of the
 // drag on to its window, and the width changes while the drag goes on.
-LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+  // Tab from the list goes to the open find bar: its edit, or back to its button.
+  const auto& window = *reinterpret_cast<const Twnd_oe_Main*>(data);
+  if (message == WM_KEYDOWN && wParam == VK_TAB && window.FindShown) {
+    SetFocus(GetKeyState(VK_SHIFT) < 0 ? window.FindButton : window.FindEdit);
+    return 0;
+  }
   if (message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->hwndFrom == ListView_GetHeader(list)) {
     // The A and W forms share the fields read here.
     const auto& notice = *reinterpret_cast<NMHEADERW*>(lParam);
@@ -113,6 +123,32 @@ LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
     }
   }
   return DefSubclassProc(list, message, wParam, lParam);
+}
+
+// The find bar's edit and button: Enter in the edit searches the texts,
+// Escape stops that search or closes the bar, and Tab walks edit, button and
+// list (the main window is no dialog, so nothing else moves the focus).
+LRESULT CALLBACK FindBarProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+  auto& window = *reinterpret_cast<Twnd_oe_Main*>(data);
+  const bool edit = control == window.FindEdit;
+  if (message == WM_KEYDOWN) {
+    switch (wParam) {
+    case VK_RETURN:
+      if (!edit) break;
+      SendMessageW(window.Handle, WM_COMMAND, MAKEWPARAM(IDC_FINDBUTTON, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(window.FindButton));
+      return 0;
+    case VK_ESCAPE: window.FindEscape(); return 0;
+    case VK_TAB: {
+      const bool back = GetKeyState(VK_SHIFT) < 0;
+      SetFocus(edit == back ? window.List : edit ? window.FindButton : window.FindEdit);
+      return 0;
+    }
+    }
+  }
+  // Their characters would only beep.
+  if (message == WM_CHAR && (wParam == L'\r' || wParam == 0x1b || wParam == L'\t')) return 0;
+  return DefSubclassProc(control, message, wParam, lParam);
 }
 
 bool IsExistingFile(const std::wstring& path) {
@@ -272,11 +308,14 @@ Twnd_oe_Main::Twnd_oe_Main(std::vector<std::wstring> arguments) : Arguments(std:
   AppendMenuW(File1, MF_STRING, IDM_READ, withKey(kReadCaption, kReadKey).c_str());
   AppendMenuW(File1, MF_STRING, IDM_VIEW, Wide(kViewCaption).c_str());
   AppendMenuW(File1, MF_SEPARATOR, 0, nullptr); // N3
+  AppendMenuW(File1, MF_STRING, IDM_FIND, withKey(kFindCaption, kFindKey).c_str());
+  AppendMenuW(File1, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(File1, MF_STRING, IDM_EXIT, Wide(kExitCaption).c_str());
   AppendMenuW(MainMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(File1), Wide(kFileMenuCaption).c_str());
   ACCEL keys[] = {{FCONTROL | FVIRTKEY, kOpenKey, IDM_OPEN},
                   {FCONTROL | FVIRTKEY, kSaveKey, IDM_SAVE},
-                  {FCONTROL | FVIRTKEY, kReadKey, IDM_READ}};
+                  {FCONTROL | FVIRTKEY, kReadKey, IDM_READ},
+                  {FCONTROL | FVIRTKEY, kFindKey, IDM_FIND}};
   Accelerators = CreateAcceleratorTableW(keys, static_cast<int>(std::size(keys)));
 
   // Centred on the screen's work area.
@@ -343,8 +382,18 @@ LRESULT Twnd_oe_Main::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     case IDM_VIEW: RunCommand(&Twnd_oe_Main::cmView); return 0;
     case IDM_READ: RunCommand(&Twnd_oe_Main::cmRead); return 0;
     case IDM_EXIT: RunCommand(&Twnd_oe_Main::cmExit); return 0;
+    case IDM_FIND: RunCommand(&Twnd_oe_Main::cmFind); return 0;
+    case IDC_FINDEDIT:
+      if (HIWORD(wParam) == EN_CHANGE && !SettingFindText) RunGuarded([&] { FindInList(Utf8(FindText())); });
+      return 0;
+    case IDC_FINDBUTTON:
+      if (HIWORD(wParam) == BN_CLICKED) RunGuarded([&] { SearchTexts(Utf8(FindText())); });
+      return 0;
     }
     break;
+  case WM_TIMER:
+    if (wParam == kSearchTimer) RunGuarded([&] { PollTextSearch(); });
+    return 0;
   case WM_NOTIFY:
     return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
   case WM_DESTROY:
@@ -357,11 +406,12 @@ LRESULT Twnd_oe_Main::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
 
 void Twnd_oe_Main::CreateControls() {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
-  // Whole-row single selection, kept visible without the focus; headers that
-  // are no buttons (the list is never sorted); the list asks for its texts.
+  // Whole-row single selection, kept visible without the focus; a click on
+  // a header sorts; the list asks for its texts.
+  CreateFindBar();
   List = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
                          WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
-                             LVS_NOSORTHEADER | LVS_OWNERDATA,
+                             LVS_OWNERDATA,
                          0, 0, 0, 0, Handle, reinterpret_cast<HMENU>(IDC_LIST), instance, nullptr);
   SendMessageW(List, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont()), FALSE);
   ListView_SetExtendedListViewStyle(List, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
@@ -392,7 +442,7 @@ void Twnd_oe_Main::CreateControls() {
   ReleaseDC(List, canvas);
   FitColumns();
   SetWindowSubclass(ListView_GetHeader(List), HeaderProc, 0, 0);
-  SetWindowSubclass(List, ListProc, 0, 0);
+  SetWindowSubclass(List, ListProc, 0, reinterpret_cast<DWORD_PTR>(this));
   sb = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, Handle,
                        reinterpret_cast<HMENU>(IDC_STATUS), instance, nullptr);
   SendMessageW(sb, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont()), FALSE);
@@ -421,6 +471,24 @@ void Twnd_oe_Main::FitColumns() {
                SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// The find bar's controls, hidden; the label goes just before the edit, so
+// that screen readers name the edit by it.
+void Twnd_oe_Main::CreateFindBar() {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  const auto child = [&](const wchar_t* type, const std::wstring& text, DWORD style, int id, DWORD exStyle = 0) {
+    const HWND control = CreateWindowExW(exStyle, type, text.c_str(), WS_CHILD | style, 0, 0, 0, 0, Handle,
+                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont()), FALSE);
+    return control;
+  };
+  FindLabel = child(L"STATIC", L"Find:", SS_LEFT | SS_CENTERIMAGE, IDC_FINDLABEL);
+  FindEdit = child(L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, IDC_FINDEDIT, WS_EX_CLIENTEDGE);
+  FindButton = child(L"BUTTON", Wide(kSearchTextsCaption), WS_TABSTOP | BS_PUSHBUTTON, IDC_FINDBUTTON);
+  FindStatus = child(L"STATIC", L"", SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, IDC_FINDSTATUS);
+  SetWindowSubclass(FindEdit, FindBarProc, 0, reinterpret_cast<DWORD_PTR>(this));
+  SetWindowSubclass(FindButton, FindBarProc, 0, reinterpret_cast<DWORD_PTR>(this));
+}
+
 void Twnd_oe_Main::Layout() {
   if (!List || !sb) return;
   SendMessageW(sb, WM_SIZE, 0, 0);
@@ -428,7 +496,24 @@ void Twnd_oe_Main::Layout() {
   GetClientRect(Handle, &client);
   GetWindowRect(sb, &bar);
   const int barHeight = bar.bottom - bar.top;
-  MoveWindow(List, 0, 0, client.right, std::max(0L, client.bottom - barHeight), TRUE);
+  // The find bar: label, edit, button and count in one row above the list.
+  int top = 0;
+  if (FindShown) {
+    const int margin = Scaled(4), height = Scaled(kButtonHeight), labelWidth = Scaled(32);
+    const int editWidth = Scaled(220), buttonWidth = Scaled(90);
+    int x = margin;
+    MoveWindow(FindLabel, x, margin, labelWidth, height, TRUE);
+    x += labelWidth;
+    MoveWindow(FindEdit, x, margin + Scaled(2), editWidth, height - Scaled(4), TRUE);
+    x += editWidth + margin;
+    MoveWindow(FindButton, x, margin, buttonWidth, height, TRUE);
+    x += buttonWidth + 2 * margin;
+    MoveWindow(FindStatus, x, margin, std::max(0, static_cast<int>(client.right) - x - margin), height, TRUE);
+    top = height + 2 * margin;
+  }
+  for (const HWND control : {FindLabel, FindEdit, FindButton, FindStatus})
+    ShowWindow(control, FindShown ? SW_SHOW : SW_HIDE);
+  MoveWindow(List, 0, top, client.right, std::max(0L, client.bottom - barHeight - top), TRUE);
 }
 
 void Twnd_oe_Main::FormCreate() { Reader.reset(); }
@@ -482,6 +567,42 @@ void Twnd_oe_Main::cmExit() { DestroyWindow(Handle); }
 
 void Twnd_oe_Main::cmView() { ViewSelected(); }
 
+void Twnd_oe_Main::cmFind() {
+  if (!FindShown) {
+    FindShown = true;
+    Layout();
+  }
+  SetFocus(FindEdit);
+  SendMessageW(FindEdit, EM_SETSEL, 0, -1);
+}
+
+void Twnd_oe_Main::FindEscape() {
+  RunGuarded([&] {
+    if (Polling) {
+      StopTextSearch();
+      return;
+    }
+    ClearFind();
+    SetFindText({});
+    FindShown = false;
+    Layout();
+    SetFocus(List);
+  });
+}
+
+std::wstring Twnd_oe_Main::FindText() const {
+  const int length = GetWindowTextLengthW(FindEdit);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(std::max(GetWindowTextW(FindEdit, text.data(), length + 1), 0)));
+  return text;
+}
+
+void Twnd_oe_Main::SetFindText(const std::wstring& text) {
+  SettingFindText = true;
+  SetWindowTextW(FindEdit, text.c_str());
+  SettingFindText = false;
+}
+
 void Twnd_oe_Main::cmSave() { SaveSelected(); }
 
 void Twnd_oe_Main::cmRead() {
@@ -491,21 +612,66 @@ void Twnd_oe_Main::cmRead() {
 }
 
 std::int32_t Twnd_oe_Main::NeighbourIndex(std::int32_t index, int step) const {
-  // The list is never sorted: row i shows message i.
-  const std::int64_t next = std::int64_t{index} + step;
-  return next >= 0 && next < RowCount ? static_cast<std::int32_t>(next) : -1;
+  // The neighbour in the list as it is shown now: sorted, filtered.
+  const std::int32_t row = ListOrder().RowOfMessage(index);
+  if (row < 0) return -1;
+  const std::int64_t next = std::int64_t{row} + step;
+  return next >= 0 && next < ListOrder().RowCount() ? ListOrder().MessageOfRow(static_cast<std::int32_t>(next)) : -1;
 }
 
 void Twnd_oe_Main::SelectMessage(std::int32_t index) {
-  if (index < 0 || index >= RowCount) return;
+  if (index < 0 || index >= ListOrder().MessageCount()) return;
+  const std::int32_t row = ListOrder().RowOfMessage(index);
+  if (row >= 0) SelectRow(row);
+}
+
+void Twnd_oe_Main::SelectRow(std::int32_t row) {
   LVITEMW item{};
   item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
   item.state = LVIS_SELECTED | LVIS_FOCUSED;
-  SendMessageW(List, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-  SendMessageW(List, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+  SendMessageW(List, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  SendMessageW(List, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
 }
 
-void Twnd_oe_Main::LoadFile(const std::wstring& path) { LoadStore(Utf8(path)); }
+void Twnd_oe_Main::LoadFile(const std::wstring& path) {
+  // The new store shows every row: the find bar's words went with the old one.
+  SetFindText({});
+  LoadStore(Utf8(path));
+}
+
+void Twnd_oe_Main::ShowListOrder(std::int32_t row) {
+  // The list keeps selection and focus by row number: they go with the old rows.
+  LVITEMW none{};
+  none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(List, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+  RowCount = ListOrder().RowCount();
+  CachedIndex = -1;
+  SendMessageW(List, LVM_SETITEMCOUNT, static_cast<WPARAM>(RowCount), LVSICF_NOSCROLL);
+  InvalidateRect(List, nullptr, TRUE);
+  if (row >= 0 && row < RowCount) SelectRow(row);
+}
+
+void Twnd_oe_Main::ShowSortMark(TSortMark mark) {
+  const HWND header = ListView_GetHeader(List);
+  for (int i = 0; i < kListColumnCount; ++i) {
+    HDITEMW item{};
+    item.mask = HDI_FORMAT;
+    SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+    if (i == mark.Column) item.fmt |= mark.Descending ? HDF_SORTDOWN : HDF_SORTUP;
+    SendMessageW(header, HDM_SETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+  }
+}
+
+void Twnd_oe_Main::SetFindStatus(const std::string& text) { SetWindowTextW(FindStatus, Wide(text).c_str()); }
+
+void Twnd_oe_Main::SetSearchPolling(bool on) {
+  Polling = on;
+  if (on)
+    SetTimer(Handle, kSearchTimer, kSearchPollMs, nullptr);
+  else
+    KillTimer(Handle, kSearchTimer);
+}
 
 void Twnd_oe_Main::ShowWaitCursor() {
   ++WaitDepth;
@@ -587,9 +753,10 @@ void Twnd_oe_Main::ShowMessageText(const std::string& text) { ShowMessageData(te
 
 const TMessageRow& Twnd_oe_Main::RowOf(int i) {
   if (i != CachedIndex) {
+    const std::int32_t message = ListOrder().MessageOfRow(i);
     TMessageRecord record;
-    Reader->GetMessage(i, record);
-    CachedRow = MakeMessageRow(i, record, Format);
+    Reader->GetMessage(message, record);
+    CachedRow = MakeMessageRow(message, record, Format);
     CachedTexts.clear();
     for (const auto& text : CachedRow.SubItems) CachedTexts.push_back(Wide(text));
     CachedIndex = i;
@@ -602,7 +769,8 @@ LRESULT Twnd_oe_Main::OnNotify(NMHDR& header) {
     switch (header.code) {
     case LVN_GETDISPINFOW: {
       LVITEMW& item = reinterpret_cast<NMLVDISPINFOW&>(header).item;
-      if (!Reader || item.iItem < 0 || item.iItem >= RowCount) return 0;
+      // Until the load has made the list's order, a row has no message.
+      if (!Reader || item.iItem < 0 || item.iItem >= std::min(RowCount, ListOrder().RowCount())) return 0;
       const TMessageRow& row = RowOf(item.iItem);
       if (item.mask & LVIF_IMAGE) item.iImage = row.ImageIndex;
       if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
@@ -627,6 +795,9 @@ LRESULT Twnd_oe_Main::OnNotify(NMHDR& header) {
     }
     case NM_DBLCLK:
       RunCommand(&Twnd_oe_Main::cmView);
+      return 0;
+    case LVN_COLUMNCLICK:
+      RunGuarded([&] { SortList(reinterpret_cast<NMLISTVIEW&>(header).iSubItem); });
       return 0;
     case NM_RETURN: // Enter reads the selected message
       RunCommand(&Twnd_oe_Main::cmRead);

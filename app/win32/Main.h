@@ -17,8 +17,8 @@ namespace postvue {
 
 // Menu commands (WM_COMMAND identifiers) and control identifiers.
 enum : int {
-  IDM_OPEN = 101, IDM_SAVE, IDM_VIEW, IDM_EXIT, IDM_READ,
-  IDC_LIST = 201, IDC_STATUS,
+  IDM_OPEN = 101, IDM_SAVE, IDM_VIEW, IDM_EXIT, IDM_READ, IDM_FIND,
+  IDC_LIST = 201, IDC_STATUS, IDC_FINDLABEL, IDC_FINDEDIT, IDC_FINDBUTTON, IDC_FINDSTATUS,
 };
 // Posted once the main window is shown: runs FormShow.
 constexpr UINT WM_FORMSHOW = WM_APP + 1;
@@ -69,6 +69,9 @@ public:
   HMENU MainMenu = nullptr, File1 = nullptr;
   HWND List = nullptr;
   HWND sb = nullptr;
+  // The find bar above the list, hidden until Find... opens it.
+  HWND FindLabel = nullptr, FindEdit = nullptr, FindButton = nullptr, FindStatus = nullptr;
+  bool FindShown = false;
   HACCEL Accelerators = nullptr;
   // The program's main window ends the message loop when it is destroyed.
   bool QuitOnDestroy = false;
@@ -84,6 +87,11 @@ public:
   void cmView();
   void cmRead();
   void cmExit();
+  // Opens the find bar and puts the focus in its edit.
+  void cmFind();
+  // Escape in the find bar: a running search of the texts stops; otherwise
+  // the bar closes and the list shows every row again.
+  void FindEscape();
   // For the reading window: the message index of the row step rows away
   // from message index's (-1 when there is none), selecting a message's row,
   // and the save dialog of Save owned by another window.
@@ -108,13 +116,22 @@ protected:
   std::string AskSavePath() override;
   void ShowMessageText(const std::string& text) override;
   void ShowError(const std::string& text) override;
+  void ShowListOrder(std::int32_t row) override;
+  void ShowSortMark(TSortMark mark) override;
+  void SetFindStatus(const std::string& text) override;
+  void SetSearchPolling(bool on) override;
 
 private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT OnNotify(NMHDR& header);
   void CreateControls();
+  void CreateFindBar();
   void Layout();
+  // Sets the find edit's text without filtering the list.
+  void SetFindText(const std::wstring& text);
+  std::wstring FindText() const;
+  void SelectRow(std::int32_t row);
   void FitColumns();
   void LoadFile(const std::wstring& path);
   void RunCommand(void (Twnd_oe_Main::*command)());
@@ -128,6 +145,7 @@ private:
   int CachedIndex = -1;
   std::int32_t RowCount = 0;
   int WaitDepth = 0;
+  bool Polling = false, SettingFindText = false;
   std::wstring LastOpenName, LastSaveName;
 };
 

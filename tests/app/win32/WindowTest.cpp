@@ -237,15 +237,19 @@ TEST_F(WindowTest, StartsEmptyWithItsMenuColumnsAndPanels) {
       items.push_back(text);
   }
   EXPECT_EQ(items, (std::vector<std::wstring>{L"Open...\tCtrl+O", L"-", L"Save...\tCtrl+S", L"-",
-                                              L"Read message...\tCtrl+R", L"View message data...", L"-", L"Exit"}));
-  ACCEL keys[4];
-  ASSERT_EQ(CopyAcceleratorTableW(window.Accelerators, keys, 4), 3);
+                                              L"Read message...\tCtrl+R", L"View message data...", L"-",
+                                              L"Find...\tCtrl+F", L"-", L"Exit"}));
+  ACCEL keys[5];
+  ASSERT_EQ(CopyAcceleratorTableW(window.Accelerators, keys, 5), 4);
   EXPECT_EQ(keys[0].key, 'O');
   EXPECT_EQ(keys[0].cmd, IDM_OPEN);
   EXPECT_EQ(keys[1].key, 'S');
   EXPECT_EQ(keys[1].cmd, IDM_SAVE);
   EXPECT_EQ(keys[2].key, 'R');
   EXPECT_EQ(keys[2].cmd, IDM_READ);
+  EXPECT_EQ(keys[3].key, 'F');
+  EXPECT_EQ(keys[3].cmd, IDM_FIND);
+  EXPECT_FALSE(IsWindowVisible(window.FindEdit)); // until Find... opens it
 
   const std::pair<const wchar_t*, int> columns[9] = {{L"", LVCFMT_LEFT},          {L"#", LVCFMT_CENTER},
                                                      {L"Attachment", LVCFMT_LEFT}, {L"Priority", LVCFMT_LEFT},
@@ -273,8 +277,9 @@ TEST_F(WindowTest, StartsEmptyWithItsMenuColumnsAndPanels) {
   EXPECT_EQ(SendMessageW(window.List, LVM_GETCOLUMNWIDTH, 6, 0), 300);
 
   const LONG style = GetWindowLongW(window.List, GWL_STYLE);
-  const LONG wanted = LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER;
+  const LONG wanted = LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
   EXPECT_EQ(style & wanted, wanted);
+  EXPECT_FALSE(style & LVS_NOSORTHEADER); // a click on a header sorts
   EXPECT_TRUE(ListView_GetExtendedListViewStyle(window.List) & LVS_EX_FULLROWSELECT);
   int parts[2] = {};
   ASSERT_EQ(SendMessageW(window.sb, SB_GETPARTS, 2, reinterpret_cast<LPARAM>(parts)), 2);
@@ -669,4 +674,105 @@ TEST_F(WindowTest, ReadingWindowSavesOneAndAllAttachments) {
   EXPECT_EQ(ReadFileBytes(folder + "/data.bin"), std::string("\x00\x01\x02\xff", 4));
   ASSERT_EQ(Runner.Reports.size(), 1u);
   EXPECT_NE(Runner.Reports[0].find(L"2"), std::wstring::npos) << Runner.Reports[0];
+}
+
+namespace {
+// Subjects behind reply and forward prefixes; "zebra" stands only in two texts.
+std::vector<TTestMessage> FruitMessages() {
+  const auto message = [](std::string subject, std::string sender, std::string body) {
+    return TTestMessage{subject, sender, "", 0x80, 3, 0, 0,
+                        "From: " + sender + "\r\nSubject: " + subject + "\r\n\r\n" + body + "\r\n"};
+  };
+  return {message("Re: pears", "Ann", "ripe"), message("apples", "Ben Cherry", "the zebra ate them"),
+          message("cherries", "Carl", "hello"), message("Fwd: bananas", "Dora", "a zebra too")};
+}
+
+// The "#" texts of the rows shown, top to bottom.
+std::vector<std::wstring> Numbers(HWND list) {
+  std::vector<std::wstring> numbers;
+  for (int row = 0; row < RowCount(list); ++row) numbers.push_back(ItemText(list, row, 1));
+  return numbers;
+}
+
+// The header's sort marks: per column 0, HDF_SORTUP or HDF_SORTDOWN.
+std::vector<int> SortMarks(HWND list) {
+  std::vector<int> marks;
+  for (int column = 0; column < 9; ++column) {
+    HDITEMW item{};
+    item.mask = HDI_FORMAT;
+    SendMessageW(ListView_GetHeader(list), HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
+    marks.push_back(item.fmt & (HDF_SORTUP | HDF_SORTDOWN));
+  }
+  return marks;
+}
+
+// A click of the mouse on the middle of a column's header.
+void ClickHeader(HWND list, int column) {
+  const HWND header = ListView_GetHeader(list);
+  RECT box{};
+  SendMessageW(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&box));
+  const LPARAM at = MAKELPARAM((box.left + box.right) / 2, (box.top + box.bottom) / 2);
+  SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageW(header, WM_LBUTTONUP, 0, at);
+}
+
+std::vector<int> MarkOn(int column, int mark) {
+  std::vector<int> marks(9, 0);
+  if (column >= 0) marks[static_cast<std::size_t>(column)] = mark;
+  return marks;
+}
+} // namespace
+
+TEST_F(WindowTest, FindFiltersAsTypedSearchesTheTextsAndHeadersSort) {
+  const std::string path = Dir / "Fruit.dbx";
+  MakeDbx(FruitMessages()).WriteFile(path);
+  Twnd_oe_Main window({L"postvue.exe"});
+  window.Show(SW_SHOWNORMAL);
+  Open(window, path);
+  SelectRow(window.List, 2);
+
+  // Typing filters by sender and subject; the rows keep their numbers and
+  // the selected message stays selected, there and after the edit is emptied.
+  Command(window, IDM_FIND);
+  ASSERT_TRUE(IsWindowVisible(window.FindEdit));
+  SetWindowTextW(window.FindEdit, L"CHERR");
+  EXPECT_EQ(Numbers(window.List), (std::vector<std::wstring>{L"1", L"2"}));
+  EXPECT_EQ(Caption(window.FindStatus), L"Found: 2");
+  EXPECT_EQ(SelectedRow(window.List), 1);
+  EXPECT_NE(View(window).Text.find(L"hello"), std::wstring::npos); // View reads the found row's message
+  SetWindowTextW(window.FindEdit, L"");
+  EXPECT_EQ(Numbers(window.List), (std::vector<std::wstring>{L"0", L"1", L"2", L"3"}));
+  EXPECT_EQ(SelectedRow(window.List), 2);
+  EXPECT_EQ(Caption(window.FindStatus), L"");
+
+  // Subject without its prefixes, then reversed; the reading window's Next follows.
+  ClickHeader(window.List, 6);
+  EXPECT_EQ(Numbers(window.List), (std::vector<std::wstring>{L"1", L"3", L"2", L"0"}));
+  EXPECT_EQ(SortMarks(window.List), MarkOn(6, HDF_SORTUP));
+  ClickHeader(window.List, 6);
+  EXPECT_EQ(Numbers(window.List), (std::vector<std::wstring>{L"0", L"2", L"3", L"1"}));
+  EXPECT_EQ(SortMarks(window.List), MarkOn(6, HDF_SORTDOWN));
+  EXPECT_EQ(SelectedRow(window.List), 1);
+  EXPECT_EQ(window.NeighbourIndex(2, 1), 3);
+
+  // Enter searches the texts on their own threads; the result keeps the sort.
+  SetWindowTextW(window.FindEdit, L"zebra");
+  EXPECT_EQ(RowCount(window.List), 0);
+  SendMessageW(window.FindEdit, WM_KEYDOWN, VK_RETURN, 1);
+  for (int i = 0; i < 3000 && Caption(window.FindStatus).rfind(L"Found", 0) != 0; ++i) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    Sleep(5);
+  }
+  EXPECT_EQ(Caption(window.FindStatus), L"Found: 2");
+  EXPECT_EQ(Numbers(window.List), (std::vector<std::wstring>{L"3", L"1"}));
+
+  // Escape closes the bar: every row again; "#" is store order.
+  SendMessageW(window.FindEdit, WM_KEYDOWN, VK_ESCAPE, 1);
+  EXPECT_FALSE(IsWindowVisible(window.FindEdit));
+  EXPECT_EQ(RowCount(window.List), 4);
+  ClickHeader(window.List, 1);
+  EXPECT_EQ(Numbers(window.List), (std::vector<std::wstring>{L"0", L"1", L"2", L"3"}));
+  EXPECT_EQ(SortMarks(window.List), MarkOn(1, HDF_SORTUP));
+  EXPECT_TRUE(Runner.Boxes.empty());
 }
