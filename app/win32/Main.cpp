@@ -511,9 +511,10 @@ void Twnd_oe_Main::Layout() {
     MoveWindow(FindStatus, x, margin, std::max(0, static_cast<int>(client.right) - x - margin), height, TRUE);
     top = height + 2 * margin;
   }
+  // The list makes room first, so the bar never draws over it.
+  MoveWindow(List, 0, top, client.right, std::max(0L, client.bottom - barHeight - top), TRUE);
   for (const HWND control : {FindLabel, FindEdit, FindButton, FindStatus})
     ShowWindow(control, FindShown ? SW_SHOW : SW_HIDE);
-  MoveWindow(List, 0, top, client.right, std::max(0L, client.bottom - barHeight - top), TRUE);
 }
 
 void Twnd_oe_Main::FormCreate() { Reader.reset(); }
@@ -640,10 +641,16 @@ void Twnd_oe_Main::LoadFile(const std::wstring& path) {
 }
 
 void Twnd_oe_Main::ShowListOrder(std::int32_t row) {
-  // The list keeps selection and focus by row number: they go with the old rows.
-  LVITEMW none{};
-  none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  SendMessageW(List, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+  // The list keeps selection and focus by row number: they go with the old
+  // rows. Cleared on those rows alone: a list told to clear every row may
+  // ask for each row's texts.
+  for (const UINT which : {LVNI_SELECTED, LVNI_FOCUSED}) {
+    const auto row = SendMessageW(List, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), which);
+    if (row < 0) continue;
+    LVITEMW none{};
+    none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(List, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&none));
+  }
   RowCount = ListOrder().RowCount();
   CachedIndex = -1;
   SendMessageW(List, LVM_SETITEMCOUNT, static_cast<WPARAM>(RowCount), LVSICF_NOSCROLL);
