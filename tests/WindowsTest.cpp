@@ -128,7 +128,8 @@ TEST_F(Windows, DriveLettersAndBackslashes) {
   EXPECT_NE(run.Out.find("\"Subject\": \"indexed\""), std::string::npos) << run.Out; // the .idx beside it
   run = RunCli(Dir, {"export", store, Backslashed(Dir / "out\\")});
   EXPECT_EQ(run.Status, 0) << run.Err;
-  EXPECT_EQ(ReadFileBytes(Dir / "out/0000 - indexed.eml"), "Subject: scanned\r\n\r\nbody\r\n");
+  // Named from the message's own Subject line.
+  EXPECT_EQ(ReadFileBytes(Dir / "out/0000 - scanned.eml"), "Subject: scanned\r\n\r\nbody\r\n");
 }
 
 // All or nothing with the Windows file API too: a target that another
