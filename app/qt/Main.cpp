@@ -13,9 +13,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -266,9 +266,9 @@ void Twnd_oe_Main::CreateFindBar() {
 
   connect(FindEdit, &QLineEdit::textEdited, this,
           [this](const QString& text) { RunGuarded([&] { FindInList(Utf8Of(text)); }); });
-  connect(FindEdit, &QLineEdit::returnPressed, this, [this] { RunGuarded([this] { SearchTexts(Utf8Of(FindEdit->text())); }); });
-  connect(SearchButton, &QPushButton::clicked, this,
-          [this] { RunGuarded([this] { SearchTexts(Utf8Of(FindEdit->text())); }); });
+  const auto searchTexts = [this] { RunGuarded([this] { SearchTexts(Utf8Of(FindEdit->text())); }); };
+  connect(FindEdit, &QLineEdit::returnPressed, this, searchTexts);
+  connect(SearchButton, &QPushButton::clicked, this, searchTexts);
   connect(FindClose, &QToolButton::clicked, this, [this] {
     RunGuarded([this] { StopTextSearch(); });
     FindEscape();
@@ -421,7 +421,8 @@ void Twnd_oe_Main::ShowListOrder(std::int32_t row) {
 void Twnd_oe_Main::ShowSortMark(TSortMark mark) {
   QHeaderView* header = List->header();
   header->setSortIndicatorShown(mark.Column >= 0);
-  if (mark.Column >= 0) header->setSortIndicator(mark.Column, mark.Descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+  if (mark.Column >= 0)
+    header->setSortIndicator(mark.Column, mark.Descending ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
 void Twnd_oe_Main::SetFindStatus(const std::string& text) { FindStatus->setText(Utf8Text(text)); }

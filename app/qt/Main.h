@@ -1,4 +1,4 @@
-// The program entry and the main window: the File menu, the message list, the
+// The program entry and the main window: the File menu, the message list and its find bar, the
 // status bar, the open and save dialogs, loading a store and the error box.
 #pragma once
 

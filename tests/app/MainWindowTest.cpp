@@ -89,7 +89,8 @@ private slots:
     QStringList items;
     for (const QAction* action : window.File1->actions())
       items << (action->isSeparator() ? QStringLiteral("-") : action->text() + "|" + action->shortcut().toString());
-    QCOMPARE(items, (QStringList{"Open...|Ctrl+O", "-", "Save...|Ctrl+S", "-", "Read message...|Ctrl+R", "View message data...|", "-", "Find...|Ctrl+F", "-", "Exit|"}));
+    QCOMPARE(items, (QStringList{"Open...|Ctrl+O", "-", "Save...|Ctrl+S", "-", "Read message...|Ctrl+R",
+                                 "View message data...|", "-", "Find...|Ctrl+F", "-", "Exit|"}));
 
     QTreeView* list = window.List;
     QVERIFY(list->uniformRowHeights());
@@ -451,8 +452,8 @@ private slots:
     // Subject sorts without "Re:"; the second click reverses; "#" is store order.
     QHeaderView* header = window.List->header();
     const auto clickHeader = [&](int column) {
-      QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                        QPoint(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2));
+      const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
     };
     clickHeader(6);
     QCOMPARE(numbers(), (QStringList{"1", "3", "2", "0"}));
