@@ -134,6 +134,8 @@ TEST_F(ListOrder, FindAsTypedThenClearedKeepsTheSelection) {
   viewer.FindInList("ann ban bob");
   EXPECT_EQ(viewer.ListOrder().RowCount(), 0);
   EXPECT_EQ(viewer.Selected, "");
+  viewer.FindInList("ann");
+  EXPECT_EQ(viewer.Selected, "5"); // back with its row
 
   viewer.Selected = "3";
   viewer.ClearFind();

@@ -76,6 +76,7 @@ void TViewerCore::LoadStore(const std::string& path) {
   StopTextSearch();
   // A new store starts in store order, unfiltered.
   Order.Clear();
+  KeptSelection = -1;
   ShowSortMark({});
   SetFindStatus({});
   Reader.reset();
@@ -147,9 +148,11 @@ void TViewerCore::SaveSelected() {
 }
 
 template <class F> void TViewerCore::Reorder(F&& change) {
-  const int selected = SelectedMessageIndex();
+  // A message filtered out while the user types is selected again when its
+  // row comes back.
+  if (const int selected = SelectedMessageIndex(); selected >= 0) KeptSelection = selected;
   change();
-  ShowListOrder(Order.RowOfMessage(selected));
+  ShowListOrder(Order.RowOfMessage(KeptSelection));
 }
 
 void TViewerCore::SortList(int column) {

@@ -159,6 +159,8 @@ private:
 
   std::string (*StoreText)(std::string_view bytes) = Windows1252ToUtf8;
   TListOrder Order;
+  // The message last selected while the list was sorted or filtered; -1: none.
+  std::int32_t KeptSelection = -1;
   // After Reader: it goes first, and with it its threads, which read the reader.
   TTextSearch TextSearch;
 };

@@ -82,6 +82,7 @@ inline constexpr std::string_view kDataWindowCaption = "Message Data", kCloseCap
 // (as Enter does), and its count beside the edit: "Found: 12", "Found: 12
 // (2 unreadable)", "Searching texts: 40%". The status bar's panels stay as they are.
 inline constexpr std::string_view kFindCaption = "Find...", kSearchTextsCaption = "Search texts";
+inline constexpr std::string_view kFindLabel = "Find:";
 inline constexpr char kFindKey = 'F';
 inline constexpr std::string_view kFoundText = "Found: ", kUnreadableText = " unreadable";
 inline constexpr std::string_view kSearchingText = "Searching texts: ";

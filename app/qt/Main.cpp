@@ -13,16 +13,23 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
+#include <QToolButton>
 #include <QTreeView>
+#include <QVBoxLayout>
 #include <QWindow>
 
 #include <algorithm>
@@ -111,14 +118,19 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
   mmRead->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(kReadKey)));
   mmView = File1->addAction(Utf8Text(kViewCaption));
   N3 = File1->addSeparator();
+  mmFind = File1->addAction(Utf8Text(kFindCaption));
+  mmFind->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(kFindKey)));
+  N4 = File1->addSeparator();
   mmExit = File1->addAction(Utf8Text(kExitCaption));
   connect(mmOpen, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmOpen); });
   connect(mmSave, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmSave); });
   connect(mmRead, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmRead); });
   connect(mmView, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmView); });
   connect(mmExit, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmExit); });
+  connect(mmFind, &QAction::triggered, this, [this] { RunCommand(&Twnd_oe_Main::cmFind); });
 
   Model = new TMessageListModel(this);
+  Model->SetOrder(&ListOrder());
   List = new QTreeView(this);
   List->setModel(Model);
   List->setItemDelegate(new TListDelegate(this));
@@ -137,7 +149,8 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
     palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
   List->setPalette(palette);
   QHeaderView* header = List->header();
-  header->setSectionsClickable(false);
+  // A click sorts by the column, the next reverses; "#" is store order.
+  header->setSectionsClickable(true);
   header->setSortIndicatorShown(false);
   header->setSectionsMovable(false);
   header->setStretchLastSection(false);
@@ -160,10 +173,20 @@ Twnd_oe_Main::Twnd_oe_Main(const QStringList& arguments, QWidget* parent)
   connect(header, &QHeaderView::sectionResized, this, [header](int column, int, int size) {
     if (column == 0 && size > 1) header->resizeSection(0, 1);
   });
+  connect(header, &QHeaderView::sectionClicked, this, [this](int column) { RunGuarded([&] { SortList(column); }); });
   connect(List, &QAbstractItemView::doubleClicked, this, [this] { RunCommand(&Twnd_oe_Main::cmView); });
   List->installEventFilter(this); // Enter reads the selected row
   qApp->installEventFilter(this); // Alt alone opens the File menu
-  setCentralWidget(List);
+
+  // The list fills the client area; the find bar, when open, takes a strip under it.
+  auto* client = new QWidget(this);
+  auto* clientLayout = new QVBoxLayout(client);
+  clientLayout->setContentsMargins(0, 0, 0, 0);
+  clientLayout->setSpacing(0);
+  clientLayout->addWidget(List, 1);
+  CreateFindBar();
+  clientLayout->addWidget(FindBar);
+  setCentralWidget(client);
 
   sb = statusBar();
   sb->setSizeGripEnabled(true);
@@ -211,6 +234,55 @@ Twnd_oe_Main::~Twnd_oe_Main() {
   List = nullptr;
 }
 
+void Twnd_oe_Main::CreateFindBar() {
+  FindBar = new QWidget(this);
+  auto* layout = new QHBoxLayout(FindBar);
+  layout->setContentsMargins(Scaled(4), Scaled(3), Scaled(4), Scaled(3));
+  layout->setSpacing(Scaled(6));
+  auto* label = new QLabel(Utf8Text(kFindLabel), FindBar);
+  FindEdit = new QLineEdit(FindBar);
+  FindEdit->setAccessibleName(Utf8Text(kFindLabel).chopped(1));
+  FindEdit->setClearButtonEnabled(true);
+  label->setBuddy(FindEdit);
+  SearchButton = new QPushButton(Utf8Text(kSearchTextsCaption), FindBar);
+  SearchButton->setAccessibleName(Utf8Text(kSearchTextsCaption));
+  SearchButton->setAutoDefault(false);
+  FindStatus = new QLabel(FindBar);
+  FindStatus->setMinimumWidth(Scaled(kPanel0Width));
+  FindClose = new QToolButton(FindBar);
+  FindClose->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton, nullptr, FindClose));
+  FindClose->setAutoRaise(true);
+  FindClose->setAccessibleName(Utf8Text(kCloseCaption));
+  FindClose->setToolTip(Utf8Text(kCloseCaption));
+  layout->addWidget(label);
+  layout->addWidget(FindEdit, 1);
+  layout->addWidget(SearchButton);
+  layout->addWidget(FindStatus);
+  layout->addWidget(FindClose);
+  FindBar->hide();
+  setTabOrder(List, FindEdit);
+  setTabOrder(FindEdit, SearchButton);
+  setTabOrder(SearchButton, FindClose);
+
+  connect(FindEdit, &QLineEdit::textEdited, this,
+          [this](const QString& text) { RunGuarded([&] { FindInList(Utf8Of(text)); }); });
+  const auto searchTexts = [this] { RunGuarded([this] { SearchTexts(Utf8Of(FindEdit->text())); }); };
+  connect(FindEdit, &QLineEdit::returnPressed, this, searchTexts);
+  connect(SearchButton, &QPushButton::clicked, this, searchTexts);
+  connect(FindClose, &QToolButton::clicked, this, [this] {
+    RunGuarded([this] { StopTextSearch(); });
+    FindEscape();
+  });
+  // The edit takes Escape for itself; the filter hands it to the bar.
+  FindEdit->installEventFilter(this);
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), FindBar, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+  connect(escape, &QShortcut::activated, this, &Twnd_oe_Main::FindEscape);
+
+  SearchTimer = new QTimer(this);
+  SearchTimer->setInterval(50);
+  connect(SearchTimer, &QTimer::timeout, this, [this] { RunGuarded([this] { PollTextSearch(); }); });
+}
+
 void Twnd_oe_Main::FormCreate() { Reader.reset(); }
 
 void Twnd_oe_Main::FormShow() {
@@ -250,6 +322,11 @@ bool Twnd_oe_Main::eventFilter(QObject* watched, QEvent* event) {
       RunCommand(&Twnd_oe_Main::cmRead);
       return true;
     }
+  }
+  if (watched == FindEdit && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    FindEscape();
+    return true;
   }
   // Alt pressed and released alone opens the File menu, as on Windows.
   if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
@@ -317,12 +394,56 @@ void Twnd_oe_Main::cmOpen() {
 
 void Twnd_oe_Main::cmExit() { close(); }
 
+void Twnd_oe_Main::cmFind() {
+  FindBar->show();
+  FindEdit->setFocus(Qt::ShortcutFocusReason);
+  FindEdit->selectAll();
+}
+
+void Twnd_oe_Main::FindEscape() {
+  if (SearchTimer->isActive()) {
+    RunGuarded([this] { StopTextSearch(); });
+    return;
+  }
+  FindEdit->clear();
+  RunGuarded([this] { ClearFind(); });
+  FindBar->hide();
+  List->setFocus();
+}
+
+void Twnd_oe_Main::ShowListOrder(std::int32_t row) {
+  Model->Reorder();
+  if (row < 0) return;
+  List->setCurrentIndex(Model->index(row, 1));
+  List->scrollTo(List->currentIndex());
+}
+
+void Twnd_oe_Main::ShowSortMark(TSortMark mark) {
+  QHeaderView* header = List->header();
+  header->setSortIndicatorShown(mark.Column >= 0);
+  if (mark.Column >= 0)
+    header->setSortIndicator(mark.Column, mark.Descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void Twnd_oe_Main::SetFindStatus(const std::string& text) { FindStatus->setText(Utf8Text(text)); }
+
+void Twnd_oe_Main::SetSearchPolling(bool on) {
+  if (on)
+    SearchTimer->start();
+  else
+    SearchTimer->stop();
+}
+
 std::string Twnd_oe_Main::SelectedNumberText() {
   const QModelIndexList selected = List->selectionModel()->selectedRows(1);
   return selected.isEmpty() ? std::string() : Utf8Of(selected.constFirst().data().toString());
 }
 
-void Twnd_oe_Main::LoadFile(const QString& path) { LoadStore(Utf8Of(path)); }
+void Twnd_oe_Main::LoadFile(const QString& path) {
+  // A new store shows every row: the find bar starts empty.
+  FindEdit->clear();
+  LoadStore(Utf8Of(path));
+}
 
 void Twnd_oe_Main::ShowWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 
@@ -373,22 +494,17 @@ void Twnd_oe_Main::cmRead() {
 }
 
 int Twnd_oe_Main::RowOfMessage(std::int32_t index) const {
-  const QAbstractItemModel* model = List->model();
-  const QString number = QString::number(index);
-  // The row usually is the selected one, or the one of the same number.
-  const QModelIndexList selected = List->selectionModel()->selectedRows(1);
-  if (!selected.isEmpty() && selected.constFirst().data().toString() == number) return selected.constFirst().row();
-  if (index < model->rowCount() && model->index(index, 1).data().toString() == number) return index;
-  for (int row = 0; row < model->rowCount(); ++row)
-    if (model->index(row, 1).data().toString() == number) return row;
-  return -1;
+  // The row usually is the selected one.
+  const QModelIndex current = List->currentIndex();
+  if (current.isValid() && Model->MessageOfRow(current.row()) == index) return current.row();
+  return Model->RowOfMessage(index);
 }
 
 std::int32_t Twnd_oe_Main::NeighbourMessage(std::int32_t index, int step) const {
   const int row = RowOfMessage(index);
   if (row < 0) return -1;
-  const QModelIndex neighbour = List->model()->index(row + step, 1);
-  return neighbour.isValid() ? neighbour.data().toString().toInt() : -1;
+  const int neighbour = row + step;
+  return neighbour >= 0 && neighbour < Model->rowCount() ? Model->MessageOfRow(neighbour) : -1;
 }
 
 void Twnd_oe_Main::SelectMessage(std::int32_t index) {

@@ -1,4 +1,4 @@
-// The program entry and the main window: the File menu, the message list, the
+// The program entry and the main window: the File menu, the message list and its find bar, the
 // status bar, the open and save dialogs, loading a store and the error box.
 #pragma once
 
@@ -16,8 +16,12 @@
 class QAction;
 class QFileDialog;
 class QLabel;
+class QLineEdit;
 class QMenu;
+class QPushButton;
 class QStatusBar;
+class QTimer;
+class QToolButton;
 class QTreeView;
 
 namespace postvue {
@@ -67,8 +71,16 @@ public:
   QAction* mmRead = nullptr;
   QAction* mmView = nullptr;
   QAction* N3 = nullptr;
+  QAction* mmFind = nullptr;
+  QAction* N4 = nullptr;
   QAction* mmExit = nullptr;
   QTreeView* List = nullptr;
+  // The find bar under the list, hidden until Find... opens it.
+  QWidget* FindBar = nullptr;
+  QLineEdit* FindEdit = nullptr;
+  QPushButton* SearchButton = nullptr;
+  QLabel* FindStatus = nullptr;
+  QToolButton* FindClose = nullptr;
   TMessageListModel* Model = nullptr;
   QStatusBar* sb = nullptr;
   QLabel* sbPanels[2] = {nullptr, nullptr};
@@ -91,6 +103,11 @@ public:
   void cmView();
   void cmRead();
   void cmExit();
+  // Opens the find bar and puts the focus in its edit.
+  void cmFind();
+  // Escape in the find bar: stops a running search of the texts; without
+  // one, shows every row again and closes the bar.
+  void FindEscape();
 
   // For the reading window. The message index of the row step rows away from
   // the row of message index, in the list's order; -1 when there is none.
@@ -135,18 +152,24 @@ protected:
   std::string AskSavePath() override;
   void ShowMessageText(const std::string& text) override;
   void ShowError(const std::string& text) override;
+  void ShowListOrder(std::int32_t row) override;
+  void ShowSortMark(TSortMark mark) override;
+  void SetFindStatus(const std::string& text) override;
+  void SetSearchPolling(bool on) override;
 
 private:
   void LoadFile(const QString& path);
   // The list's row of message index; -1 when it has none.
   int RowOfMessage(std::int32_t index) const;
   void FitOuterSize();
+  void CreateFindBar();
 
   double Scale = 1.0;
   QStringList Arguments;
   QString LastOpenName;
   QString LastSaveName;
   QString LastAttachmentFolder;
+  QTimer* SearchTimer = nullptr; // polls a running search of the texts
   bool FirstShow = true;
   bool AltAlone = false;
 };

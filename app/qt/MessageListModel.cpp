@@ -14,14 +14,15 @@ Qt::Alignment ColumnAlignment(int column) {
 } // namespace
 
 int TMessageListModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(Rows.size());
+  if (parent.isValid()) return 0;
+  return Ordered() ? Order->RowCount() : static_cast<int>(Rows.size());
 }
 
 int TMessageListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumnCount; }
 
 QVariant TMessageListModel::data(const QModelIndex& index, int role) const {
   if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) return {};
-  const TMessageRow& row = Rows[static_cast<std::size_t>(index.row())];
+  const TMessageRow& row = Row(index.row());
   switch (role) {
   case Qt::DisplayRole:
     // Column 0 is the row's caption, always empty.
@@ -50,6 +51,16 @@ QVariant TMessageListModel::headerData(int section, Qt::Orientation orientation,
 Qt::ItemFlags TMessageListModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+void TMessageListModel::Reorder() {
+  beginResetModel();
+  endResetModel();
+}
+
+int TMessageListModel::RowOfMessage(int message) const {
+  if (Ordered()) return Order->RowOfMessage(message);
+  return message >= 0 && static_cast<std::size_t>(message) < Rows.size() ? message : -1;
 }
 
 void TMessageListModel::BeginUpdate() {

@@ -1,6 +1,8 @@
-// The message list's rows: plain texts built once per load, read in O(1).
+// The message list's rows: plain texts built once per load, read in O(1),
+// shown in the order of the window's list order (sorted, filtered).
 #pragma once
 
+#include "ListOrder.h"
 #include "QtRowTexts.h"
 #include "ViewerLayout.h"
 
@@ -33,10 +35,23 @@ public:
   void EndUpdate();
   bool Updating() const { return InUpdate; }
 
-  const TMessageRow& Row(int row) const { return Rows[static_cast<std::size_t>(row)]; }
+  const TMessageRow& Row(int row) const { return Rows[static_cast<std::size_t>(MessageOfRow(row))]; }
+
+  // The rows follow order (kept by the window, outliving the model) once it
+  // holds one message per row; before that, and without it, in store order.
+  void SetOrder(const TListOrder* order) { Order = order; }
+  // The order changed: the view reads every row anew.
+  void Reorder();
+  int MessageOfRow(int row) const { return Ordered() ? Order->MessageOfRow(row) : row; }
+  // The row that shows message, -1 when none does.
+  int RowOfMessage(int message) const;
 
 private:
-  std::vector<TMessageRow> Rows;
+  // A load that failed partway keeps the rows it added and builds no order.
+  bool Ordered() const { return Order && static_cast<std::size_t>(Order->MessageCount()) == Rows.size(); }
+
+  std::vector<TMessageRow> Rows; // in store order
+  const TListOrder* Order = nullptr;
   std::vector<TMessageRow> Pending;
   bool InUpdate = false;
 };

@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -88,14 +89,16 @@ private slots:
     QStringList items;
     for (const QAction* action : window.File1->actions())
       items << (action->isSeparator() ? QStringLiteral("-") : action->text() + "|" + action->shortcut().toString());
-    QCOMPARE(items, (QStringList{"Open...|Ctrl+O", "-", "Save...|Ctrl+S", "-", "Read message...|Ctrl+R", "View message data...|", "-", "Exit|"}));
+    QCOMPARE(items, (QStringList{"Open...|Ctrl+O", "-", "Save...|Ctrl+S", "-", "Read message...|Ctrl+R",
+                                 "View message data...|", "-", "Find...|Ctrl+F", "-", "Exit|"}));
 
     QTreeView* list = window.List;
     QVERIFY(list->uniformRowHeights());
     QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
     QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
     QVERIFY(!list->isSortingEnabled());
-    QVERIFY(!list->header()->sectionsClickable());
+    QVERIFY(list->header()->sectionsClickable()); // the window sorts, not the view
+    QVERIFY(window.FindBar->isHidden());
     QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
     QCOMPARE(list->palette().color(QPalette::Inactive, QPalette::Highlight),
              list->palette().color(QPalette::Active, QPalette::Highlight));
@@ -408,6 +411,83 @@ private slots:
     window.show();
     QTest::qWait(20);
     QVERIFY(window.Boxes.size() <= 1);
+  }
+
+  // Find as typed, the texts' search, and sorting by a header click: the
+  // rows keep their numbers and the selected message stays selected.
+  void findAndSort() {
+    TTempDir dir;
+    const std::vector<TTestMessage> messages = {
+        Message("Meeting", "Subject: Meeting\r\n\r\nThe zanzibar plan.\r\n"),
+        Message("Re: apples", "Subject: Re: apples\r\n\r\nRipe.\r\n"),
+        Message("Budget", "Subject: Budget\r\n\r\nZanzibar costs.\r\n"),
+        Message("Apples again", "Subject: Apples again\r\n\r\nGreen.\r\n")};
+    const std::string path = WriteDbx(dir / "Inbox.dbx", messages);
+    TTestWindow window(QStringList{"postvue"});
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.Open(path);
+    const QAbstractItemModel* model = window.List->model();
+    const auto numbers = [&] {
+      QStringList shown;
+      for (int row = 0; row < model->rowCount(); ++row) shown << model->index(row, 1).data().toString();
+      return shown;
+    };
+    const auto selected = [&] { return window.List->selectionModel()->selectedRows(1).value(0).data().toString(); };
+    window.SelectRow(3);
+
+    QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(window.FindBar->isVisible());
+    QCOMPARE(QApplication::focusWidget(), window.FindEdit);
+    QTest::keyClicks(window.FindEdit, "APPLE");
+    QCOMPARE(numbers(), (QStringList{"1", "3"}));
+    QCOMPARE(window.FindStatus->text(), QStringLiteral("Found: 2"));
+    QCOMPARE(selected(), QStringLiteral("3"));
+    QTest::keyClick(window.FindEdit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(window.FindEdit, Qt::Key_Backspace);
+    QCOMPARE(numbers(), (QStringList{"0", "1", "2", "3"}));
+    QCOMPARE(selected(), QStringLiteral("3"));
+
+    // Subject sorts without "Re:"; the second click reverses; "#" is store order.
+    QHeaderView* header = window.List->header();
+    const auto clickHeader = [&](int column) {
+      const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
+    };
+    clickHeader(6);
+    QCOMPARE(numbers(), (QStringList{"1", "3", "2", "0"}));
+    QVERIFY(header->isSortIndicatorShown());
+    QCOMPARE(header->sortIndicatorSection(), 6);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    QCOMPARE(selected(), QStringLiteral("3"));
+    // The reading window's Previous and Next go along the sorted rows.
+    QCOMPARE(window.NeighbourMessage(3, 1), 2);
+    QCOMPARE(window.NeighbourMessage(1, -1), -1);
+    clickHeader(6);
+    QCOMPARE(numbers(), (QStringList{"0", "2", "3", "1"}));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    clickHeader(1);
+    QCOMPARE(numbers(), (QStringList{"0", "1", "2", "3"}));
+    QCOMPARE(header->sortIndicatorSection(), 1);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+
+    // A word only in the bodies: the texts' search finds it, in the present sort.
+    clickHeader(6);
+    QTest::keyClicks(window.FindEdit, "zanzibar");
+    QCOMPARE(numbers(), QStringList());
+    QTest::keyClick(window.FindEdit, Qt::Key_Return);
+    QTRY_COMPARE(window.FindStatus->text(), QStringLiteral("Found: 2"));
+    QCOMPARE(numbers(), (QStringList{"2", "0"}));
+    window.SelectRow(1);
+    QCOMPARE(selected(), QStringLiteral("0")); // View, Read and Save take this message
+
+    // Escape closes the bar: every row again, still sorted, the selection kept.
+    QTest::keyClick(window.FindEdit, Qt::Key_Escape);
+    QVERIFY(window.FindBar->isHidden());
+    QCOMPARE(numbers(), (QStringList{"1", "3", "2", "0"}));
+    QCOMPARE(selected(), QStringLiteral("0"));
+    QVERIFY(window.Boxes.empty());
   }
 
   void cancelledOpenChangesNothing() {
