@@ -481,7 +481,7 @@ void Twnd_oe_Main::CreateFindBar() {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(WindowFont()), FALSE);
     return control;
   };
-  FindLabel = child(L"STATIC", L"Find:", SS_LEFT | SS_CENTERIMAGE, IDC_FINDLABEL);
+  FindLabel = child(L"STATIC", Wide(kFindLabel), SS_LEFT | SS_CENTERIMAGE, IDC_FINDLABEL);
   FindEdit = child(L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, IDC_FINDEDIT, WS_EX_CLIENTEDGE);
   FindButton = child(L"BUTTON", Wide(kSearchTextsCaption), WS_TABSTOP | BS_PUSHBUTTON, IDC_FINDBUTTON);
   FindStatus = child(L"STATIC", L"", SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, IDC_FINDSTATUS);
