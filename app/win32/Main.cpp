@@ -288,7 +288,7 @@ Twnd_oe_Main::Twnd_oe_Main(std::vector<std::wstring> arguments) : Arguments(std:
   static const bool registered = [] {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = WindowProc;
+    windowClass.lpfnWndProc = ObjectWindowProc<Twnd_oe_Main>;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
@@ -341,17 +341,6 @@ void Twnd_oe_Main::Show(int showCommand) {
   UpdateWindow(Handle);
   // Once the window is on screen: a load that fails shows its box over it.
   PostMessageW(Handle, WM_FORMSHOW, 0, 0);
-}
-
-LRESULT CALLBACK Twnd_oe_Main::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* self = reinterpret_cast<Twnd_oe_Main*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (message == WM_NCCREATE) {
-    self = static_cast<Twnd_oe_Main*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    self->Handle = window;
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  if (!self) return DefWindowProcW(window, message, wParam, lParam);
-  return self->HandleMessage(message, wParam, lParam);
 }
 
 LRESULT Twnd_oe_Main::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

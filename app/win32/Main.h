@@ -59,6 +59,20 @@ int Scaled(int pixels);
 HFONT WindowFont(bool bold = false);
 HFONT MemoFont();
 
+// The window procedure of windows that are objects of T: the object, given
+// to CreateWindowExW, learns its Handle at WM_NCCREATE and gets every
+// message through its HandleMessage.
+template <class T> LRESULT CALLBACK ObjectWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = reinterpret_cast<T*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (message == WM_NCCREATE) {
+    self = static_cast<T*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    self->Handle = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  if (!self) return DefWindowProcW(window, message, wParam, lParam);
+  return self->HandleMessage(message, wParam, lParam);
+}
+
 class Twnd_oe_Main : public TViewerCore {
 public:
   // arguments[1], when it names an existing file, is loaded at the first show.
@@ -122,7 +136,7 @@ protected:
   void SetSearchPolling(bool on) override;
 
 private:
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  friend LRESULT CALLBACK ObjectWindowProc<Twnd_oe_Main>(HWND, UINT, WPARAM, LPARAM);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT OnNotify(NMHDR& header);
   void CreateControls();

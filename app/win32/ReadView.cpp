@@ -94,7 +94,7 @@ public:
   // Shows the window and returns once the user has closed it.
   void RunModal();
 
-  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  friend LRESULT CALLBACK ObjectWindowProc<TReadWindow>(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK PicturesProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 protected:
@@ -144,7 +144,7 @@ void RegisterClasses() {
     LoadLibraryW(L"Msftedit.dll");
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = TReadWindow::WindowProc;
+    windowClass.lpfnWndProc = ObjectWindowProc<TReadWindow>;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
@@ -185,17 +185,6 @@ TReadWindow::~TReadWindow() {
   if (Handle) DestroyWindow(Handle);
   if (Owner) SetActiveWindow(Owner);
   if (Keys) DestroyAcceleratorTable(Keys);
-}
-
-LRESULT CALLBACK TReadWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* self = reinterpret_cast<TReadWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (message == WM_NCCREATE) {
-    self = static_cast<TReadWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    self->Handle = window;
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  if (!self) return DefWindowProcW(window, message, wParam, lParam);
-  return self->HandleMessage(message, wParam, lParam);
 }
 
 LRESULT CALLBACK TReadWindow::PicturesProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
