@@ -413,7 +413,9 @@ std::string JoinPartialPieces(const std::vector<std::string_view>& pieces) {
   const std::string_view outer = HeaderOf(WithoutPadding(pieces[0]), bodyStart);
   const std::string_view first = WithoutPadding(pieces[0]).substr(bodyStart);
   std::size_t innerBody = 0;
-  const std::string_view inner = HeaderOf(first, innerBody);
+  std::string_view inner = HeaderOf(first, innerBody);
+  // A first piece that does not begin with the enclosed header: all of it is text.
+  if (!LooksLikeMessage(first)) inner = {}, innerBody = 0;
   std::string whole;
   AppendFields(whole, outer, [&](std::string_view name) { return !enclosed(name); });
   AppendFields(whole, inner, enclosed);
