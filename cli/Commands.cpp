@@ -459,6 +459,7 @@ void ExportAttachments(TMailbaseReader& reader, const std::string& prefix, TExpo
       const TTextAhead made = texts.Next(i);
       const TReadableMessage& message = made.Reading;
       if (message.Attachments.empty()) continue;
+      file = made.Name; // what a failure to make the message's folder names
       const std::string folderName = MessageFolder(prefix, made.Name);
       const TNewFileFolder folder(prefix + folderName + "/");
       for (const TAttachment& attachment : message.Attachments) {
