@@ -39,7 +39,7 @@ them, never changes them. Nothing needs to be installed: put the two programs
 anywhere, for example beside your stores.
 
 postvue.exe is the viewer. Start it and choose File > Open (Ctrl+O), or drop a
-store on its icon: every message is listed (unread ones in bold). Press Enter
+store on its icon or onto its window: every message is listed (unread ones in bold). Press Enter
 (or File > Read message, Ctrl+R) to read a message as a mail program shows it,
 with its pictures and attachments; Previous and Next (Ctrl+< and Ctrl+>) go
 through the folder, and its attachments can be saved. A double click shows the

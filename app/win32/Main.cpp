@@ -348,7 +348,18 @@ LRESULT Twnd_oe_Main::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
   case WM_CREATE:
     CreateControls();
     FormCreate();
+    DragAcceptFiles(Handle, TRUE);
     return 0;
+  case WM_DROPFILES: {
+    // A store dropped onto the window opens as one named on the command line;
+    // of several, the first.
+    const auto drop = reinterpret_cast<HDROP>(wParam);
+    std::wstring path(DragQueryFileW(drop, 0, nullptr, 0), L'\0');
+    if (!path.empty()) DragQueryFileW(drop, 0, path.data(), static_cast<UINT>(path.size() + 1));
+    DragFinish(drop);
+    if (!path.empty()) RunGuarded([&] { LoadFile(path); });
+    return 0;
+  }
   case WM_FORMSHOW:
     RunCommand(&Twnd_oe_Main::FormShow);
     return 0;

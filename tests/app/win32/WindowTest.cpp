@@ -7,6 +7,7 @@
 #include "View.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <deque>
@@ -376,6 +377,34 @@ TEST_F(WindowTest, MbxCaptionIsTheFileNameAsTheFileSystemGivesIt) {
   EXPECT_TRUE(Runner.Boxes.empty());
   EXPECT_EQ(Caption(window.Handle), L"Postvue - [Entw\u00fcrfe]");
   EXPECT_EQ(RowCount(window.List), 1);
+}
+
+// A store dropped onto the window (as Explorer drops it: an HDROP of wide
+// paths) opens as one named on the command line.
+TEST_F(WindowTest, DroppedStoreOpens) {
+  const std::string path = Dir / "\xd0\x92\xd1\x85\xd0\xbe\xd0\xb4\xd1\x8f\xd1\x89\xd0\xb8\xd0\xb5.dbx"; // UTF-8
+  const std::string bytes = MakeDbx(ThreeMessages(), TDbxOptions{"Inbox", 51, 512}).Str();
+  FILE* file = _wfopen(W(path).c_str(), L"wb");
+  ASSERT_TRUE(file);
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
+  Twnd_oe_Main window({L"postvue.exe"});
+  window.Show(SW_SHOWNORMAL);
+  const std::wstring wide = W(path);
+  // DROPFILES, then the paths, each ended by a zero, and one zero more.
+  const std::size_t size = sizeof(DROPFILES) + (wide.size() + 2) * sizeof(wchar_t);
+  const HGLOBAL memory = GlobalAlloc(GHND, size);
+  ASSERT_TRUE(memory);
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  std::copy(wide.begin(), wide.end(), reinterpret_cast<wchar_t*>(drop + 1));
+  GlobalUnlock(memory);
+  SendMessageW(window.Handle, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0); // the window frees it
+  EXPECT_TRUE(Runner.Boxes.empty());
+  EXPECT_EQ(Caption(window.Handle), L"Postvue - [Inbox]");
+  EXPECT_EQ(PanelText(window.sb, 1), wide);
+  EXPECT_EQ(RowCount(window.List), 3);
 }
 
 struct TFailure {
