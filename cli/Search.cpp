@@ -4,7 +4,6 @@
 
 #include "Charset.h"
 #include "Console.h"
-#include "DateTime.h"
 #include "Folders.h"
 #include "Json.h"
 #include "Search.h"
@@ -14,7 +13,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
