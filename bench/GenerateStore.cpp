@@ -1,6 +1,7 @@
 // Writes a large, realistic store for the benchmarks:
 //
-//   GenerateStore --dbx OUT [--messages N] [--text-first] [--mime] (default 100000: about 1.2 GB)
+//   GenerateStore --dbx OUT [--messages N] [--text-first] [--mime] [--folder NAME]
+//                                  (default 100000 messages: about 1.2 GB; folder "Bench")
 //   GenerateStore --mbx OUT [--messages N] [--no-idx] [--mime] (default 50000; OUT.idx beside it)
 //
 // Messages are 2-20 KB of text with real-looking header lines, sizes and
@@ -522,10 +523,10 @@ private:
   std::vector<char> Nodes;
 };
 
-void WriteDbx(const std::string& path, std::uint32_t count, bool textFirst, bool mime) {
+void WriteDbx(const std::string& path, std::uint32_t count, bool textFirst, bool mime, const std::string& folder) {
   TOutput out(path);
   postvue::testing::TDbxImage header; // header and folder block; count and root patched at the end
-  header.SetFolderName("Bench");
+  header.SetFolderName(folder);
   out.Append(header.Data.data(), header.Data.size());
 
   TMessageSource source(20240101, mime);
@@ -606,7 +607,7 @@ void WriteMbx(const std::string& path, std::uint32_t count, bool withIndex, bool
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: GenerateStore --dbx OUT [--messages N] [--text-first] [--mime]   (N defaults to 100000)\n"
+  std::fprintf(stderr, "usage: GenerateStore --dbx OUT [--messages N] [--text-first] [--mime] [--folder NAME]   (N defaults to 100000)\n"
                        "       GenerateStore --mbx OUT [--messages N] [--no-idx] [--mime]   (N defaults to 50000)\n");
   return 2;
 }
@@ -614,7 +615,7 @@ int Usage() {
 } // namespace
 
 int main(int argc, char** argv) {
-  std::string kind, out;
+  std::string kind, out, folder = "Bench";
   long long count = -1;
   bool withIndex = true, textFirst = false, mime = false;
   for (int i = 1; i < argc; ++i) {
@@ -631,6 +632,8 @@ int main(int argc, char** argv) {
       textFirst = true;
     } else if (arg == "--mime") {
       mime = true;
+    } else if (arg == "--folder" && i + 1 < argc) {
+      folder = argv[++i];
     } else {
       return Usage();
     }
@@ -639,7 +642,7 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   try {
     if (kind == "--dbx")
-      WriteDbx(out, static_cast<std::uint32_t>(count < 0 ? 100000 : count), textFirst, mime);
+      WriteDbx(out, static_cast<std::uint32_t>(count < 0 ? 100000 : count), textFirst, mime, folder);
     else
       WriteMbx(out, static_cast<std::uint32_t>(count < 0 ? 50000 : count), withIndex, mime);
   } catch (const std::exception& e) {

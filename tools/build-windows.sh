@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows programs (64-bit, mingw-w64, linked statically): the
 # viewer postvue.exe and postvue-cli.exe, and packs them with a short guide
-# into dist/postvue-VERSION-windows-x64.zip.
+# into dist/postvue-VERSION-windows-x64.zip (the portable copy) and the setup
+# program dist/postvue-VERSION-windows-x64-setup.exe (tools/postvue-setup.nsi).
 #   tools/build-windows.sh [BUILD_DIR]     (default: build-windows)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,19 +36,43 @@ Postvue $version for Windows (64-bit)
 
 Postvue reads Outlook Express folder databases: .dbx files (Outlook Express 5
 and 6) and .mbx files with their .idx index (Outlook Express 4). It only reads
-them, never changes them. Nothing needs to be installed: put the two programs
-anywhere, for example beside your stores.
+them, never changes them.
 
-postvue.exe is the viewer. Start it and choose File > Open (Ctrl+O), or drop a
-store on its icon or onto its window: every message is listed (unread ones in bold). Press Enter
-(or File > Read message, Ctrl+R) to read a message as a mail program shows it,
-with its pictures and attachments; Previous and Next (Ctrl+< and Ctrl+>) go
-through the folder, and its attachments can be saved. A double click shows the
-message's raw text; File > Save (Ctrl+S) saves the selected message as an .eml
-file, which any mail program opens.
+Installing
+
+postvue-$version-windows-x64-setup.exe installs Postvue for you, with no
+administrator rights needed, or for all users of the computer when you start
+it with "Run as administrator". It adds Postvue to the Start menu, makes .dbx
+and .mbx files open in Postvue with a double click (where another program
+already opens them, it keeps them: right-click a store, Open with > Postvue),
+and puts postvue-cli.exe beside the viewer. Remove Postvue under Settings >
+Apps (or Control Panel > Programs and Features). For administrators: /S
+installs silently, /AllUsers or /CurrentUser chooses for whom, /D=C:\folder
+(last, without quotes) where; the uninstaller takes /S too.
+
+The portable copy, postvue-$version-windows-x64.zip, needs no installing:
+unpack it anywhere, for example beside your stores, and start postvue.exe.
+
+The programs are not signed. The first time you start the setup or one of the
+programs, Windows may say "Windows protected your PC" or that the publisher is
+unknown: choose "More info", then "Run anyway" (or "Yes"). If a program from
+the zip will not start at all, right-click it, choose Properties, tick
+"Unblock" and press OK.
+
+Using it
+
+postvue.exe is the viewer. Start it and choose File > Open (Ctrl+O), drop a
+store on its icon or onto its window, or, once installed, double-click the
+store: every message is listed (unread ones in bold). Press Enter (or File >
+Read message, Ctrl+R) to read a message as a mail program shows it, with its
+pictures and attachments; Previous and Next (Ctrl+< and Ctrl+>) go through the
+folder, and its attachments can be saved. A double click on a message shows
+its raw text; File > Save (Ctrl+S) saves the selected message as an .eml file,
+which any mail program opens.
 
 postvue-cli.exe does the same for whole stores from a Command Prompt or
-PowerShell window:
+PowerShell window opened in its folder (when installed:
+%LOCALAPPDATA%\\Programs\\Postvue for you, C:\\Program Files\\Postvue for all):
 
   postvue-cli list "C:\\Mail\\Inbox.dbx"
   postvue-cli export "C:\\Mail\\Inbox.dbx" "C:\\Mail\\Inbox export"
@@ -89,4 +114,6 @@ postvue-cli folders "<store folder>" lists the folders first.
 TEXT
 (cd "$build/dist" && rm -f "$name.zip" && cmake -E tar cf "$name.zip" --format=zip "$name")
 mv "$build/dist/$name.zip" dist/
+makensis -V2 -DVERSION="$version" -DSTAGE="$PWD/$stage" -DOUTFILE="$PWD/dist/$name-setup.exe" tools/postvue-setup.nsi
 echo "dist/$name.zip"
+echo "dist/$name-setup.exe"

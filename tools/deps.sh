@@ -15,7 +15,8 @@ postvue_install_deps() {
 
 POSTVUE_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev)
 # The Windows build: the mingw-w64 cross compiler, GoogleTest's sources to
-# build for it, Wine to run its tests and a virtual display for its windows.
+# build for it, Wine to run its tests, a virtual display for its windows and
+# NSIS for the setup program.
 # The front-door check: ./run.sh on a virtual display, its window looked for.
 POSTVUE_FRONT_DOOR_PACKAGES=(xvfb xdotool)
-POSTVUE_WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64 wine xvfb)
+POSTVUE_WINDOWS_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64 wine xvfb nsis)

@@ -7,6 +7,7 @@
 #   tools/front-door.sh [JUNIT_FILE]
 set -uo pipefail
 cd "$(dirname "$0")/.."
+. tools/junit.sh
 junit="${1:-}"
 caption="Postvue - [Sample]"
 log=$(mktemp)
@@ -52,16 +53,6 @@ if [ ${#problems[@]} -eq 0 ]; then
 else
   printf 'front door: %s\n' "${problems[@]}" >&2
 fi
-if [ -n "$junit" ]; then
-  {
-    echo '<?xml version="1.0" encoding="UTF-8"?>'
-    echo "<testsuite name=\"front-door\" tests=\"1\" failures=\"$(( ${#problems[@]} > 0 ))\">"
-    if [ ${#problems[@]} -eq 0 ]; then
-      echo '  <testcase name="FrontDoor" status="run"></testcase>'
-    else
-      echo '  <testcase name="FrontDoor" status="fail"><failure message="the README'"'"'s first command does not open the viewer"/></testcase>'
-    fi
-    echo '</testsuite>'
-  } >"$junit"
-fi
+postvue_junit "$junit" front-door FrontDoor "$(( ${#problems[@]} > 0 ))" \
+  "the README's first command does not open the viewer"
 [ ${#problems[@]} -eq 0 ]
