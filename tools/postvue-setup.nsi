@@ -206,9 +206,13 @@ Function un.onInit
     UserInfo::GetAccountType
     Pop $1
     ${If} $1 != "Admin"
-      ; Only an administrator may remove it: ask Windows for the rights.
-      ${GetParameters} $2
-      ExecShellWait "runas" "$EXEPATH" "$2"
+      ; Only an administrator may remove it: ask Windows for the rights, and
+      ; start the uninstaller again with them.
+      StrCpy $2 ""
+      ${If} ${Silent}
+        StrCpy $2 "/S"
+      ${EndIf}
+      ExecShellWait "runas" "$INSTDIR\uninstall.exe" "$2"
       Quit
     ${EndIf}
   ${EndIf}
