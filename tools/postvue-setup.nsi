@@ -150,6 +150,49 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
+; A running viewer or postvue-cli keeps its program file: it could be neither
+; replaced nor removed, and would stay behind, no longer listed. The user is
+; asked to close it; silent, or cancelled, the setup or uninstall stops there
+; with nothing changed. The folder is on the stack.
+!macro DefineWaitUntilClosed UN
+Function ${UN}WaitUntilClosed
+  Exch $0
+  Push $1
+  Push $2
+  ${Do}
+    StrCpy $2 0
+    ${If} ${FileExists} "$0\postvue.exe"
+      ClearErrors
+      FileOpen $1 "$0\postvue.exe" a
+      ${If} ${Errors}
+        StrCpy $2 1
+      ${Else}
+        FileClose $1
+      ${EndIf}
+    ${EndIf}
+    ${If} ${FileExists} "$0\postvue-cli.exe"
+      ClearErrors
+      FileOpen $1 "$0\postvue-cli.exe" a
+      ${If} ${Errors}
+        StrCpy $2 1
+      ${Else}
+        FileClose $1
+      ${EndIf}
+    ${EndIf}
+    ${If} $2 == 0
+      ${Break}
+    ${EndIf}
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Postvue is running. Close its windows (and any postvue-cli command), then press Retry." /SD IDCANCEL IDRETRY +2
+    Abort
+  ${Loop}
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+!macroend
+!insertmacro DefineWaitUntilClosed ""
+!insertmacro DefineWaitUntilClosed "un."
+
 ; From a setup with administrator rights the viewer would start with them too,
 ; and then Explorer could not drop a store onto its window: Explorer starts it.
 Function StartViewer
@@ -163,9 +206,13 @@ FunctionEnd
 Section
   ; An earlier Postvue in the same mode is removed by its own uninstaller
   ; first, so that nothing of it stays behind and it is listed once.
+  Push $INSTDIR
+  Call WaitUntilClosed
   ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $0 != ""
   ${AndIf} ${FileExists} "$0\uninstall.exe"
+    Push $0
+    Call WaitUntilClosed
     ExecWait '"$0\uninstall.exe" /S _?=$0'
     Delete "$0\uninstall.exe"
     RMDir "$0"
@@ -241,6 +288,8 @@ Function un.DeleteKeyIfEmpty
 FunctionEnd
 
 Section "Uninstall"
+  Push $INSTDIR
+  Call un.WaitUntilClosed
   Delete "$INSTDIR\postvue.exe"
   Delete "$INSTDIR\postvue-cli.exe"
   Delete "$INSTDIR\README-windows.txt"

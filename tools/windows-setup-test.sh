@@ -4,8 +4,9 @@
 # is an administrator): installs an older version silently and this one over
 # it; checks the files, the Start menu shortcut, the file types and the entry
 # in the installed apps list; for all users, opens a .dbx and a .mbx through
-# the file types (wine start) and waits for the viewer's window; uninstalls
-# and checks that no file, shortcut or key of Postvue's is left. A .mbx that
+# the file types (wine start) and waits for the viewer's window; uninstalls,
+# once while the viewer is open (it must stop, nothing removed) and then for
+# good, and checks that no file, shortcut or key of Postvue's is left. A .mbx that
 # another program claims keeps its program, before and after.
 # (Wine 8 does not merge the user's file types into HKEY_CLASSES_ROOT, so
 # wine start can only find the all-users ones.)
@@ -56,8 +57,9 @@ expect_value() { # WHAT EXPECTED KEY [NAME]
 unix_path() { winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 windows_env() { wine cmd /c echo "%$1%" 2>/dev/null | tr -d '\r'; }
 
-# Waits up to 30 s for a window with this caption, then closes the viewer.
-expect_window() { # CAPTION WHAT
+# Waits up to 30 s for a window with this caption, then closes the viewer
+# (unless told to keep it).
+expect_window() { # CAPTION WHAT [keep]
   local window=""
   for _ in $(seq 150); do
     window=$(xdotool search --onlyvisible --name "^${1//[/\\[}\$" 2>/dev/null | head -n 1)
@@ -65,6 +67,9 @@ expect_window() { # CAPTION WHAT
     sleep 0.2
   done
   [ -n "$window" ] || problem "$2 showed no window \"$1\""
+  [ "${3:-}" = keep ] || close_viewer
+}
+close_viewer() {
   wine taskkill /im postvue.exe >/dev/null 2>&1
   for _ in $(seq 50); do pgrep -f 'postvue\.exe' >/dev/null || break; sleep 0.2; done
 }
@@ -104,6 +109,18 @@ check_mode() { # MODE_OPTION ROOT EXPECTED_DIR START_MENU
   expect_value "$label" "$dir\\postvue.exe,0" "$classes\\Postvue.mbx\\DefaultIcon"
   expect_value "$label" "" "$classes\\.mbx\\OpenWithProgids" Postvue.mbx
 
+  if [ "$option" = /CurrentUser ]; then
+    # A running viewer keeps its program file: a silent uninstall stops
+    # with nothing removed (run in place, to have its exit code).
+    wine "$dir\\postvue.exe" >/dev/null 2>&1 &
+    expect_window "Postvue" "$label: the installed postvue.exe" keep
+    if wine "$dir\\uninstall.exe" /S "_?=$dir"; then
+      problem "$label: the uninstaller ran while the viewer was open"
+    fi
+    [ -f "$unix_dir/uninstall.exe" ] && value "$uninstall\\Postvue" DisplayName >/dev/null ||
+      problem "$label: an uninstall stopped by the open viewer removed part of Postvue"
+    close_viewer
+  fi
   if [ "$option" = /AllUsers ]; then
     wine start /unix "$stores/Inbox.dbx" >/dev/null 2>&1 &
     expect_window "Postvue - [Inbox]" "$label: wine start on Inbox.dbx"
