@@ -370,10 +370,7 @@ LRESULT Twnd_oe_Main::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     SetFocus(List);
     return 0;
   case WM_SETCURSOR:
-    if (WaitDepth > 0) {
-      SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-      return TRUE;
-    }
+    if (Wait.Keep()) return TRUE;
     break;
   case WM_COMMAND:
     switch (LOWORD(wParam)) {
@@ -680,14 +677,9 @@ void Twnd_oe_Main::SetSearchPolling(bool on) {
     KillTimer(Handle, kSearchTimer);
 }
 
-void Twnd_oe_Main::ShowWaitCursor() {
-  ++WaitDepth;
-  SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-}
+void Twnd_oe_Main::ShowWaitCursor() { Wait.Show(); }
 
-void Twnd_oe_Main::RestoreCursor() {
-  if (--WaitDepth == 0) SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-}
+void Twnd_oe_Main::RestoreCursor() { Wait.Restore(); }
 
 void Twnd_oe_Main::BeginRows() {
   CachedIndex = -1;

@@ -59,6 +59,28 @@ int Scaled(int pixels);
 HFONT WindowFont(bool bold = false);
 HFONT MemoFont();
 
+// The wait cursor of a window while its commands run: Show and Restore pair
+// up and may nest; over the window, WM_SETCURSOR keeps it while any is open.
+class TWaitCursor {
+public:
+  void Show() {
+    ++Depth;
+    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  }
+  void Restore() {
+    if (--Depth == 0) SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+  }
+  // For WM_SETCURSOR: true when it has set the cursor.
+  bool Keep() const {
+    if (Depth == 0) return false;
+    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    return true;
+  }
+
+private:
+  int Depth = 0;
+};
+
 // The window procedure of windows that are objects of T: the object, given
 // to CreateWindowExW, learns its Handle at WM_NCCREATE and gets every
 // message through its HandleMessage.
@@ -158,7 +180,7 @@ private:
   std::vector<std::wstring> CachedTexts;
   int CachedIndex = -1;
   std::int32_t RowCount = 0;
-  int WaitDepth = 0;
+  TWaitCursor Wait;
   bool Polling = false, SettingFindText = false;
   std::wstring LastOpenName, LastSaveName;
 };

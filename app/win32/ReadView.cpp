@@ -128,7 +128,7 @@ private:
   bool HasCc = false, HasNotes = false;
   std::vector<std::unique_ptr<TPicture>> Shown;
   std::vector<std::size_t> PendingPictures; // attachments still to decode for Shown
-  int WaitDepth = 0;
+  TWaitCursor Wait;
   bool Done = false;
 };
 
@@ -511,10 +511,7 @@ LRESULT TReadWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return 0;
   }
   case WM_SETCURSOR:
-    if (WaitDepth > 0) {
-      SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-      return TRUE;
-    }
+    if (Wait.Keep()) return TRUE;
     break;
   case WM_ACTIVATE:
     // As a dialog does: the control that had the focus gets it back when a
@@ -620,14 +617,9 @@ void TReadWindow::ShowError(const std::string& text) {
   DialogRunner().ShowErrorBox(Handle, Wide(text), ApplicationTitle());
 }
 
-void TReadWindow::ShowWaitCursor() {
-  ++WaitDepth;
-  SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-}
+void TReadWindow::ShowWaitCursor() { Wait.Show(); }
 
-void TReadWindow::RestoreCursor() {
-  if (--WaitDepth == 0) SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-}
+void TReadWindow::RestoreCursor() { Wait.Restore(); }
 } // namespace
 
 void ShowReadingWindow(HWND owner, TMailbaseReader& reader, std::int32_t index, const TLocaleFormat& format) {
